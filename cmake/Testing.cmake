@@ -1,0 +1,38 @@
+# Test helpers. Native tests run directly; Windows-side tests run through Wine (the cross-compiling
+# emulator). The 32-bit release build runs nothing but checks of its own output files.
+set(TREVOLIN_RUNS_TESTS ON)
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(TREVOLIN_RUNS_TESTS OFF)
+endif()
+
+if(TREVOLIN_RUNS_TESTS AND NOT TREVOLIN_FUZZ)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+# trevolin_test(NAME name LABELS labels... SOURCES files... LIBS libs... [TIMEOUT s])
+# One gtest program, one ctest entry. Native programs get the label `unit`, Windows ones `win`
+# unless LABELS says otherwise.
+function(trevolin_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "LABELS;SOURCES;LIBS" ${ARGN})
+  if(NOT TREVOLIN_RUNS_TESTS OR TREVOLIN_FUZZ)
+    return()
+  endif()
+  add_executable(${T_NAME} ${T_SOURCES})
+  trevolin_target(${T_NAME})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest_main Threads::Threads)
+  if(NOT T_LABELS)
+    if(WIN32)
+      set(T_LABELS win)
+    else()
+      set(T_LABELS unit)
+    endif()
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
+  set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+endfunction()

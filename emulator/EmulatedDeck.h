@@ -1,0 +1,59 @@
+// The emulated HVX-Z8KQ deck: one deck behind both USB paths (the driver's pipes and the maker's
+// library), driven by a scenario, recording what reached it and in which order.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "emulator/Scenario.h"
+
+class DriverSide;
+class LibrarySide;
+
+// One thing that reached the deck or that the deck did, on either path, in arrival order.
+struct DeckEvent {
+  double ms;         // since the deck was made
+  std::string path;  // "driver" or "library"
+  std::string what;
+};
+
+class DeckEvents {
+ public:
+  DeckEvents();
+  void Add(const char* path, std::string what);
+  std::vector<DeckEvent> All() const;
+  double Now() const;
+
+ private:
+  std::chrono::steady_clock::time_point start;
+  mutable std::mutex lock;
+  std::vector<DeckEvent> events;
+};
+
+class EmulatedDeck {
+ public:
+  explicit EmulatedDeck(const Scenario& scenario);
+  ~EmulatedDeck();
+  EmulatedDeck(const EmulatedDeck&) = delete;
+  EmulatedDeck& operator=(const EmulatedDeck&) = delete;
+
+  const Scenario scenario;
+  DeckEvents events;
+
+  DriverSide& Driver() { return *driver; }
+  LibrarySide& Library() { return *library; }
+
+  // What the deck received and how it judged it, as text a test or a person can read.
+  std::string Report() const;
+
+  // The deck of this process: the scenario named by TREVOLIN_DECK ("success" when unset). When
+  // TREVOLIN_DECK_REPORT names a file, the report is written there as the process ends.
+  static EmulatedDeck& Process();
+
+ private:
+  std::unique_ptr<DriverSide> driver;
+  std::unique_ptr<LibrarySide> library;
+};

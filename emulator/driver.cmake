@@ -1,0 +1,1 @@
+# Driver side of the emulated deck.

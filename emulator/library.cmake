@@ -1,0 +1,1 @@
+# Library side of the emulated deck.

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what the build, the run and the tests need on a Debian machine, and does nothing more
+# when everything is already there. Safe to run again and again.
+set -euo pipefail
+
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev python3
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  wine64 xvfb x11-utils locales fonts-ipafont-gothic imagemagick)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ -d /usr/src/googletest ] || missing+=(googletest)
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# Wine takes its ANSI code page from the locale: ja_JP.UTF-8 gives code page 932.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP.utf8$'; then
+  echo "setup: generating the ja_JP.UTF-8 locale"
+  sed -i 's/^# *ja_JP.UTF-8 UTF-8/ja_JP.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' >>/etc/locale.gen
+  locale-gen >/dev/null
+fi
