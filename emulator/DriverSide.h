@@ -6,6 +6,7 @@ class DriverSide {
  public:
   explicit DriverSide(EmulatedDeck& deck) : deck(deck) {}
   std::string Report() const { return ""; }
+
  private:
   EmulatedDeck& deck;
 };

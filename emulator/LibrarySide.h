@@ -6,6 +6,7 @@ class LibrarySide {
  public:
   explicit LibrarySide(EmulatedDeck& deck) : deck(deck) {}
   std::string Report() const { return ""; }
+
  private:
   EmulatedDeck& deck;
 };

@@ -15,7 +15,11 @@ const std::vector<Scenario>& Scenarios() {
   static const std::vector<Scenario> all = {
       Make("success", [](Scenario&) {}),
       Make("product-52", [](Scenario& s) { s.productId = 52; }),
-      Make("absent", [](Scenario& s) { s.productId = 0; s.libraryDecks = 0; }),
+      Make("absent",
+           [](Scenario& s) {
+             s.productId = 0;
+             s.libraryDecks = 0;
+           }),
       Make("other-vendor", [](Scenario& s) { s.vendorId = 0x1234; }),
       Make("other-product", [](Scenario& s) { s.productId = 143; }),
       Make("not-ready", [](Scenario& s) { s.ready = false; }),
@@ -23,12 +27,24 @@ const std::vector<Scenario>& Scenarios() {
       Make("pipe1-fails", [](Scenario& s) { s.pipe1Opens = false; }),
       Make("packet0-missing", [](Scenario& s) { s.packetSize0 = 0; }),
       Make("packet1-missing", [](Scenario& s) { s.packetSize1 = 0; }),
-      Make("small-packets", [](Scenario& s) { s.packetSize0 = 8; s.packetSize1 = 8; }),
+      Make("small-packets",
+           [](Scenario& s) {
+             s.packetSize0 = 8;
+             s.packetSize1 = 8;
+           }),
       Make("other-model", [](Scenario& s) { s.model = "HVX-Z9KQ"; }),
       Make("no-model-reply", [](Scenario& s) { s.answersModel = false; }),
       Make("version-1.07", [](Scenario& s) { s.versionMinor = 7; }),
-      Make("version-2.00", [](Scenario& s) { s.versionMajor = 2; s.versionMinor = 0; }),
-      Make("version-0.99", [](Scenario& s) { s.versionMajor = 0; s.versionMinor = 99; }),
+      Make("version-2.00",
+           [](Scenario& s) {
+             s.versionMajor = 2;
+             s.versionMinor = 0;
+           }),
+      Make("version-0.99",
+           [](Scenario& s) {
+             s.versionMajor = 0;
+             s.versionMinor = 99;
+           }),
       Make("no-version-reply", [](Scenario& s) { s.answersVersion = false; }),
       Make("variant-M", [](Scenario& s) { s.versionVariant = 'M'; }),
       Make("variant-m", [](Scenario& s) { s.versionVariant = 'm'; }),
@@ -37,7 +53,11 @@ const std::vector<Scenario>& Scenarios() {
       Make("reply-before-limit", [](Scenario& s) { s.replyDelayMs = 2700; }),
       Make("reply-after-limit", [](Scenario& s) { s.replyDelayMs = 3400; }),
       Make("garbage", [](Scenario& s) { s.garbage = true; }),
-      Make("unplug-during-wait", [](Scenario& s) { s.unplugAfterRequestMs = 13000; s.completeAfterMs = -1; }),
+      Make("unplug-during-wait",
+           [](Scenario& s) {
+             s.unplugAfterRequestMs = 13000;
+             s.completeAfterMs = -1;
+           }),
       Make("library-absent", [](Scenario& s) { s.libraryDecks = 0; }),
       Make("library-two-decks", [](Scenario& s) { s.libraryDecks = 2; }),
       Make("library-name-refused", [](Scenario& s) { s.nameRefused = true; }),

@@ -9,35 +9,35 @@ struct Scenario {
   std::string name = "success";
 
   // --- Driver path ---------------------------------------------------------------------------
-  int productId = 142;           // 0: no interface of the driver's class at all
-  int vendorId = -1;             // -1: the maker's vendor ID
-  bool ready = true;             // the driver's ready request reports a non-zero status
+  int productId = 142;  // 0: no interface of the driver's class at all
+  int vendorId = -1;    // -1: the maker's vendor ID
+  bool ready = true;    // the driver's ready request reports a non-zero status
   bool pipe0Opens = true;
   bool pipe1Opens = true;
-  int packetSize0 = 64;          // wMaxPacketSize of endpoint 0 of interface 0; 0: missing
-  int packetSize1 = 64;          // the same for endpoint 1
+  int packetSize0 = 64;            // wMaxPacketSize of endpoint 0 of interface 0; 0: missing
+  int packetSize1 = 64;            // the same for endpoint 1
   std::string model = "HVX-Z8KQ";  // the first 8 of the 13 model bytes; padded with spaces
   bool answersModel = true;
   int versionMajor = 1;
   int versionMinor = 5;
   char versionVariant = 'A';
   bool answersVersion = true;
-  int discState = 0x13;          // 0x13: no disc inside
-  int modeState = 1;             // 1: Tavro mode
-  int replyDelayMs = 20;         // from a query frame to its reply on pipe 1
-  bool garbage = false;          // unrelated frames between the replies
-  int unplugAfterRequestMs = -1; // the deck goes away this long after the rewrite request
-  int completeAfterMs = 1500;    // completion report this long after the accepted reply; -1: never
+  int discState = 0x13;           // 0x13: no disc inside
+  int modeState = 1;              // 1: Tavro mode
+  int replyDelayMs = 20;          // from a query frame to its reply on pipe 1
+  bool garbage = false;           // unrelated frames between the replies
+  int unplugAfterRequestMs = -1;  // the deck goes away this long after the rewrite request
+  int completeAfterMs = 1500;     // completion report this long after the accepted reply; -1: never
 
   // --- Library path --------------------------------------------------------------------------
-  int libraryDecks = 1;          // decks the library enumerates
+  int libraryDecks = 1;  // decks the library enumerates
   bool nameRefused = false;
   bool openRefused = false;
-  int refuseBlock = -1;          // the library refuses this block index; -1: none
-  int acceptAfterMs = 100;       // reply offered this long after the last block; -1: never
-  bool shortStatus = false;      // status reads deliver 3 bytes
+  int refuseBlock = -1;            // the library refuses this block index; -1: none
+  int acceptAfterMs = 100;         // reply offered this long after the last block; -1: never
+  bool shortStatus = false;        // status reads deliver 3 bytes
   bool zeroPendingLength = false;  // status says a reply is pending, with length 0
-  bool emptyReply = false;       // the reply read succeeds with 0 bytes
+  bool emptyReply = false;         // the reply read succeeds with 0 bytes
 };
 
 // The named scenarios, "success" first.
