@@ -68,6 +68,7 @@ const std::vector<Scenario>& Scenarios() {
       Make("short-status", [](Scenario& s) { s.shortStatus = true; }),
       Make("zero-pending-length", [](Scenario& s) { s.zeroPendingLength = true; }),
       Make("empty-reply", [](Scenario& s) { s.emptyReply = true; }),
+      Make("pending-flag-2", [](Scenario& s) { s.pendingFlag = 2; }),
       Make("never-completes", [](Scenario& s) { s.completeAfterMs = -1; }),
   };
   return all;

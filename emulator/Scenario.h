@@ -38,6 +38,7 @@ struct Scenario {
   bool shortStatus = false;        // status reads deliver 3 bytes
   bool zeroPendingLength = false;  // status says a reply is pending, with length 0
   bool emptyReply = false;         // the reply read succeeds with 0 bytes
+  int pendingFlag = 1;             // status byte 0 when a reply is pending (1 is what counts)
 };
 
 // The named scenarios, "success" first.
