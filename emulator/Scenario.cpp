@@ -53,6 +53,10 @@ const std::vector<Scenario>& Scenarios() {
       Make("reply-before-limit", [](Scenario& s) { s.replyDelayMs = 2700; }),
       Make("reply-after-limit", [](Scenario& s) { s.replyDelayMs = 3400; }),
       Make("garbage", [](Scenario& s) { s.garbage = true; }),
+      Make("late-plug", [](Scenario& s) { s.plugInAfterMs = 600; }),
+      Make("stranger-first", [](Scenario& s) { s.strangerFirst = true; }),
+      Make("long-device-path", [](Scenario& s) { s.devicePathLength = 347; }),
+      Make("read-error", [](Scenario& s) { s.failedReads = 1; }),
       Make("unplug-during-wait",
            [](Scenario& s) {
              s.unplugAfterRequestMs = 13000;

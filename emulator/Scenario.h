@@ -28,6 +28,10 @@ struct Scenario {
   bool garbage = false;           // unrelated frames between the replies
   int unplugAfterRequestMs = -1;  // the deck goes away this long after the rewrite request
   int completeAfterMs = 1500;     // completion report this long after the accepted reply; -1: never
+  int plugInAfterMs = 0;          // the deck appears this long after the emulator starts
+  bool strangerFirst = false;     // another device of the driver's class is listed before the deck
+  int devicePathLength = 0;       // 0: the driver's usual path; else padded to this many characters
+  int failedReads = 0;            // the first reads of pipe 1 fail while the pipe stays ready
 
   // --- Library path --------------------------------------------------------------------------
   int libraryDecks = 1;  // decks the library enumerates
