@@ -30,6 +30,12 @@ PALETTE = [
 BACKGROUND, OUTLINE, SHADOW, SURFACE, GLINT, LABEL_EDGE, LABEL, LABEL_LEAD, MARK, HUB, HUB_RING = range(11)
 
 
+# The disc sits in the top left 28x28 pixels: an animation control with a border keeps the
+# window at the frame size and loses the last rows and columns to the border.
+CENTRE = 14.0
+RADIUS = 13.0
+
+
 def frame(n):
     """Frame n as rows of palette indices, top row first."""
     turn = 2 * math.pi * n / FRAMES
@@ -37,27 +43,27 @@ def frame(n):
     for y in range(SIZE):
         row = []
         for x in range(SIZE):
-            dx, dy = x + 0.5 - 16, y + 0.5 - 16
+            dx, dy = x + 0.5 - CENTRE, y + 0.5 - CENTRE
             r = math.hypot(dx, dy)
             # Angles grow clockwise on screen; the disc turns clockwise.
-            a = (math.atan2(dy, dx) - turn) % (2 * math.pi)
-            deg = math.degrees(a)
-            if r > 14.5:
-                shadow = math.hypot(dx - 1, dy - 1) <= 14.5
+            fixed = math.degrees(math.atan2(dy, dx)) % 360
+            deg = (fixed - math.degrees(turn)) % 360
+            if r > RADIUS:
+                shadow = math.hypot(dx - 1, dy - 1) <= RADIUS
                 row.append(SHADOW if shadow else BACKGROUND)
-            elif r > 13.4:
+            elif r > RADIUS - 1.1:
                 row.append(OUTLINE)
             elif r < 1.6:
                 row.append(OUTLINE)
-            elif r < 3.6:
+            elif r < 3.4:
                 row.append(HUB)
-            elif r < 4.8:
+            elif r < 4.6:
                 row.append(HUB_RING)
-            elif r > 10.2 and deg < 24:
+            elif r > RADIUS - 4 and deg < 24:
                 row.append(MARK)
             elif 180 <= deg < 270:
                 row.append(LABEL_LEAD if deg >= 258 else LABEL_EDGE if deg < 190 else LABEL)
-            elif 200 <= (math.degrees(math.atan2(dy, dx)) % 360) < 230 and 6 < r < 12:
+            elif 200 <= fixed < 230 and 6 < r < RADIUS - 2:
                 row.append(GLINT)  # the light stays where it is while the disc turns
             else:
                 row.append(SURFACE)
