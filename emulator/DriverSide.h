@@ -1,12 +1,115 @@
-// The deck's driver path. (Being written.)
+// The deck's driver path: the device interface that the maker's driver registers for the deck,
+// its descriptors and ready state, pipe 0 (command frames in) and pipe 1 (replies out, reads
+// block until a reply is due). It records every frame, handle and reply.
 #pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include "link/DriverCalls.h"
+
 class EmulatedDeck;
-class DriverSide {
+
+class DriverSide : public DriverCalls {
  public:
-  explicit DriverSide(EmulatedDeck& deck) : deck(deck) {}
-  std::string Report() const { return ""; }
+  explicit DriverSide(EmulatedDeck& deck);
+  ~DriverSide() override;
+
+  // The driver's calls, answered as the deck and the maker's driver would.
+  bool InterfacePath(std::uint32_t index, std::string& path) override;
+  DriverHandle Open(const char* path) override;
+  bool IoControl(DriverHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize, void* out,
+                 std::uint32_t outSize) override;
+  bool Read(DriverHandle handle, void* buffer, std::uint32_t size, std::uint32_t& got) override;
+  bool Write(DriverHandle handle, const void* data, std::uint32_t size, std::uint32_t& written) override;
+  bool Close(DriverHandle handle) override;
+  void CancelRead(std::thread& reader, DriverHandle handle) override;
+
+  // The library side calls this when the deck has offered its reply after reading the image:
+  // the completion report follows on pipe 1 after the scenario's time (never when it is -1).
+  void ImageAccepted();
+  bool RewriteRequested() const;
+  // Handles opened and not yet closed.
+  int OpenHandles() const;
+  // Every write on pipe 0, in order, as it arrived.
+  std::vector<std::vector<unsigned char>> FramesReceived() const;
+
+  // Pulls the cable: blocked reads fail, the ready request and every open fail, and the handles
+  // opened before stay dead. Plug brings the deck (back) in, whatever the scenario says.
+  void Unplug();
+  void Plug();
+  bool Plugged() const;
+  // Queues a frame on pipe 1 as if the deck had sent it unasked, `afterMs` from now.
+  void Inject(const std::vector<unsigned char>& frame, int afterMs = 0);
+  // Reads blocked right now on pipe 1.
+  int BlockedReads() const;
+  // The path the driver lists for the deck.
+  std::string DevicePath() const;
+
+  struct Counts {
+    int opened = 0;
+    int closed = 0;
+    int badCloses = 0;     // closes of a handle that was not open
+    int refusedOpens = 0;  // opens that failed, for whatever reason
+    int readsDone = 0;     // reads that delivered a packet
+    int readsFailed = 0;   // reads that failed (unplugged, closed, scenario)
+    int readsCancelled = 0;
+    int powerOns = 0;
+    int ignoredFrames = 0;  // frames the deck did not understand or could not take
+    int deviceControls = 0;
+    int pipeControls = 0;
+  };
+  Counts Counters() const;
+  // Every reply (whole, before it is split into packets) that the deck queued on pipe 1.
+  std::vector<std::vector<unsigned char>> RepliesQueued() const;
+
+  std::string Report() const;
 
  private:
+  enum class Kind { Device, Pipe0, Pipe1, Stranger };
+  struct Handle {
+    Kind kind;
+    int generation;  // plug generation it was opened in
+    bool open;
+  };
+  struct Packet {
+    double due;
+    std::vector<unsigned char> bytes;
+  };
+
+  double Now() const;
+  bool PresentAt(double now) const;
+  void Refresh();  // notices the deck coming and going; lock held
+  bool Alive(const Handle& h) const;
+  Handle* Find(DriverHandle handle);
+  void Note(const std::string& what);
+  void Queue(std::vector<unsigned char> reply, double due);
+  void TakeFrame(const std::vector<unsigned char>& frame);
+  std::string StrangerPath() const;
+
   EmulatedDeck& deck;
+  mutable std::mutex lock;
+  std::condition_variable changed;
+
+  bool present = false;
+  int generation = 0;
+  bool pluggedByHand = false;
+  double unplugAt = -1;  // -1: not due to leave
+  std::map<DriverHandle, Handle> handles;
+  DriverHandle nextHandle = 0x1000;
+  std::deque<Packet> pipe1;
+  std::map<std::thread::id, bool> blockedReaders;  // reader -> cancelled
+  int failedReadsLeft = 0;
+  bool poweredOn = false;
+  bool rewriteRequested = false;
+  bool completionQueued = false;
+  std::vector<std::vector<unsigned char>> frames;
+  std::vector<std::vector<unsigned char>> replies;
+  Counts counts;
 };

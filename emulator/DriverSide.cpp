@@ -1,0 +1,585 @@
+#include "emulator/DriverSide.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "emulator/EmulatedDeck.h"
+
+namespace {
+// The maker's driver: its control codes and the descriptor requests it passes to the deck.
+constexpr std::uint32_t kStartCode = 0x220004;
+constexpr std::uint32_t kResetPipeCode = 0x220008;
+constexpr std::uint32_t kGetDescriptorCode = 0x220014;
+constexpr std::uint32_t kReadyCode = 0x220018;
+constexpr int kStrangerProduct = 0x0099;
+
+using Bytes = std::vector<unsigned char>;
+
+// The deck's commands, as they follow the frame's length byte.
+const Bytes kModelQuery = {0x00, 0x60, 0xC0, 0x6A};
+const Bytes kVersionQuery = {0x00, 0x60, 0xB0, 0xF1, 0x00};
+const Bytes kDiscQuery = {0x00, 0x60, 0xB0, 0x0F};
+const Bytes kModeQuery = {0x00, 0x60, 0xB0, 0xCA, 0xFF};
+const Bytes kRewriteRequest = {0x00, 0x60, 0xB0, 0xC0, 0xA6};
+const Bytes kPowerOn = {0x00, 0x60, 0x00};
+
+std::string Hex(const unsigned char* bytes, std::size_t count) {
+  std::string text;
+  char digits[4];
+  for (std::size_t i = 0; i < count; ++i) {
+    std::snprintf(digits, sizeof digits, i ? " %02X" : "%02X", bytes[i]);
+    text += digits;
+  }
+  return text;
+}
+
+std::string Hex(const Bytes& bytes) {
+  return Hex(bytes.data(), bytes.size());
+}
+
+std::string HandleText(DriverHandle h) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(h));
+  return text;
+}
+
+Bytes DeviceDescriptor(int vendor, int product) {
+  return {18,
+          1,
+          0x00,
+          0x02,
+          0xFF,
+          0x00,
+          0x00,
+          64,
+          static_cast<unsigned char>(vendor),
+          static_cast<unsigned char>(vendor >> 8),
+          static_cast<unsigned char>(product),
+          static_cast<unsigned char>(product >> 8),
+          0x00,
+          0x01,
+          1,
+          2,
+          3,
+          1};
+}
+
+// One configuration, one vendor-specific interface 0 with a bulk OUT endpoint (pipe 0) and a bulk
+// IN endpoint (pipe 1).
+Bytes ConfigDescriptor(int packetSize0, int packetSize1) {
+  Bytes block = {9,
+                 2,
+                 0,
+                 0,
+                 1,
+                 1,
+                 0,
+                 0x80,
+                 50,  // configuration
+                 9,
+                 4,
+                 0,
+                 0,
+                 2,
+                 0xFF,
+                 0,
+                 0,
+                 0,  // interface 0
+                 7,
+                 5,
+                 0x01,
+                 2,
+                 static_cast<unsigned char>(packetSize0),  // endpoint OUT
+                 static_cast<unsigned char>(packetSize0 >> 8),
+                 0,  //
+                 7,
+                 5,
+                 0x82,
+                 2,
+                 static_cast<unsigned char>(packetSize1),  // endpoint IN
+                 static_cast<unsigned char>(packetSize1 >> 8),
+                 0};
+  block[2] = static_cast<unsigned char>(block.size());
+  return block;
+}
+}  // namespace
+
+DriverSide::DriverSide(EmulatedDeck& deck) : deck(deck), failedReadsLeft(deck.scenario.failedReads) {
+  present = PresentAt(0);
+}
+
+DriverSide::~DriverSide() = default;
+
+double DriverSide::Now() const {
+  return deck.events.Now();
+}
+
+bool DriverSide::PresentAt(double now) const {
+  if (unplugAt >= 0 && now >= unplugAt) return false;
+  if (pluggedByHand) return true;
+  return deck.scenario.productId != 0 && now >= deck.scenario.plugInAfterMs;
+}
+
+void DriverSide::Refresh() {
+  const bool now = PresentAt(Now());
+  if (present && !now) {
+    ++generation;
+    pipe1.clear();
+    Note("the deck was unplugged");
+    changed.notify_all();
+  } else if (!present && now) {
+    Note("the deck was plugged in");
+  }
+  present = now;
+}
+
+bool DriverSide::Alive(const Handle& h) const {
+  if (!h.open) return false;
+  if (h.kind == Kind::Stranger) return true;
+  return present && h.generation == generation;
+}
+
+DriverSide::Handle* DriverSide::Find(DriverHandle handle) {
+  const auto it = handles.find(handle);
+  return it == handles.end() ? nullptr : &it->second;
+}
+
+void DriverSide::Note(const std::string& what) {
+  deck.events.Add("driver", what);
+}
+
+std::string DriverSide::DevicePath() const {
+  const Scenario& s = deck.scenario;
+  char head[64];
+  std::snprintf(head, sizeof head, "\\\\?\\usb#vid_%04x&pid_%04x#",
+                s.vendorId < 0 ? kMakerVendorId : s.vendorId, s.productId & 0xFFFF);
+  const DriverClassGuid& g = kDriverInterfaceClass;
+  char tail[64];
+  std::snprintf(tail, sizeof tail, "#{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", g.data1, g.data2,
+                g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
+                g.data4[7]);
+  std::string serial = "hvx0001";
+  const std::size_t natural = std::strlen(head) + serial.size() + std::strlen(tail);
+  if (s.devicePathLength > 0 && static_cast<std::size_t>(s.devicePathLength) > natural)
+    serial.append(static_cast<std::size_t>(s.devicePathLength) - natural, '0');
+  return head + serial + tail;
+}
+
+std::string DriverSide::StrangerPath() const {
+  char path[96];
+  std::snprintf(path, sizeof path, "\\\\?\\usb#vid_%04x&pid_%04x#other0001#{class}", kMakerVendorId,
+                kStrangerProduct);
+  return path;
+}
+
+bool DriverSide::InterfacePath(std::uint32_t index, std::string& path) {
+  std::lock_guard<std::mutex> hold(lock);
+  Refresh();
+  std::vector<std::string> listed;
+  if (deck.scenario.strangerFirst) listed.push_back(StrangerPath());
+  if (present) listed.push_back(DevicePath());
+  if (index >= listed.size()) return false;
+  path = listed[index];
+  return true;
+}
+
+DriverHandle DriverSide::Open(const char* path) {
+  std::lock_guard<std::mutex> hold(lock);
+  Refresh();
+  const std::string wanted = path ? path : "";
+  const std::string device = DevicePath();
+  Kind kind;
+  bool allowed = present;
+  if (deck.scenario.strangerFirst && wanted == StrangerPath()) {
+    kind = Kind::Stranger;
+    allowed = true;
+  } else if (wanted == device) {
+    kind = Kind::Device;
+  } else if (wanted == device + "\\if000pipe000") {
+    kind = Kind::Pipe0;
+    allowed = allowed && deck.scenario.pipe0Opens;
+  } else if (wanted == device + "\\if000pipe001") {
+    kind = Kind::Pipe1;
+    allowed = allowed && deck.scenario.pipe1Opens;
+  } else {
+    ++counts.refusedOpens;
+    Note("open refused, no such path: " + wanted);
+    return kInvalidHandle;
+  }
+  static const char* const kNames[] = {"device", "pipe 0", "pipe 1", "other device"};
+  const char* name = kNames[static_cast<int>(kind)];
+  if (!allowed) {
+    ++counts.refusedOpens;
+    Note(std::string("open of ") + name + " refused");
+    return kInvalidHandle;
+  }
+  const DriverHandle h = nextHandle;
+  nextHandle += 4;
+  handles[h] = Handle{kind, generation, true};
+  ++counts.opened;
+  Note(std::string("opened ") + name + " as handle " + HandleText(h));
+  return h;
+}
+
+bool DriverSide::IoControl(DriverHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
+                           void* out, std::uint32_t outSize) {
+  std::lock_guard<std::mutex> hold(lock);
+  Refresh();
+  Handle* h = Find(handle);
+  char codeText[16];
+  std::snprintf(codeText, sizeof codeText, "0x%06X", code);
+  if (!h || !Alive(*h)) {
+    Note(std::string("control ") + codeText + " on a dead or unknown handle " + HandleText(handle) +
+         " failed");
+    return false;
+  }
+  const Scenario& s = deck.scenario;
+  switch (code) {
+    case kGetDescriptorCode: {
+      if (!in || inSize < 4 || (outSize > 0 && !out)) return false;
+      const unsigned char type = static_cast<const unsigned char*>(in)[0];
+      Bytes descriptor;
+      if (type == 1 && h->kind == Kind::Stranger) {
+        descriptor = DeviceDescriptor(kMakerVendorId, kStrangerProduct);
+      } else if (type == 1) {
+        descriptor = DeviceDescriptor(s.vendorId < 0 ? kMakerVendorId : s.vendorId, s.productId);
+      } else if (type == 2) {
+        descriptor = ConfigDescriptor(s.packetSize0, s.packetSize1);
+      } else {
+        Note("descriptor request of unknown type " + std::to_string(type) + " refused");
+        return false;
+      }
+      std::memcpy(out, descriptor.data(), std::min<std::size_t>(outSize, descriptor.size()));
+      return true;
+    }
+    case kReadyCode: {
+      if (outSize < 4 || !out) return false;
+      const unsigned char status[4] = {static_cast<unsigned char>(s.ready ? 1 : 0), 0, 0, 0};
+      std::memcpy(out, status, sizeof status);
+      return true;
+    }
+    case kStartCode:
+      ++counts.deviceControls;
+      Note(std::string("control ") + codeText + " on handle " + HandleText(handle));
+      return true;
+    case kResetPipeCode:
+      ++counts.pipeControls;
+      Note(std::string("control ") + codeText + " on handle " + HandleText(handle));
+      return true;
+    default:
+      Note(std::string("unknown control code ") + codeText + " refused");
+      return false;
+  }
+}
+
+bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std::uint32_t& got) {
+  std::unique_lock<std::mutex> hold(lock);
+  got = 0;
+  Refresh();
+  Handle* h = Find(handle);
+  if (!h || h->kind != Kind::Pipe1 || size == 0 || !buffer) {
+    ++counts.readsFailed;
+    Note("read on " + HandleText(handle) + ", which is not an open pipe 1, failed");
+    return false;
+  }
+  if (failedReadsLeft > 0 && Alive(*h)) {
+    --failedReadsLeft;
+    ++counts.readsFailed;
+    Note("read failed, as the scenario says");
+    return false;
+  }
+  const std::thread::id me = std::this_thread::get_id();
+  blockedReaders[me] = false;
+  changed.notify_all();
+  for (;;) {
+    Refresh();
+    h = Find(handle);
+    if (blockedReaders[me]) {
+      blockedReaders.erase(me);
+      ++counts.readsCancelled;
+      Note("read cancelled");
+      return false;
+    }
+    if (!Alive(*h)) {
+      blockedReaders.erase(me);
+      ++counts.readsFailed;
+      Note("read failed: the pipe is gone");
+      return false;
+    }
+    const double now = Now();
+    if (!pipe1.empty() && pipe1.front().due <= now) {
+      Packet& packet = pipe1.front();
+      const std::size_t n = std::min<std::size_t>(size, packet.bytes.size());
+      std::memcpy(buffer, packet.bytes.data(), n);
+      Note("pipe 1 read: " + Hex(packet.bytes.data(), n));
+      if (n < packet.bytes.size()) {
+        packet.bytes.erase(packet.bytes.begin(), packet.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+      } else {
+        pipe1.pop_front();
+      }
+      got = static_cast<std::uint32_t>(n);
+      ++counts.readsDone;
+      blockedReaders.erase(me);
+      return true;
+    }
+    double wakeAt = -1;
+    if (!pipe1.empty()) wakeAt = pipe1.front().due;
+    if (unplugAt > now && (wakeAt < 0 || unplugAt < wakeAt)) wakeAt = unplugAt;
+    if (wakeAt < 0) {
+      changed.wait(hold);
+    } else {
+      changed.wait_for(hold, std::chrono::duration<double, std::milli>(wakeAt - now));
+    }
+  }
+}
+
+bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size, std::uint32_t& written) {
+  std::lock_guard<std::mutex> hold(lock);
+  written = 0;
+  Refresh();
+  Handle* h = Find(handle);
+  if (!h || h->kind != Kind::Pipe0 || !Alive(*h) || (size > 0 && !data)) {
+    ++counts.ignoredFrames;
+    Note("write on " + HandleText(handle) + ", which is not a live pipe 0, failed");
+    return false;
+  }
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  TakeFrame(Bytes(bytes, bytes + size));
+  written = size;
+  return true;
+}
+
+bool DriverSide::Close(DriverHandle handle) {
+  std::lock_guard<std::mutex> hold(lock);
+  Handle* h = Find(handle);
+  if (!h || !h->open) {
+    ++counts.badCloses;
+    Note("close of " + HandleText(handle) + ", which is not open");
+    return false;
+  }
+  h->open = false;
+  ++counts.closed;
+  Note("closed handle " + HandleText(handle));
+  changed.notify_all();
+  return true;
+}
+
+void DriverSide::CancelRead(std::thread& reader, DriverHandle) {
+  std::lock_guard<std::mutex> hold(lock);
+  const auto it = blockedReaders.find(reader.get_id());
+  if (it == blockedReaders.end()) return;
+  it->second = true;
+  changed.notify_all();
+}
+
+void DriverSide::Queue(Bytes reply, double due) {
+  Note("reply queued: " + Hex(reply));
+  replies.push_back(reply);
+  // The deck sends a reply in packets of the IN endpoint's size; each read takes one packet.
+  const std::size_t packet =
+      deck.scenario.packetSize1 > 0 ? static_cast<std::size_t>(deck.scenario.packetSize1) : reply.size();
+  auto at = std::find_if(pipe1.begin(), pipe1.end(), [due](const Packet& p) { return p.due > due; });
+  for (std::size_t i = 0; i < reply.size(); i += packet) {
+    const auto end = reply.begin() + static_cast<std::ptrdiff_t>(std::min(reply.size(), i + packet));
+    at = pipe1.insert(at, Packet{due, Bytes(reply.begin() + static_cast<std::ptrdiff_t>(i), end)}) + 1;
+  }
+  changed.notify_all();
+}
+
+void DriverSide::TakeFrame(const Bytes& frame) {
+  frames.push_back(frame);
+  Note("frame received: " + Hex(frame));
+  const Scenario& s = deck.scenario;
+  const double now = Now();
+  if (frame.empty()) {
+    ++counts.ignoredFrames;
+    Note("empty frame ignored");
+    return;
+  }
+  if (frame[0] == 0x00) {  // the link kit's own commands
+    if (frame == kPowerOn) {
+      poweredOn = true;
+      ++counts.powerOns;
+      Queue({0x00, 0x60, 0x01}, now);
+    } else {
+      ++counts.ignoredFrames;
+      Note("unknown link kit command ignored");
+    }
+    return;
+  }
+  if (frame[0] != frame.size() - 1) {
+    ++counts.ignoredFrames;
+    char text[96];
+    std::snprintf(text, sizeof text, "frame ignored: length byte %02X, but %02X bytes followed", frame[0],
+                  static_cast<unsigned>(frame.size() - 1));
+    Note(text);
+    return;
+  }
+  const Bytes command(frame.begin() + 1, frame.end());
+  if (!poweredOn) {
+    ++counts.ignoredFrames;
+    Note("command before the power-on request, not answered");
+    return;
+  }
+  const double due = now + s.replyDelayMs;
+  Bytes reply;
+  if (command == kModelQuery) {
+    if (s.answersModel) {
+      reply = {0x12, 0x00, 0x18, 0xC8, 0x6A};
+      std::string name = s.model;
+      name.resize(13, ' ');
+      reply.insert(reply.end(), name.begin(), name.end());
+      reply.push_back(0x01);
+    }
+  } else if (command == kVersionQuery) {
+    if (s.answersVersion)
+      reply = {0x0D,
+               0x00,
+               0x12,
+               0xB8,
+               0xF1,
+               0x5A,
+               0x38,
+               0x4B,
+               static_cast<unsigned char>(s.versionMajor),
+               static_cast<unsigned char>(s.versionMinor),
+               0x01,
+               0x11,
+               0x28,
+               static_cast<unsigned char>(s.versionVariant)};
+  } else if (command == kDiscQuery) {
+    reply = {0x11, 0x00, 0x12, 0xB8, 0x70, 0x00, 0x01, 0x00, 0x00, static_cast<unsigned char>(s.discState),
+             0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  } else if (command == kModeQuery) {
+    reply = {0x05, 0x00, 0x12, 0xB8, 0xCA, static_cast<unsigned char>(s.modeState)};
+  } else if (command == kRewriteRequest) {
+    rewriteRequested = true;
+    Note("rewrite requested");
+    if (s.unplugAfterRequestMs >= 0) {
+      unplugAt = now + s.unplugAfterRequestMs;
+      changed.notify_all();
+    }
+    return;
+  } else {
+    ++counts.ignoredFrames;
+    Note("unknown command ignored");
+    return;
+  }
+  if (reply.empty()) {
+    Note("query left unanswered, as the scenario says");
+    return;
+  }
+  if (s.garbage) {
+    // Unrelated traffic around the reply: a near miss of the model reply, a link kit status that
+    // is not addressed to the program, and a reply-like frame of no known kind.
+    Queue(
+        {0x12, 0x00, 0x18, 0xC8, 0x6B, 'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q', ' ', ' ', ' ', ' ', ' ', 0x00},
+        now + s.replyDelayMs / 2.0);
+    Queue({0x00, 0x12, 0x34}, now + s.replyDelayMs / 2.0);
+    Queue(reply, due);
+    Queue({0x07, 0x00, 0x12, 0xB8, 0x55, 0x01, 0x02, 0x03}, due);
+    return;
+  }
+  Queue(reply, due);
+}
+
+void DriverSide::ImageAccepted() {
+  std::lock_guard<std::mutex> hold(lock);
+  Refresh();
+  if (!rewriteRequested) {
+    Note("image accepted without a rewrite request: nothing to rewrite");
+    return;
+  }
+  if (completionQueued) return;
+  if (deck.scenario.completeAfterMs < 0) {
+    Note("image accepted; the rewrite never completes, as the scenario says");
+    return;
+  }
+  completionQueued = true;
+  Note("image accepted; rewriting");
+  Queue({0x04, 0x00, 0x12, 0xB8, 0xEF}, Now() + deck.scenario.completeAfterMs);
+}
+
+bool DriverSide::RewriteRequested() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return rewriteRequested;
+}
+
+int DriverSide::OpenHandles() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return static_cast<int>(
+      std::count_if(handles.begin(), handles.end(), [](const auto& h) { return h.second.open; }));
+}
+
+std::vector<std::vector<unsigned char>> DriverSide::FramesReceived() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return frames;
+}
+
+std::vector<std::vector<unsigned char>> DriverSide::RepliesQueued() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return replies;
+}
+
+void DriverSide::Unplug() {
+  std::lock_guard<std::mutex> hold(lock);
+  pluggedByHand = false;
+  unplugAt = Now();
+  Refresh();
+  changed.notify_all();
+}
+
+void DriverSide::Plug() {
+  std::lock_guard<std::mutex> hold(lock);
+  pluggedByHand = true;
+  unplugAt = -1;
+  Refresh();
+  changed.notify_all();
+}
+
+bool DriverSide::Plugged() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return PresentAt(Now());
+}
+
+void DriverSide::Inject(const std::vector<unsigned char>& frame, int afterMs) {
+  std::lock_guard<std::mutex> hold(lock);
+  Refresh();
+  if (present) Queue(frame, Now() + afterMs);
+}
+
+int DriverSide::BlockedReads() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return static_cast<int>(blockedReaders.size());
+}
+
+DriverSide::Counts DriverSide::Counters() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return counts;
+}
+
+std::string DriverSide::Report() const {
+  std::lock_guard<std::mutex> hold(lock);
+  std::ostringstream out;
+  const int stillOpen = static_cast<int>(
+      std::count_if(handles.begin(), handles.end(), [](const auto& h) { return h.second.open; }));
+  out << "driver:\n";
+  out << "  device path: " << DevicePath() << "\n";
+  out << "  plugged in: " << (PresentAt(Now()) ? "yes" : "no") << "\n";
+  out << "  handles: " << counts.opened << " opened, " << counts.closed << " closed, " << stillOpen
+      << " still open, " << counts.badCloses << " closed when not open, " << counts.refusedOpens
+      << " opens refused\n";
+  out << "  power-on requests: " << counts.powerOns << "\n";
+  out << "  rewrite requested: " << (rewriteRequested ? "yes" : "no") << "\n";
+  out << "  frames received: " << frames.size() << " (" << counts.ignoredFrames << " not taken)\n";
+  for (const Bytes& f : frames) out << "    " << Hex(f) << "\n";
+  out << "  replies queued: " << replies.size() << "\n";
+  for (const Bytes& r : replies) out << "    " << Hex(r) << "\n";
+  out << "  reads: " << counts.readsDone << " delivered, " << counts.readsFailed << " failed, "
+      << counts.readsCancelled << " cancelled\n";
+  out << "  controls: " << counts.deviceControls << " start, " << counts.pipeControls << " pipe reset\n";
+  return out.str();
+}

@@ -1,0 +1,236 @@
+// The seven checks, the rewrite request and the completion query against the emulated deck: each
+// check's pass and failure, what the deck received, and the repeated link check after Reset.
+#include "link/LinkSession.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "link/tests/DeckFixture.h"
+
+namespace {
+using Lines = std::vector<std::string>;
+
+struct Session {
+  explicit Session(const Scenario& s) : deck(s), link(deck.Driver()) {}
+  EmulatedDeck deck;
+  LinkSession link;
+};
+
+// A session whose worker has opened the deck and is reading.
+struct Reading : Session {
+  explicit Reading(const Scenario& s) : Session(s) { EXPECT_TRUE(WaitForReading(deck)); }
+};
+}  // namespace
+
+TEST(Checks, AllPassOnTheDeckThatUpdatesAndEachRunsOnce) {
+  for (const char* name : {"success", "garbage", "variant-A-small", "version-0.99"}) {
+    SCOPED_TRACE(name);
+    const Scenario s = std::string(name) == "variant-A-small"
+                           ? Named("success", [](Scenario& x) { x.packetSize1 = 18; })
+                           : Named(name);
+    Reading r(s);
+    LinkSession& link = r.link;
+    EXPECT_EQ(link.CheckLinkOpen(), 1);
+    EXPECT_EQ(link.CheckPipeReady(), 1);
+    EXPECT_EQ(link.CheckModel(), 1);
+    EXPECT_EQ(link.CheckVersion(), 1);
+    EXPECT_EQ(link.CheckVariant(), 1);
+    EXPECT_EQ(link.CheckDiscOut(), 1);
+    EXPECT_EQ(link.CheckMode(), 1);
+    const Lines sent = {"00 60 00", "04 00 60 C0 6A", "05 00 60 B0 F1 00", "04 00 60 B0 0F",
+                        "05 00 60 B0 CA FF"};
+    EXPECT_EQ(HexFrames(r.deck.Driver().FramesReceived()), sent);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(link.Report().modelName), 13), "HVX-Z8KQ     ");
+
+    // A second call fails at once, sends nothing, logs nothing, and leaves the report alone.
+    const DeviceReport before = link.Report();
+    const std::size_t logged = link.Log().Snapshot().size();
+    EXPECT_EQ(link.CheckLinkOpen(), -1);
+    EXPECT_EQ(link.CheckPipeReady(), -2);
+    EXPECT_EQ(link.CheckModel(), -3);
+    EXPECT_EQ(link.CheckVersion(), -4);
+    EXPECT_EQ(link.CheckVariant(), -5);
+    EXPECT_EQ(link.CheckDiscOut(), -7);
+    EXPECT_EQ(link.CheckMode(), -8);
+    EXPECT_EQ(HexFrames(r.deck.Driver().FramesReceived()), sent);
+    EXPECT_EQ(link.Log().Snapshot().size(), logged);
+    const DeviceReport after = link.Report();
+    EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
+  }
+}
+
+TEST(Checks, EachPollingCheckFailsOnItsDeck) {
+  struct Case {
+    const char* scenario;
+    int model, version, variant, disc, mode;
+  };
+  // Each failing check uses up its 300 polls; the decks run side by side.
+  const Case cases[] = {
+      {"other-model", -3, 1, 1, 1, 1},       {"no-model-reply", -3, 1, 1, 1, 1},
+      {"version-1.07", 1, -4, 1, 1, 1},      {"version-2.00", 1, -4, 1, 1, 1},
+      {"no-version-reply", 1, -4, -5, 1, 1}, {"variant-M", 1, 1, -5, 1, 1},
+      {"variant-m", 1, 1, -5, 1, 1},         {"disc-inside", 1, 1, 1, -7, 1},
+      {"wrong-mode", 1, 1, 1, 1, -8},        {"reply-before-limit", 1, 1, 1, 1, 1},
+      {"small-packets", -3, -4, -5, -7, 1},
+  };
+  std::vector<std::thread> runs;
+  std::vector<std::vector<int>> results(std::size(cases));
+  std::vector<Lines> frames(std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    runs.emplace_back([&, i] {
+      Reading r(Named(cases[i].scenario));
+      results[i] = {r.link.CheckModel(), r.link.CheckVersion(), r.link.CheckVariant(), r.link.CheckDiscOut(),
+                    r.link.CheckMode()};
+      frames[i] = HexFrames(r.deck.Driver().FramesReceived());
+    });
+  }
+  for (std::thread& t : runs) t.join();
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].scenario);
+    const Case& c = cases[i];
+    EXPECT_EQ(results[i], (std::vector<int>{c.model, c.version, c.variant, c.disc, c.mode}));
+    EXPECT_EQ(frames[i].size(), 5u);  // power-on and four queries, whatever the answers
+  }
+}
+
+TEST(Checks, AReplyJustAfterThePollLimitIsTooLate) {
+  Reading r(Named("reply-after-limit"));
+  EXPECT_EQ(r.link.CheckModel(), -3);
+  // The late reply still lands in the report, where nobody waits for it any more.
+  ASSERT_TRUE(WaitFor([&] { return r.link.Report().modelName[0] == 'H'; }));
+}
+
+TEST(Checks, AReplyThatComesAtOnceIsNotLost) {
+  // The fields are cleared before the command goes out: a reply read right after the send must
+  // still count.
+  for (int i = 0; i < 20; ++i) {
+    Reading r(Named("success", [](Scenario& s) { s.replyDelayMs = 0; }));
+    ASSERT_EQ(r.link.CheckModel(), 1) << "round " << i;
+    ASSERT_EQ(r.link.CheckMode(), 1) << "round " << i;
+  }
+}
+
+TEST(Checks, VariantBeforeAnyVersionReplyFails) {
+  Reading r(Named("success"));
+  EXPECT_EQ(r.link.CheckVariant(), -5);
+  EXPECT_EQ(HexFrames(r.deck.Driver().FramesReceived()), Lines{"00 60 00"});
+}
+
+TEST(LinkChecks, NoDeckAndADeckThatIsNotReady) {
+  Session none(Named("absent"));
+  ASSERT_TRUE(WaitFor([&] { return none.link.State() == LinkSession::kOpenFailed; }));
+  EXPECT_EQ(none.link.CheckLinkOpen(), -1);
+  EXPECT_EQ(none.link.CheckPipeReady(), -2);
+  EXPECT_EQ(none.link.Log().Snapshot(),
+            (Lines{"USB OPEN出来ませんでした。", "ドライバオープンエラーが発生しました。",
+                   "IOCTLエラーが発生しました。"}));
+
+  Session sleepy(Named("not-ready"));
+  ASSERT_TRUE(WaitFor([&] { return sleepy.link.State() == LinkSession::kOpenFailed; }));
+  // The device itself was opened, so the link counts as open until the worker ends.
+  EXPECT_EQ(sleepy.link.CheckLinkOpen(), 1);
+  EXPECT_EQ(sleepy.link.CheckPipeReady(), -2);
+  EXPECT_EQ(sleepy.link.Log().Snapshot(),
+            (Lines{"IOCTLエラーが発生しました。", "IOCTLエラーが発生しました。"}));
+}
+
+TEST(LinkChecks, ADeckPluggedInDuringTheFirstSecondIsFoundByTheRepeat) {
+  // The connection check's steps: the first look at about 1 s, then Reset, 10 ms, look again.
+  Session late(Named("late-plug"));
+  ASSERT_TRUE(WaitFor([&] { return late.link.State() == LinkSession::kOpenFailed; }));
+  ASSERT_TRUE(WaitFor([&] { return late.deck.Driver().Plugged(); }));
+  EXPECT_EQ(late.link.CheckLinkOpen(), -1);  // the worker had given up before the deck came
+  late.link.Reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(late.link.CheckLinkOpen(), 1);
+  EXPECT_EQ(late.link.CheckLinkOpen(), -1);  // once again, until the next Reset
+  ASSERT_TRUE(WaitForReading(late.deck));
+  EXPECT_EQ(late.link.CheckPipeReady(), 1);
+  EXPECT_EQ(late.link.CheckModel(), 1);
+}
+
+TEST(LinkChecks, RepeatsWithoutADeckFailEachTimeSoonAfterTheOpenFails) {
+  Session none(Named("absent"));
+  ASSERT_TRUE(WaitFor([&] { return none.link.State() == LinkSession::kOpenFailed; }));
+  EXPECT_EQ(none.link.CheckLinkOpen(), -1);
+  Lines expected = {"USB OPEN出来ませんでした。", "ドライバオープンエラーが発生しました。"};
+  for (int repeat = 0; repeat < 3; ++repeat) {
+    none.link.Reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(none.link.CheckLinkOpen(), -1);
+    expected.insert(expected.end(), {"INTERFACE / PIPE の設定をリセットしました。",
+                                     "USB OPEN出来ませんでした。", "ドライバオープンエラーが発生しました。"});
+  }
+  EXPECT_EQ(none.link.Log().Snapshot(), expected);
+}
+
+TEST(Rewrite, TheCompletionReportFollowsTheAcceptedImage) {
+  Reading r(Named("success", [](Scenario& s) { s.completeAfterMs = 30; }));
+  EXPECT_EQ(r.link.IsRewriteDone(), -9);
+  EXPECT_EQ(r.link.RequestRewrite(), 1);
+  EXPECT_EQ(HexFrames(r.deck.Driver().FramesReceived()), (Lines{"00 60 00", "05 00 60 B0 C0 A6"}));
+  EXPECT_TRUE(r.deck.Driver().RewriteRequested());
+  EXPECT_EQ(r.link.Log().Snapshot().back(), "Send Data: 0060B0C0A6");
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  EXPECT_EQ(r.link.IsRewriteDone(), -9);  // nothing before the deck has the image
+  r.deck.Driver().ImageAccepted();
+  ASSERT_TRUE(WaitFor([&] { return r.link.IsRewriteDone() == 1; }));
+  EXPECT_EQ(r.link.IsRewriteDone(), 1);
+  EXPECT_EQ(r.link.RequestRewrite(), 1);  // not once-only; clears the flag
+  EXPECT_EQ(r.link.IsRewriteDone(), -9);
+}
+
+TEST(Rewrite, AnyCompletionReportCountsUntilTheNextRequest) {
+  Reading r(Named("success"));
+  r.deck.Driver().Inject({0x04, 0x00, 0x12, 0xB8, 0xEF});
+  ASSERT_TRUE(WaitFor([&] { return r.link.IsRewriteDone() == 1; }));
+  r.link.RequestRewrite();
+  EXPECT_EQ(r.link.IsRewriteDone(), -9);
+}
+
+TEST(Rewrite, ADeckThatGoesAwayDuringTheRewriteEndsTheWorker) {
+  Reading r(Named("unplug-during-wait", [](Scenario& s) { s.unplugAfterRequestMs = 40; }));
+  r.link.RequestRewrite();
+  r.deck.Driver().ImageAccepted();
+  ASSERT_TRUE(WaitFor([&] { return r.link.State() == LinkSession::kDeviceRemoved; }));
+  EXPECT_EQ(r.link.IsRewriteDone(), -9);
+  const Lines log = r.link.Log().Snapshot();
+  EXPECT_EQ(Lines(log.end() - 2, log.end()), (Lines{"read error size=0", "デバイスが取り外されました"}));
+}
+
+// Figures, not limits: how long after the deck's reply is read does its check pass?
+TEST(ChecksTiming, DelayFromAReplyReadToItsCheckPassing) {
+  std::vector<double> delays;
+  for (int round = 0; round < 10; ++round) {
+    // Reply delays that fall anywhere between two polls.
+    Reading r(Named("success", [round](Scenario& s) { s.replyDelayMs = 20 + round; }));
+    EmulatedDeck& deck = r.deck;
+    auto readAt = [&](const char* head) {
+      double at = -1;
+      for (const DeckEvent& e : deck.events.All())
+        if (e.what.rfind(std::string("pipe 1 read: ") + head, 0) == 0) at = e.ms;
+      return at;
+    };
+    const struct {
+      int (LinkSession::*check)();
+      const char* head;
+    } checks[] = {{&LinkSession::CheckModel, "12 00 18"},
+                  {&LinkSession::CheckVersion, "0D 00 12"},
+                  {&LinkSession::CheckDiscOut, "11 00 12"},
+                  {&LinkSession::CheckMode, "05 00 12"}};
+    for (const auto& c : checks) {
+      ASSERT_EQ((r.link.*c.check)(), 1);
+      const double passed = deck.events.Now();
+      const double read = readAt(c.head);
+      ASSERT_GE(read, 0);
+      delays.push_back(passed - read);
+    }
+  }
+  std::sort(delays.begin(), delays.end());
+  std::printf("reply read -> check passed: median %.2f ms, worst %.2f ms (%zu replies, poll every 10 ms)\n",
+              delays[delays.size() / 2], delays.back(), delays.size());
+}

@@ -1,0 +1,211 @@
+// Byte-level rules of the command channel: hex conversion, frames, pipe paths, the descriptor walk
+// and the reply patterns.
+#include "link/LinkCodec.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+std::vector<unsigned char> Hex(const char* text) {
+  return HexToBytes(text, static_cast<int>(std::strlen(text)));
+}
+
+using Bytes = std::vector<unsigned char>;
+
+// A configuration block: the 9-byte header with wTotalLength, then the given descriptors.
+Bytes Config(const Bytes& body) {
+  Bytes block = {9, 2, 0, 0, 1, 1, 0, 0x80, 50};
+  block.insert(block.end(), body.begin(), body.end());
+  block[2] = static_cast<unsigned char>(block.size());
+  block[3] = static_cast<unsigned char>(block.size() >> 8);
+  return block;
+}
+
+Bytes Interface(unsigned char number, unsigned char alternate = 0) {
+  return {9, 4, number, alternate, 2, 0xFF, 0, 0, 0};
+}
+
+Bytes Endpoint(unsigned char address, int size) {
+  return {7, 5, address, 2, static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8), 0};
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+int Walk(const Bytes& block, unsigned char interfaceNumber, unsigned char index) {
+  // An exact-size heap copy, so that a read past the block is caught by the sanitizers.
+  std::unique_ptr<unsigned char[]> exact(new unsigned char[block.size()]);
+  std::memcpy(exact.get(), block.data(), block.size());
+  return EndpointPacketSize(exact.get(), block.size(), interfaceNumber, index);
+}
+
+ReplyKind Match(const Bytes& buffer, ReplyFields& fields) {
+  std::unique_ptr<unsigned char[]> exact(new unsigned char[buffer.size()]);
+  if (!buffer.empty()) std::memcpy(exact.get(), buffer.data(), buffer.size());
+  return MatchReply(exact.get(), static_cast<int>(buffer.size()), fields);
+}
+}  // namespace
+
+TEST(HexText, NibblesAndPairs) {
+  EXPECT_EQ(HexNibble('0'), 0);
+  EXPECT_EQ(HexNibble('9'), 9);
+  EXPECT_EQ(HexNibble('A'), 10);
+  EXPECT_EQ(HexNibble('a'), 10);
+  EXPECT_EQ(HexNibble('F'), 15);
+  EXPECT_EQ(HexNibble('f'), 15);
+  for (char c : {'G', 'g', ' ', '/', ':', '@', '`', static_cast<char>(0xB0), static_cast<char>(0x80), '\0'})
+    EXPECT_EQ(HexNibble(c), 0xFF) << int(c);
+
+  EXPECT_EQ(Hex("0A1b"), (Bytes{0x0A, 0x1B}));
+  EXPECT_EQ(Hex("G1"), (Bytes{0xF1}));  // a bad high digit still takes the low one
+  EXPECT_EQ(Hex("1G"), (Bytes{0xFF}));  // a bad low digit spoils the whole byte
+  EXPECT_EQ(Hex("ABC"), (Bytes{0xAB}));
+  EXPECT_TRUE(Hex("").empty());
+  EXPECT_TRUE(Hex("7").empty());
+  EXPECT_TRUE(HexToBytes("00", -3).empty());
+  EXPECT_EQ(Hex("0560B0C0A6ff"), (Bytes{0x05, 0x60, 0xB0, 0xC0, 0xA6, 0xFF}));
+}
+
+TEST(Frames, LengthInLowerCaseThenBytesInUpperCase) {
+  const unsigned char two[] = {0x12, 0xAB};
+  EXPECT_EQ(FrameText(two, 2), "0212AB");
+  const unsigned char ten[10] = {0x00, 0x60, 0xb0, 0xca, 0xff, 1, 2, 3, 4, 5};
+  EXPECT_EQ(FrameText(ten, 10), "0a0060B0CAFF0102030405");
+  const unsigned char rewrite[] = {0x00, 0x60, 0xB0, 0xC0, 0xA6};
+  EXPECT_EQ(FrameText(rewrite, 5), "050060B0C0A6");
+  EXPECT_EQ(FrameText(two, 0), "");
+  EXPECT_EQ(FrameText(two, 1), "");
+  const unsigned char big[256] = {};
+  EXPECT_EQ(FrameText(big, 255).substr(0, 4), "ff00");
+  EXPECT_EQ(FrameText(big, 255).size(), 512u);
+  EXPECT_EQ(FrameText(big, 256), "");  // cannot be framed in one length byte
+  // The text converts back to exactly the frame.
+  EXPECT_EQ(Hex(FrameText(ten, 10).c_str()), (Bytes{10, 0x00, 0x60, 0xB0, 0xCA, 0xFF, 1, 2, 3, 4, 5}));
+}
+
+TEST(PipePaths, ThreeDigitNumbersBelowTheDevicePath) {
+  std::string path;
+  ASSERT_TRUE(PipePath("\\\\?\\usb#dev", 0, 0, path));
+  EXPECT_EQ(path, "\\\\?\\usb#dev\\if000pipe000");
+  ASSERT_TRUE(PipePath("D", 0, 1, path));
+  EXPECT_EQ(path, "D\\if000pipe001");
+  ASSERT_TRUE(PipePath("D", 7, 12, path));
+  EXPECT_EQ(path, "D\\if007pipe012");
+  ASSERT_TRUE(PipePath("D", 255, 255, path));
+  EXPECT_EQ(path, "D\\if255pipe255");
+}
+
+TEST(PipePaths, DevicePathTooLongForTheDriverIsRefused) {
+  std::string path = "unchanged";
+  const std::string longest(346, 'x');
+  ASSERT_TRUE(PipePath(longest, 0, 1, path));
+  EXPECT_EQ(path.size(), 359u);  // 346 + 13, and the terminating zero makes 360
+  EXPECT_EQ(path.substr(346), "\\if000pipe001");
+  path = "unchanged";
+  EXPECT_FALSE(PipePath(longest + "x", 0, 1, path));
+  EXPECT_EQ(path, "unchanged");
+  EXPECT_FALSE(PipePath(std::string(5000, 'y'), 0, 1, path));
+}
+
+TEST(DescriptorWalk, FindsTheEndpointsOfTheWantedInterface) {
+  const Bytes block = Config(Join({Interface(0), Endpoint(0x01, 64), Endpoint(0x82, 512)}));
+  EXPECT_EQ(Walk(block, 0, 0), 64);
+  EXPECT_EQ(Walk(block, 0, 1), 512);
+  EXPECT_EQ(Walk(block, 0, 2), 0);
+  EXPECT_EQ(Walk(block, 1, 0), 0);
+
+  // Other interfaces and other kinds of descriptor are passed over; all 16 bits are kept.
+  const Bytes mixed = Config(Join({Interface(3), Endpoint(0x81, 8), Bytes{5, 0x24, 1, 2, 3}, Interface(0),
+                                   Bytes{4, 0x21, 0, 0}, Endpoint(0x02, 0x1840), Endpoint(0x83, 0xFFFF)}));
+  EXPECT_EQ(Walk(mixed, 0, 0), 0x1840);
+  EXPECT_EQ(Walk(mixed, 0, 1), 0xFFFF);
+  EXPECT_EQ(Walk(mixed, 3, 0), 8);
+  EXPECT_EQ(Walk(mixed, 3, 1), 0);
+}
+
+TEST(DescriptorWalk, OneEndpointOnlyAndAlternateSettings) {
+  EXPECT_EQ(Walk(Config(Join({Interface(0), Endpoint(0x01, 64)})), 0, 1), 0);
+  // An alternate setting repeating the interface number starts its own count; the first match wins.
+  const Bytes alternates = Config(
+      Join({Interface(0, 0), Endpoint(0x01, 16), Interface(0, 1), Endpoint(0x01, 32), Endpoint(0x82, 48)}));
+  EXPECT_EQ(Walk(alternates, 0, 0), 16);
+  EXPECT_EQ(Walk(alternates, 0, 1), 48);
+}
+
+TEST(DescriptorWalk, StopsAtTheEndOfTheBlockAndAtBrokenDescriptors) {
+  const Bytes good = Config(Join({Interface(0), Endpoint(0x01, 64), Endpoint(0x82, 64)}));
+  // A block cut before the second endpoint: that endpoint is not there.
+  EXPECT_EQ(Walk(Bytes(good.begin(), good.end() - 7), 0, 1), 0);
+  // Cut inside the second endpoint: it runs past the block.
+  EXPECT_EQ(Walk(Bytes(good.begin(), good.end() - 2), 0, 1), 0);
+  EXPECT_EQ(Walk(Bytes(good.begin(), good.end() - 2), 0, 0), 64);
+  // A zero bLength ends the walk (it would never move on).
+  EXPECT_EQ(Walk(Config(Join({Interface(0), Bytes{0, 5, 0x01, 2, 64, 0, 0}, Endpoint(0x82, 64)})), 0, 0), 0);
+  // So does a one-byte descriptor, and a lone byte at the end.
+  EXPECT_EQ(Walk(Config(Join({Interface(0), Bytes{1}, Endpoint(0x82, 64)})), 0, 0), 0);
+  EXPECT_EQ(Walk(Join({Config(Interface(0)), Bytes{7}}), 0, 0), 0);
+  // An endpoint too short to hold wMaxPacketSize is passed over, not read past.
+  EXPECT_EQ(Walk(Config(Join({Interface(0), Bytes{4, 5, 0x01, 2}, Endpoint(0x82, 40)})), 0, 0), 40);
+  EXPECT_EQ(Walk(Bytes{}, 0, 0), 0);
+}
+
+TEST(Replies, EachPatternStoresItsOwnFields) {
+  ReplyFields f;
+  Bytes model = {0x12, 0x00, 0x18, 0xC8, 0x6A, 'H', 'V', 'X', '-', 'Z',
+                 '8',  'K',  'Q',  'a',  'b',  'c', 'd', 'e', 'Z'};
+  EXPECT_EQ(Match(model, f), kModelReply);
+  EXPECT_EQ(0, std::memcmp(f.modelName, "HVX-Z8KQabcde", 13));
+  EXPECT_EQ(f.versionMajor, 0);  // nothing else is stored
+
+  const Bytes version = {0x0D, 0x00, 0x12, 0xB8, 0xF1, 9, 9, 9, 0x01, 0x05, 9, 9, 9, 'A'};
+  f = ReplyFields{};
+  EXPECT_EQ(Match(version, f), kVersionReply);
+  EXPECT_EQ(f.versionMajor, 1);
+  EXPECT_EQ(f.versionMinor, 5);
+  EXPECT_EQ(f.versionVariant, 'A');
+  EXPECT_EQ(f.modelName[0], 0);
+
+  f = ReplyFields{};
+  EXPECT_EQ(Match({0x05, 0x00, 0x12, 0xB8, 0xCA, 0x01}, f), kModeReply);
+  EXPECT_EQ(f.modeState, 1);
+
+  f = ReplyFields{};
+  EXPECT_EQ(Match({0x11, 0x00, 0x12, 0xB8, 0x70, 1, 2, 3, 4, 0x13, 5, 6, 7, 8, 9, 10, 11, 12}, f),
+            kDiscReply);
+  EXPECT_EQ(f.discState, 0x13);
+  EXPECT_EQ(f.modeState, 0);
+
+  f = ReplyFields{};
+  EXPECT_EQ(Match({0x04, 0x00, 0x12, 0xB8, 0xEF}, f), kCompletionReply);
+}
+
+TEST(Replies, NearMissesAndShortBuffersMatchNothing) {
+  ReplyFields f;
+  f.versionMajor = 7;
+  f.modelName[0] = 'x';
+  EXPECT_EQ(
+      Match({0x12, 0x00, 0x18, 0xC8, 0x6B, 'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q', 0, 0, 0, 0, 0, 0}, f),
+      kNoReply);
+  EXPECT_EQ(Match({0x00, 0x60, 0x01}, f), kNoReply);
+  EXPECT_EQ(f.versionMajor, 7);  // untouched
+  EXPECT_EQ(f.modelName[0], 'x');
+
+  // A reply whose fields lie beyond the buffer matches nothing.
+  Bytes model = {0x12, 0x00, 0x18, 0xC8, 0x6A, 'H', 'V', 'X', '-',
+                 'Z',  '8',  'K',  'Q',  ' ',  ' ', ' ', ' ', ' '};
+  EXPECT_EQ(Match(model, f), kModelReply);  // 18 bytes reach byte 17, the last one stored
+  model.pop_back();
+  EXPECT_EQ(Match(model, f), kNoReply);
+  EXPECT_EQ(Match(Bytes(model.begin(), model.begin() + 8), f), kNoReply);
+  EXPECT_EQ(Match({0x0D, 0x00, 0x12, 0xB8, 0xF1, 0, 0, 0, 1, 5, 0, 0, 0}, f), kNoReply);
+  EXPECT_EQ(Match({0x05, 0x00, 0x12, 0xB8, 0xCA}, f), kNoReply);
+  EXPECT_EQ(Match({0x11, 0x00, 0x12, 0xB8, 0x70, 1, 2, 3, 4}, f), kNoReply);
+  EXPECT_EQ(Match({0x04, 0x00, 0x12, 0xB8}, f), kNoReply);
+  EXPECT_EQ(Match({}, f), kNoReply);
+  EXPECT_EQ(f.versionMajor, 7);
+}

@@ -1,0 +1,236 @@
+// LinkSession's worker against the emulated deck: the open sequence and its log, the failures of
+// each step, reading, unplugging, Reset and destruction, framing and the log ring.
+#include "link/LinkSession.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <thread>
+
+#include "link/tests/DeckFixture.h"
+
+namespace {
+using Lines = std::vector<std::string>;
+
+Lines Concat(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// Runs a session on a deck of the scenario until its worker ends by itself.
+Lines FailedOpenLog(const Scenario& scenario, int* stillOpen) {
+  EmulatedDeck deck(scenario);
+  LinkSession session(deck.Driver());
+  EXPECT_TRUE(WaitForWorkerEnd(session));
+  EXPECT_FALSE(session.DeviceOpen());
+  *stillOpen = deck.Driver().OpenHandles();
+  EXPECT_EQ(deck.Driver().Counters().badCloses, 0);
+  return session.Log().Snapshot();
+}
+}  // namespace
+
+TEST(LinkOpen, ASuccessfulOpenLogsItsLinesAndPowersTheDeckOn) {
+  for (const char* name : {"success", "product-52", "stranger-first"}) {
+    SCOPED_TRACE(name);
+    EmulatedDeck deck(Named(name));
+    LinkSession session(deck.Driver());
+    ASSERT_TRUE(WaitForReading(deck));
+    EXPECT_EQ(session.Log().Snapshot(), OpenedLines());  // no line for a search that failed first
+    EXPECT_EQ(session.State(), LinkSession::kReading);
+    EXPECT_EQ(HexFrames(deck.Driver().FramesReceived()), Lines{"00 60 00"});
+    EXPECT_EQ(deck.Driver().Counters().deviceControls, 1);
+    EXPECT_EQ(deck.Driver().OpenHandles(), 3);
+  }
+  EmulatedDeck deck(Named("small-packets", [](Scenario& s) { s.packetSize0 = 16; }));
+  LinkSession session(deck.Driver());
+  ASSERT_TRUE(WaitForReading(deck));
+  EXPECT_EQ(session.Log().Snapshot(), OpenedLines(8, 16));
+}
+
+TEST(LinkOpen, EachFailedStepLogsItsLineAndClosesWhatItOpened) {
+  struct Case {
+    const char* scenario;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"absent", "USB OPEN出来ませんでした。"},
+      {"other-product", "USB OPEN出来ませんでした。"},
+      {"not-ready", "IOCTLエラーが発生しました。"},
+      {"pipe0-fails", "USB PIPE 0 OPEN出来ませんでした。"},
+      {"pipe1-fails", "USB PIPE 1 OPEN出来ませんでした。"},
+      {"long-device-path", "USB PIPE 0 OPEN出来ませんでした。"},
+      {"packet0-missing", "パケット０の最大値を取得できませんでした。"},
+      {"packet1-missing", "パケット１の最大値を取得できませんでした。"},
+  };
+  // The scenarios end their workers a second after the open; run them side by side.
+  std::vector<std::thread> runs;
+  std::vector<Lines> logs(std::size(cases));
+  std::vector<int> stillOpen(std::size(cases), -1);
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    runs.emplace_back([&, i] { logs[i] = FailedOpenLog(Named(cases[i].scenario), &stillOpen[i]); });
+  for (std::thread& t : runs) t.join();
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].scenario);
+    EXPECT_EQ(logs[i], Lines{cases[i].line});
+    EXPECT_EQ(stillOpen[i], 0);
+  }
+}
+
+TEST(LinkOpen, TheLogTextsAreShiftJis) {
+  EmulatedDeck deck(Named("absent"));
+  LinkSession session(deck.Driver());
+  ASSERT_TRUE(WaitFor([&] { return !session.Log().Snapshot().empty(); }));
+  const std::string line = session.Log().Snapshot().at(0);
+  EXPECT_EQ(Hex({line.begin(), line.end()}),
+            "55 53 42 20 4F 50 45 4E 8F 6F 97 88 82 DC 82 B9 82 F1 82 C5 82 B5 82 BD 81 42");
+}
+
+TEST(LinkSend, WithoutADeckNothingIsWrittenAndTheLogSaysSo) {
+  EmulatedDeck deck(Named("absent"));
+  LinkSession session(deck.Driver());
+  ASSERT_TRUE(WaitFor([&] { return session.State() == LinkSession::kOpenFailed; }));
+  const unsigned char command[] = {0x00, 0x60, 0xC0, 0x6A};
+  session.SendBytes(command, 4);
+  EXPECT_EQ(session.Log().Snapshot(), (Lines{"USB OPEN出来ませんでした。", "USBはOPENしていません。"}));
+  EXPECT_TRUE(deck.Driver().FramesReceived().empty());
+}
+
+TEST(LinkSend, FramesGoOutOnPipeZeroAndAreLoggedWithoutTheirLength) {
+  EmulatedDeck deck(Named("success"));
+  LinkSession session(deck.Driver());
+  ASSERT_TRUE(WaitForReading(deck));
+  const unsigned char two[] = {0x12, 0xAB};
+  const unsigned char ten[] = {0x0A, 1, 2, 3, 4, 5, 6, 7, 8, 0xFE};
+  session.SendBytes(two, 2);
+  session.SendBytes(ten, 10);
+  session.SendBytes(two, 1);  // too short to frame: neither written nor logged
+  session.SendBytes(two, 0);
+  session.SendHex("006000", 6);
+  EXPECT_EQ(HexFrames(deck.Driver().FramesReceived()),
+            (Lines{"00 60 00", "02 12 AB", "0A 0A 01 02 03 04 05 06 07 08 FE", "00 60 00"}));
+  EXPECT_EQ(session.Log().Snapshot(),
+            Concat(OpenedLines(), {"Send Data: 12AB", "Send Data: 0A0102030405060708FE",
+                                   "Send Data: [LINK KIT LOCAL COMMAND] 006000"}));
+
+  // A write that fails is still logged.
+  deck.Driver().Unplug();
+  ASSERT_TRUE(WaitFor([&] { return session.State() == LinkSession::kDeviceRemoved; }));
+  session.SendBytes(two, 2);
+  EXPECT_EQ(session.Log().Snapshot().back(), "Send Data: 12AB");
+  EXPECT_EQ(deck.Driver().FramesReceived().size(), 4u);
+}
+
+TEST(LinkRead, AnUnplugLogsTheRemovalAndEndsTheWorkerWithItsHandlesClosed) {
+  EmulatedDeck deck(Named("success"));
+  LinkSession session(deck.Driver());
+  ASSERT_TRUE(WaitForReading(deck));
+  deck.Driver().Unplug();
+  ASSERT_TRUE(WaitFor([&] { return session.State() == LinkSession::kDeviceRemoved; }));
+  EXPECT_EQ(session.Log().Snapshot(),
+            Concat(OpenedLines(), {"read error size=0", "デバイスが取り外されました"}));
+  ASSERT_TRUE(WaitForWorkerEnd(session));
+  EXPECT_FALSE(session.DeviceOpen());
+  EXPECT_EQ(deck.Driver().OpenHandles(), 0);
+  EXPECT_EQ(deck.Driver().Counters().badCloses, 0);
+}
+
+TEST(LinkRead, AReadErrorOnAReadyPipeIsRecoveredFrom) {
+  EmulatedDeck deck(Named("read-error"));
+  LinkSession session(deck.Driver());
+  ASSERT_TRUE(WaitForReading(deck));
+  EXPECT_EQ(session.Log().Snapshot(), Concat(OpenedLines(), {"read error size=0"}));
+  EXPECT_EQ(deck.Driver().Counters().pipeControls, 1);
+  EXPECT_EQ(session.CheckModel(), 1);  // reading goes on
+  EXPECT_EQ(session.State(), LinkSession::kReading);
+}
+
+TEST(LinkReset, StopsAWorkerBlockedInARead) {
+  EmulatedDeck deck(Named("success"));
+  LinkSession session(deck.Driver());
+  ASSERT_TRUE(WaitForReading(deck));
+  session.Reset();
+  // The old worker is gone and its handles are closed before the new one opens anything.
+  EXPECT_EQ(deck.Driver().Counters().readsCancelled, 1);
+  EXPECT_EQ(deck.Driver().Counters().closed, 3);
+  EXPECT_EQ(session.Log().Snapshot(), Concat(OpenedLines(), {"INTERFACE / PIPE の設定をリセットしました。"}));
+  ASSERT_TRUE(WaitForReading(deck));
+  EXPECT_EQ(session.Log().Snapshot(),
+            Concat(Concat(OpenedLines(), {"INTERFACE / PIPE の設定をリセットしました。"}), OpenedLines()));
+  EXPECT_EQ(HexFrames(deck.Driver().FramesReceived()), (Lines{"00 60 00", "00 60 00"}));
+  EXPECT_EQ(deck.Driver().OpenHandles(), 3);
+  EXPECT_EQ(session.CheckModel(), 1);
+}
+
+TEST(LinkReset, AfterTheWorkerEndedByItselfStartsAFreshOne) {
+  EmulatedDeck deck(Named("late-plug", [](Scenario& s) { s.plugInAfterMs = 1000000; }));
+  LinkSession session(deck.Driver());
+  ASSERT_TRUE(WaitForWorkerEnd(session));
+  session.Reset();
+  EXPECT_TRUE(session.WorkerRunning());
+  ASSERT_TRUE(WaitFor([&] { return session.State() == LinkSession::kOpenFailed; }));
+  EXPECT_EQ(session.Log().Snapshot(),
+            (Lines{"USB OPEN出来ませんでした。", "INTERFACE / PIPE の設定をリセットしました。",
+                   "USB OPEN出来ませんでした。"}));
+  // And one that is still pausing before it ends is stopped at once.
+  session.Reset();
+  EXPECT_EQ(session.State(), LinkSession::kOpening);
+  deck.Driver().Plug();
+  ASSERT_TRUE(WaitForReading(deck));
+}
+
+TEST(LinkReset, DestructionClosesEveryHandleOnceWhateverTheWorkerDoes) {
+  EmulatedDeck deck(Named("success"));
+  {
+    LinkSession blocked(deck.Driver());
+    ASSERT_TRUE(WaitForReading(deck));
+  }
+  { LinkSession opening(deck.Driver()); }  // gone before its first pass
+  EmulatedDeck sleepy(Named("not-ready"));
+  {
+    LinkSession ending(sleepy.Driver());  // in its pause before the end step
+    ASSERT_TRUE(WaitFor([&] { return ending.State() == LinkSession::kOpenFailed; }));
+  }
+  EXPECT_EQ(deck.Driver().OpenHandles(), 0);
+  EXPECT_EQ(deck.Driver().Counters().opened, 3);
+  EXPECT_EQ(deck.Driver().Counters().badCloses, 0);
+  EXPECT_EQ(sleepy.Driver().OpenHandles(), 0);
+  EXPECT_EQ(sleepy.Driver().Counters().badCloses, 0);
+}
+
+TEST(LinkLog, RingKeepsTheLast51MessagesInOrder) {
+  LogRing ring;
+  for (int i = 0; i < 51; ++i) ring.Append("m" + std::to_string(i));
+  EXPECT_EQ(ring.NextSlot(), 0);
+  EXPECT_EQ(ring.Slot(50), "m50");
+  ring.Append("m51");
+  EXPECT_EQ(ring.NextSlot(), 1);
+  EXPECT_EQ(ring.Slot(0), "m51");
+  EXPECT_EQ(ring.Snapshot().front(), "m1");
+  EXPECT_EQ(ring.Snapshot().back(), "m51");
+  EXPECT_EQ(ring.Snapshot().size(), 51u);
+}
+
+TEST(LinkLog, AppendsFromTwoThreadsNeverShareASlot) {
+  LogRing ring;
+  constexpr int kEach = 5000;
+  auto writer = [&](char who) {
+    for (int i = 0; i < kEach; ++i) ring.Append(std::string(1, who) + std::to_string(i));
+  };
+  std::thread a(writer, 'a');
+  std::thread b(writer, 'b');
+  a.join();
+  b.join();
+  EXPECT_EQ(ring.NextSlot(), (2 * kEach) % LogRing::kSlots);
+  const Lines last = ring.Snapshot();
+  ASSERT_EQ(last.size(), 51u);
+  EXPECT_EQ(std::set<std::string>(last.begin(), last.end()).size(), 51u);
+  // Each writer's messages stay in its own order.
+  int lastA = -1, lastB = -1;
+  for (const std::string& m : last) {
+    int& seen = m[0] == 'a' ? lastA : lastB;
+    EXPECT_GT(std::stoi(m.substr(1)), seen);
+    seen = std::stoi(m.substr(1));
+  }
+  EXPECT_TRUE(lastA == kEach - 1 || lastB == kEach - 1);
+}
