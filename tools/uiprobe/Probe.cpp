@@ -1,0 +1,350 @@
+// The probe's window operations on plain Win32. Calls that reach another process's window
+// procedure use time-outs, so a hung or modal program cannot hang the probe.
+#include "tools/uiprobe/Probe.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+const UINT kSendTimeoutMs = 1000;
+// The icon slot of a message box: 20 on Windows, stc1 (0x440) under Wine.
+const int kMessageIconIds[] = {20, 0x440};
+
+std::string Convert(const std::string& in, UINT from, UINT to) {
+  if (in.empty()) return in;
+  int wide = MultiByteToWideChar(from, 0, in.data(), static_cast<int>(in.size()), nullptr, 0);
+  std::wstring w(wide, L'\0');
+  MultiByteToWideChar(from, 0, in.data(), static_cast<int>(in.size()), &w[0], wide);
+  int narrow = WideCharToMultiByte(to, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+  std::string out(narrow, '\0');
+  WideCharToMultiByte(to, 0, w.data(), wide, &out[0], narrow, nullptr, nullptr);
+  return out;
+}
+
+std::string ClassOf(HWND hwnd) {
+  char name[256] = {};
+  GetClassNameA(hwnd, name, sizeof name);
+  return name;
+}
+
+unsigned long long Handle(HWND hwnd) {
+  return static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd));
+}
+
+Json Rect(const RECT& r) {
+  return Json::Array().Push(r.left).Push(r.top).Push(r.right).Push(r.bottom);
+}
+
+bool IsTopLevel(HWND hwnd) {
+  return GetAncestor(hwnd, GA_PARENT) == GetDesktopWindow();
+}
+
+bool IsMessageBox(HWND hwnd) {
+  if (!IsWindowVisible(hwnd) || ClassOf(hwnd) != "#32770") return false;
+  for (int id : kMessageIconIds) {
+    HWND icon = GetDlgItem(hwnd, id);
+    if (icon && ClassOf(icon) == "Static" && (GetWindowLongA(icon, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+      return true;
+  }
+  return false;
+}
+
+// 32-bit top-down pixels of a screen area.
+std::vector<uint32_t> Capture(const RECT& area) {
+  const int w = area.right - area.left, h = area.bottom - area.top;
+  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, area.left, area.top, SRCCOPY);
+  GdiFlush();
+  std::copy(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + pixels.size(), pixels.begin());
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// The system icon drawn as a static control draws it: on the control's background, at its size.
+std::vector<uint32_t> Render(HICON icon, int w, int h, uint32_t background) {
+  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h, background);
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  std::copy(pixels.begin(), pixels.end(), static_cast<uint32_t*>(bits));
+  DrawIconEx(memory, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
+  GdiFlush();
+  std::copy(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + pixels.size(), pixels.begin());
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return pixels;
+}
+
+// Pixels differing by more than a rounding step in any channel.
+size_t Differences(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+  size_t n = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    for (int shift = 0; shift < 24; shift += 8) {
+      if (std::abs(static_cast<int>((a[i] >> shift) & 0xFF) - static_cast<int>((b[i] >> shift) & 0xFF)) > 8) {
+        ++n;
+        break;
+      }
+    }
+  }
+  return n;
+}
+
+std::string IdentifyIcon(HWND iconControl) {
+  if (!iconControl || !IsWindowVisible(iconControl)) return "none";
+  RECT r;
+  GetClientRect(iconControl, &r);
+  MapWindowPoints(iconControl, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return "none";
+  std::vector<uint32_t> shown = Capture(r);
+  const struct {
+    LPCSTR id;
+    const char* name;
+  } candidates[] = {{IDI_WARNING, "warning"},
+                    {IDI_ERROR, "error"},
+                    {IDI_INFORMATION, "information"},
+                    {IDI_QUESTION, "question"}};
+  std::string best = "unknown";
+  size_t bestDifferences = shown.size() / 20 + 1;  // at most 5 % may differ
+  for (const auto& c : candidates) {
+    HICON icon = LoadIconA(nullptr, c.id);
+    size_t d = Differences(shown, Render(icon, w, h, shown[0]));
+    if (d < bestDifferences) {
+      bestDifferences = d;
+      best = c.name;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+std::string Utf8FromAnsi(const std::string& ansi) {
+  return Convert(ansi, CP_ACP, CP_UTF8);
+}
+std::string AnsiFromUtf8(const std::string& utf8) {
+  return Convert(utf8, CP_UTF8, CP_ACP);
+}
+
+std::string TextOf(HWND hwnd) {
+  if (IsTopLevel(hwnd)) {
+    // The system keeps top-level captions itself: no message reaches a busy program.
+    char caption[1024] = {};
+    GetWindowTextA(hwnd, caption, sizeof caption);
+    return Utf8FromAnsi(caption);
+  }
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length))
+    return "";
+  std::vector<char> text(length + 2, '\0');
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+                      kSendTimeoutMs, &copied);
+  return Utf8FromAnsi(std::string(text.data()));
+}
+
+Json Describe(HWND hwnd) {
+  Json j = Json::Object();
+  RECT r = {};
+  GetWindowRect(hwnd, &r);
+  const bool topLevel = IsTopLevel(hwnd);
+  if (!topLevel) MapWindowPoints(nullptr, GetParent(hwnd), reinterpret_cast<POINT*>(&r), 2);
+  RECT client = {};
+  GetClientRect(hwnd, &client);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  const std::string cls = ClassOf(hwnd);
+  j.Add("hwnd", Handle(hwnd))
+      .Add("class", cls)
+      .Add("text", TextOf(hwnd))
+      .Add("rect", Rect(r))
+      .Add("client", Json::Array().Push(client.right).Push(client.bottom))
+      .Add("style", static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)))
+      .Add("exstyle", static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_EXSTYLE)))
+      .Add("visible", IsWindowVisible(hwnd) != FALSE)
+      .Add("enabled", IsWindowEnabled(hwnd) != FALSE)
+      .Add("pid", static_cast<unsigned long>(pid));
+  if (topLevel) {
+    j.Add("owner", Handle(GetWindow(hwnd, GW_OWNER)));
+  } else {
+    j.Add("id", static_cast<int>(GetDlgCtrlID(hwnd)));
+    j.Add("focused", FocusOf(hwnd) == hwnd);
+    if (cls == "Button") {
+      DWORD_PTR state = 0;
+      SendMessageTimeoutA(hwnd, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &state);
+      j.Add("checked", state == BST_CHECKED);
+    }
+  }
+  return j;
+}
+
+Json DescribeWithControls(HWND hwnd) {
+  Json controls = Json::Array();
+  for (HWND child = GetWindow(hwnd, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    controls.Push(Describe(child));
+  }
+  return Describe(hwnd).Add("controls", controls);
+}
+
+HWND FindTopLevel(const std::string& captionUtf8, const std::string& className) {
+  struct Search {
+    std::string caption, className;
+    HWND found;
+  } search = {AnsiFromUtf8(captionUtf8), className, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM p) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(p);
+        if (!IsWindowVisible(hwnd)) return TRUE;
+        char caption[1024] = {};
+        GetWindowTextA(hwnd, caption, sizeof caption);
+        if (s->caption != caption) return TRUE;
+        if (!s->className.empty() && ClassOf(hwnd) != s->className) return TRUE;
+        s->found = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+Json ListTopLevel(bool all) {
+  struct List {
+    bool all;
+    Json windows;
+  } list = {all, Json::Array()};
+  EnumWindows(
+      [](HWND hwnd, LPARAM p) -> BOOL {
+        auto* l = reinterpret_cast<List*>(p);
+        if (l->all || IsWindowVisible(hwnd)) l->windows.Push(Describe(hwnd));
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&list));
+  return list.windows;
+}
+
+HWND FindMessageBox() {
+  HWND found = nullptr;
+  EnumWindows(
+      [](HWND hwnd, LPARAM p) -> BOOL {
+        if (!IsMessageBox(hwnd)) return TRUE;
+        *reinterpret_cast<HWND*>(p) = hwnd;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+Json DescribeMessageBox(HWND box) {
+  HWND icon = nullptr;
+  for (int id : kMessageIconIds) {
+    if (!icon) icon = GetDlgItem(box, id);
+  }
+  std::string text;
+  Json buttons = Json::Array();
+  for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(child)) continue;
+    const std::string cls = ClassOf(child);
+    if (cls == "Button") {
+      buttons.Push(
+          Json::Object().Add("id", static_cast<int>(GetDlgCtrlID(child))).Add("text", TextOf(child)));
+    } else if (cls == "Static" && child != icon && text.empty()) {
+      text = TextOf(child);
+    }
+  }
+  return Json::Object()
+      .Add("hwnd", Handle(box))
+      .Add("caption", TextOf(box))
+      .Add("text", text)
+      .Add("icon", IdentifyIcon(icon))
+      .Add("buttons", buttons)
+      .Add("owner", Handle(GetWindow(box, GW_OWNER)))
+      .Add("style", static_cast<unsigned long>(GetWindowLongA(box, GWL_STYLE)))
+      .Add("exstyle", static_cast<unsigned long>(GetWindowLongA(box, GWL_EXSTYLE)));
+}
+
+HWND FocusOf(HWND hwnd) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+std::string Click(HWND control, bool& finished) {
+  finished = false;
+  if (!IsWindowVisible(control)) return "hidden";
+  if (!IsWindowEnabled(control)) return "disabled";
+  DWORD_PTR ignored = 0;
+  finished = SendMessageTimeoutA(control, BM_CLICK, 0, 0, SMTO_NORMAL, 500, &ignored) != 0;
+  return "";
+}
+
+std::string MouseClick(HWND control) {
+  if (!IsWindowVisible(control)) return "hidden";
+  RECT r;
+  GetWindowRect(control, &r);
+  const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
+  if (!SetCursorPos(x, y)) return "cannot move the mouse";
+  INPUT inputs[2] = {};
+  inputs[0].type = inputs[1].type = INPUT_MOUSE;
+  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  if (SendInput(2, inputs, sizeof(INPUT)) != 2) return "input refused";
+  return "";
+}
+
+bool PressKey(HWND hwnd, UINT virtualKey) {
+  HWND target = FocusOf(hwnd);
+  if (!target) target = hwnd;
+  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC)) << 16;
+  return PostMessageA(target, WM_KEYDOWN, virtualKey, 1 | scan) &&
+         PostMessageA(target, WM_KEYUP, virtualKey, 1 | scan | 0xC0000000);
+}
+
+bool SaveScreenshot(HWND hwnd, const std::wstring& path, SIZE& size) {
+  RECT r = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  if (hwnd && !GetWindowRect(hwnd, &r)) return false;
+  const int w = r.right - r.left, h = r.bottom - r.top;
+  if (w <= 0 || h <= 0) return false;
+  size = {w, h};
+  std::vector<uint32_t> pixels = Capture(r);
+  const int stride = (w * 3 + 3) & ~3;
+  std::vector<unsigned char> rows(static_cast<size_t>(stride) * h, 0);
+  for (int y = 0; y < h; ++y) {  // BMP rows run bottom up
+    unsigned char* out = &rows[static_cast<size_t>(h - 1 - y) * stride];
+    for (int x = 0; x < w; ++x) {
+      uint32_t p = pixels[static_cast<size_t>(y) * w + x];
+      out[3 * x] = p & 0xFF;
+      out[3 * x + 1] = (p >> 8) & 0xFF;
+      out[3 * x + 2] = (p >> 16) & 0xFF;
+    }
+  }
+  BITMAPFILEHEADER file = {};
+  BITMAPINFOHEADER info = {sizeof info, w, h, 1, 24, BI_RGB, static_cast<DWORD>(rows.size()), 0, 0, 0, 0};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = file.bfOffBits + static_cast<DWORD>(rows.size());
+  FILE* f = _wfopen(path.c_str(), L"wb");
+  if (!f) return false;
+  bool ok = fwrite(&file, sizeof file, 1, f) == 1 && fwrite(&info, sizeof info, 1, f) == 1 &&
+            fwrite(rows.data(), rows.size(), 1, f) == 1;
+  return fclose(f) == 0 && ok;
+}

@@ -1,0 +1,49 @@
+// What the UI probe can do to another program's windows on the same Wine desktop: find and
+// describe windows and controls, click, press keys, repaint, answer message boxes, take
+// screenshots, and start the program under test. Every answer is one line of JSON.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "tools/uiprobe/Json.h"
+
+// Texts cross between the probe's UTF-8 answers and the ANSI (code page 932) window calls.
+std::string Utf8FromAnsi(const std::string& ansi);
+std::string AnsiFromUtf8(const std::string& utf8);
+
+// A window's caption or a control's text, read through the ANSI calls, as UTF-8.
+std::string TextOf(HWND hwnd);
+
+// Caption, class, rectangle (screen for top-level windows, parent client for controls), client
+// size, styles, visibility, enabled state, id, owner and, for buttons, the check state.
+Json Describe(HWND hwnd);
+// Describe() plus every child in z-order, which for a dialog is template (tab) order.
+Json DescribeWithControls(HWND hwnd);
+
+// The visible top-level window whose caption (and class, unless empty) matches, or nullptr.
+HWND FindTopLevel(const std::string& captionUtf8, const std::string& className);
+// Top-level windows of the desktop, visible ones only unless `all`.
+Json ListTopLevel(bool all);
+
+// A visible message box (a dialog with the system's message icon slot), or nullptr.
+HWND FindMessageBox();
+// Caption, text, icon ("warning", "error", "information", "question", "none" or "unknown"),
+// buttons shown, owner and styles of a message box.
+Json DescribeMessageBox(HWND box);
+
+// The keyboard focus of the thread that owns `hwnd`, or nullptr.
+HWND FocusOf(HWND hwnd);
+
+// Presses the button as the user would (BM_CLICK); refuses a disabled or hidden control.
+// Returns an empty string or the reason it refused; `finished` tells whether the click's
+// handlers returned within the time-out (a click that opens a modal window does not).
+std::string Click(HWND control, bool& finished);
+// Moves the mouse to the middle of the control and presses and releases the left button.
+std::string MouseClick(HWND control);
+// Posts a key press and release to the focused control of the window's thread.
+bool PressKey(HWND hwnd, UINT virtualKey);
+
+// Saves the screen area of `hwnd` (or the whole screen for nullptr) as a 24-bit BMP.
+bool SaveScreenshot(HWND hwnd, const std::wstring& path, SIZE& size);

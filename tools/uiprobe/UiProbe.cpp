@@ -1,0 +1,271 @@
+// uiprobe: drives another program's windows for the end-to-end tests. It runs beside the program
+// on the same Wine desktop, reads one command a line from stdin and answers each with one line
+// of JSON in UTF-8 on stdout ({"ok":true,...} or {"ok":false,"error":...}).
+//
+//   hello                          code page, screen size, own process id
+//   windows [all]                  top-level windows (visible ones unless "all")
+//   wait CAPTION [MS] [CLASS]      waits for a visible top-level window with that caption
+//   gone HWND [MS]                 waits until the window is destroyed or hidden
+//   window HWND                    the window and all its controls in z-order
+//   control HWND ID                one control
+//   focus HWND                     the control that has the keyboard focus in the window's thread
+//   active HWND [MS]               waits until the window is the foreground window
+//   click HWND ID                  presses a button (BM_CLICK); refused if disabled or hidden
+//   mouse HWND ID                  a real left click in the middle of the control
+//   key HWND escape|enter|space|tab   a key press to the focused control
+//   repaint HWND                   invalidates the window and its controls, as an overlap would
+//   syscommand HWND N | close HWND posts WM_SYSCOMMAND N or WM_CLOSE
+//   msgbox [MS]                    waits for a message box and reads it
+//   answer [MS] [BUTTON]           waits for a message box, reads it and presses BUTTON (default:
+//                                  its only or OK button)
+//   shot HWND|screen PATH          saves the window's screen area as a BMP (a Windows path)
+//   start EXE [OUTPUT]             starts a program on this desktop, its output going to OUTPUT
+//   exit [MS]                      waits for the started program to end and gives its exit code
+//   sleep MS | quit
+// Texts in quotes may use \" \\ \r \n. Handles are decimal numbers as the answers give them.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tools/uiprobe/Json.h"
+#include "tools/uiprobe/Probe.h"
+
+namespace {
+
+std::vector<std::string> Split(const std::string& line) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && line[i] == ' ') ++i;
+    if (i >= line.size()) break;
+    std::string word;
+    if (line[i] == '"') {
+      for (++i; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+          char c = line[++i];
+          word += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+        } else {
+          word += line[i];
+        }
+      }
+      ++i;
+    } else {
+      while (i < line.size() && line[i] != ' ') word += line[i++];
+    }
+    words.push_back(word);
+  }
+  return words;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+  std::wstring w(n, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &w[0], n);
+  w.resize(n > 0 ? n - 1 : 0);
+  return w;
+}
+
+Json Ok() {
+  return Json::Object().Add("ok", true);
+}
+Json Fail(const std::string& why) {
+  return Json::Object().Add("ok", false).Add("error", why);
+}
+
+HWND WindowArg(const std::vector<std::string>& w, size_t i) {
+  return i < w.size()
+             ? reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(w[i].c_str(), nullptr, 10)))
+             : nullptr;
+}
+DWORD NumberArg(const std::vector<std::string>& w, size_t i, DWORD fallback) {
+  return i < w.size() ? static_cast<DWORD>(std::strtoul(w[i].c_str(), nullptr, 10)) : fallback;
+}
+
+// Polls `found` every 20 ms until it gives a window or the time is up.
+template <typename F>
+HWND WaitFor(DWORD timeoutMs, F found) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (HWND hwnd = found()) return hwnd;
+    if (GetTickCount() - start >= timeoutMs) return nullptr;
+    Sleep(20);
+  }
+}
+
+class Session {
+ public:
+  ~Session() {
+    if (process) CloseHandle(process);
+  }
+
+  Json Run(const std::vector<std::string>& w) {
+    const std::string& c = w[0];
+    if (c == "hello") {
+      return Ok()
+          .Add("acp", static_cast<unsigned>(GetACP()))
+          .Add("screen",
+               Json::Array().Push(GetSystemMetrics(SM_CXSCREEN)).Push(GetSystemMetrics(SM_CYSCREEN)))
+          .Add("pid", static_cast<unsigned long>(GetCurrentProcessId()));
+    }
+    if (c == "windows") return Ok().Add("windows", ListTopLevel(w.size() > 1 && w[1] == "all"));
+    if (c == "wait" && w.size() >= 2) {
+      const std::string cls = w.size() > 3 ? w[3] : "";
+      HWND hwnd = WaitFor(NumberArg(w, 2, 10000), [&] { return FindTopLevel(w[1], cls); });
+      if (!hwnd) return Fail("timeout").Add("windows", ListTopLevel(false));
+      return Ok().Add("window", Describe(hwnd));
+    }
+    if (c == "gone") {
+      HWND target = WindowArg(w, 1);
+      HWND still = WaitFor(NumberArg(w, 2, 10000), [&]() -> HWND {
+        return IsWindow(target) && IsWindowVisible(target) ? nullptr : target;
+      });
+      return still ? Ok() : Fail("still shown");
+    }
+    if (c == "sleep") {
+      Sleep(NumberArg(w, 1, 0));
+      return Ok();
+    }
+    if (c == "msgbox" || c == "answer") return MessageBoxCommand(w);
+    if (c == "start") return Start(w);
+    if (c == "exit") return Exit(w);
+    if (c == "shot" && w.size() >= 3) {
+      HWND hwnd = w[1] == "screen" ? nullptr : WindowArg(w, 1);
+      if (hwnd && !IsWindow(hwnd)) return Fail("no such window");
+      SIZE size = {};
+      if (!SaveScreenshot(hwnd, Wide(w[2]), size)) return Fail("cannot save " + w[2]);
+      return Ok().Add("size", Json::Array().Push(size.cx).Push(size.cy));
+    }
+    HWND hwnd = WindowArg(w, 1);
+    if (!IsWindow(hwnd)) return Fail("no such window");
+    if (c == "window") return Ok().Add("window", DescribeWithControls(hwnd));
+    if (c == "focus") {
+      HWND focus = FocusOf(hwnd);
+      if (!focus) return Ok().Add("focus", Json::Object());
+      return Ok().Add("focus", Describe(focus));
+    }
+    if (c == "active") {
+      // Waits for the window to become the foreground window, as it is for the user.
+      HWND active = WaitFor(NumberArg(w, 2, 2000), [&]() -> HWND {
+        HWND fg = GetForegroundWindow();
+        return fg == hwnd ? fg : nullptr;
+      });
+      return active ? Ok() : Fail("not active").Add("foreground", Describe(GetForegroundWindow()));
+    }
+    if (c == "repaint") {
+      return RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN)
+                 ? Ok()
+                 : Fail("not redrawn");
+    }
+    if (c == "close") return PostMessageA(hwnd, WM_CLOSE, 0, 0) ? Ok() : Fail("not posted");
+    if (c == "syscommand") {
+      return PostMessageA(hwnd, WM_SYSCOMMAND, NumberArg(w, 2, 0), 0) ? Ok() : Fail("not posted");
+    }
+    if (c == "key" && w.size() >= 3) {
+      const UINT key = w[2] == "escape"  ? VK_ESCAPE
+                       : w[2] == "enter" ? VK_RETURN
+                       : w[2] == "space" ? VK_SPACE
+                       : w[2] == "tab"   ? VK_TAB
+                                         : 0;
+      if (!key) return Fail("unknown key " + w[2]);
+      return PressKey(hwnd, key) ? Ok() : Fail("not posted");
+    }
+    if (w.size() < 3) return Fail("missing control id");
+    HWND control = GetDlgItem(hwnd, static_cast<int>(std::strtol(w[2].c_str(), nullptr, 10)));
+    if (!control) return Fail("no control " + w[2]);
+    if (c == "control") return Ok().Add("control", Describe(control));
+    if (c == "click") {
+      bool finished = false;
+      std::string refused = Click(control, finished);
+      return refused.empty() ? Ok().Add("finished", finished) : Fail(refused);
+    }
+    if (c == "mouse") {
+      std::string refused = MouseClick(control);
+      return refused.empty() ? Ok() : Fail(refused);
+    }
+    return Fail("unknown command " + c);
+  }
+
+ private:
+  Json MessageBoxCommand(const std::vector<std::string>& w) {
+    HWND box = WaitFor(NumberArg(w, 1, 10000), FindMessageBox);
+    if (!box) return Fail("timeout").Add("windows", ListTopLevel(false));
+    Json described = DescribeMessageBox(box);
+    if (w[0] == "msgbox") return Ok().Add("box", described);
+    int button = static_cast<int>(NumberArg(w, 2, 0));
+    if (!button) button = GetDlgItem(box, IDOK) && IsWindowVisible(GetDlgItem(box, IDOK)) ? IDOK : IDCANCEL;
+    HWND control = GetDlgItem(box, button);
+    if (!control) return Fail("no button " + std::to_string(button)).Add("box", described);
+    bool finished = false;
+    std::string refused = Click(control, finished);
+    if (!refused.empty()) return Fail(refused).Add("box", described);
+    HWND closed = WaitFor(5000, [&]() -> HWND { return IsWindow(box) ? nullptr : box; });
+    return closed ? Ok().Add("box", described) : Fail("message box stayed").Add("box", described);
+  }
+
+  Json Start(const std::vector<std::string>& w) {
+    if (w.size() < 2) return Fail("missing program");
+    if (process) return Fail("a program is already started");
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    HANDLE output = INVALID_HANDLE_VALUE;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (w.size() >= 3) {
+      output = CreateFileW(Wide(w[2]).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (output == INVALID_HANDLE_VALUE) return Fail("cannot create " + w[2]);
+      startup.dwFlags = STARTF_USESTDHANDLES;
+      startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+      startup.hStdOutput = startup.hStdError = output;
+    }
+    std::wstring commandLine = L"\"" + Wide(w[1]) + L"\"";
+    PROCESS_INFORMATION started = {};
+    BOOL ok = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0,
+                             nullptr, nullptr, &startup, &started);
+    if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+    if (!ok) return Fail("cannot start " + w[1] + " (error " + std::to_string(GetLastError()) + ")");
+    CloseHandle(started.hThread);
+    process = started.hProcess;
+    return Ok().Add("pid", static_cast<unsigned long>(started.dwProcessId));
+  }
+
+  Json Exit(const std::vector<std::string>& w) {
+    if (!process) return Fail("no program started");
+    if (WaitForSingleObject(process, NumberArg(w, 1, 10000)) != WAIT_OBJECT_0) return Fail("still running");
+    DWORD code = 0;
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    process = nullptr;
+    return Ok().Add("code", static_cast<unsigned long>(code));
+  }
+
+  HANDLE process = nullptr;
+};
+
+}  // namespace
+
+int main() {
+  // The answers are UTF-8 lines for a Python reader: no CR LF translation either way.
+  _setmode(_fileno(stdin), _O_BINARY);
+  _setmode(_fileno(stdout), _O_BINARY);
+  Session session;
+  char buffer[8192];
+  while (std::fgets(buffer, sizeof buffer, stdin)) {
+    std::string line(buffer);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    std::vector<std::string> words = Split(line);
+    if (words.empty()) continue;
+    if (words[0] == "quit") {
+      std::printf("%s\n", Ok().Text().c_str());
+      std::fflush(stdout);
+      break;
+    }
+    std::printf("%s\n", session.Run(words).Text().c_str());
+    std::fflush(stdout);
+  }
+  return 0;
+}
