@@ -1,0 +1,58 @@
+// ImageSender: the program's path to the deck through the maker's USB library. It opens the
+// deck, pushes the firmware image in 1,024 blocks of 397 bytes and polls for the deck's reply.
+#pragma once
+
+#include <cstdint>
+
+#include "delivery/TransferView.h"
+#include "link/LogRing.h"
+
+class ImageSender {
+ public:
+  static constexpr int kImageBytesPerBlock = 384;
+  static constexpr int kHeaderLength = 13;
+  static constexpr int kBlockLength = kHeaderLength + kImageBytesPerBlock;  // 397
+  static constexpr int kBlocks = 1024;
+  static constexpr int kTransferCode = 255;  // blocks out, the deck's reply in
+  static constexpr int kStatusCode = 1;
+  static constexpr int kStatusLength = 4;
+  static constexpr int kReplyReadLength = 512;
+  static constexpr int kReplyBufferLength = 1024;
+  static constexpr int kPauseMs = 10;
+  static constexpr int kNameLength = 260;
+
+  // Results of QueryPending, as the platform spells S_OK and E_FAIL.
+  static constexpr std::int32_t kQueryOk = 0;
+  static constexpr std::int32_t kQueryFailed = static_cast<std::int32_t>(0x80004005u);
+
+  ImageSender();
+  ~ImageSender();  // closes a deck still open
+  ImageSender(const ImageSender&) = delete;
+  ImageSender& operator=(const ImageSender&) = delete;
+
+  // Opens the last deck the library enumerates. 1 when open; 0 after logging why not.
+  std::int32_t Open();
+
+  // Sends the whole image, one block per library call with a 10 ms pause after each, setting the
+  // view's progress to the block's index before it goes out and dispatching at most one waiting
+  // message per block. 1 when the library took every block; 0 at the first block it refused,
+  // with nothing sent after it and the deck left open. Writes nothing to the log.
+  std::int32_t SendImage(TransferView& view);
+
+  // Reads the deck's reply when the status shows one pending (of non-zero length): then sets
+  // `accepted` to 1 and returns 1. Otherwise 0, with `accepted` unchanged. Never waits.
+  std::int32_t PollAccepted();
+
+  // Asks the deck's status. kQueryOk with the pending reply's length (0 when none is pending) in
+  // `pendingLength`; kQueryFailed, with 0 there, when the query fails or delivers other than 4
+  // bytes.
+  std::int32_t QueryPending(std::int32_t* pendingLength);
+
+  // Closes the deck when it is open. Always 1; harmless when nothing is open.
+  std::int32_t Close();
+
+  std::uint32_t libraryHandle = 0;  // 0: not open
+  std::int32_t accepted = 0;        // the transfer stage clears it before polling
+  std::int32_t blockCount = kBlocks;
+  LogRing log;
+};
