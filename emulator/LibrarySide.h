@@ -1,12 +1,92 @@
-// The deck's library path. (Being written.)
+// The deck's library path: what the maker's USB library does for the program (enumerate, name,
+// open, block transfers, status and reply), with every block checked as it arrives and the
+// reassembled image judged against the program's own.
 #pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
+
 class EmulatedDeck;
+
 class LibrarySide {
  public:
-  explicit LibrarySide(EmulatedDeck& deck) : deck(deck) {}
-  std::string Report() const { return ""; }
+  static constexpr int kBlockLength = 397;
+  static constexpr int kHeaderLength = 13;
+  static constexpr int kBlockData = 384;
+  static constexpr int kBlocks = 1024;
+  static constexpr int kReplyLength = 260;  // both bytes of the status's length field in use
+
+  explicit LibrarySide(EmulatedDeck& deck);
+  ~LibrarySide();
+  LibrarySide(const LibrarySide&) = delete;
+  LibrarySide& operator=(const LibrarySide&) = delete;
+
+  // The six library functions, with the library's arguments and results.
+  int EnumerateDevices();
+  int GetDeviceName(int index, char* name);
+  int Open(const char* name, std::uint32_t* handle);
+  int ControlSend(std::uint32_t handle, int code, const void* data, int length);
+  int ControlRecive(std::uint32_t handle, int code, void* buffer, int length, std::uint32_t* received);
+  int Close(std::uint32_t handle);
+
+  // The name the library gives deck `index`; this deck is the last one enumerated.
+  std::string DeckName(int index) const;
+
+  // What a test reads back.
+  int OpenedDeck() const;                             // index of the deck last opened; -1: none
+  int OpenHandles() const;                            // handles opened and not yet closed
+  int CloseCalls() const;                             // every VornUsbClose, valid or not
+  int SendCalls() const;                              // every VornUsbControlSend, refused ones included
+  int BlocksReceived() const;                         // blocks taken, in order and well formed
+  std::vector<std::uint8_t> Header(int index) const;  // the 13 header bytes block `index` came with
+  bool ImageComplete() const;                         // every block in, none faulty
+  bool ImageIdentical() const;                        // complete and byte for byte the program's image
+  std::vector<std::uint8_t> Image() const;            // the image as reassembled so far
+  std::vector<double> Pauses() const;                 // ms between one block's arrival and the next's
+  int StatusReads() const;
+  int ReplyReads() const;                   // successful reads of the reply
+  std::vector<std::string> Faults() const;  // everything the program did wrong, in order
+
+  // What the library path received and the verdict on it.
+  std::string Report() const;
 
  private:
+  bool ReplyPending() const;         // under `lock`
+  void Fault(std::string what);      // under `lock`
+  std::string ImageVerdict() const;  // under `lock`
+  void Judge();                      // under `lock`: the image after the last block
+
   EmulatedDeck& deck;
+  mutable std::mutex lock;
+
+  int enumerateCalls = 0;
+  int openedDeck = -1;
+  std::vector<std::pair<std::uint32_t, int>> openHandles;  // handle, index of its deck
+  std::uint32_t nextHandle = 0x7A5E0001;
+  int closeCalls = 0;
+
+  int sendCalls = 0;
+  int blocksReceived = 0;  // also the index the next block must carry
+  bool refused = false;    // a block was refused: the transfer is over
+  std::vector<std::array<std::uint8_t, 13>> headers;
+  std::vector<std::uint8_t> image;
+  std::vector<bool> filled;
+  int blockFaults = 0;
+  double lastBlockMs = -1;
+  std::vector<double> pauses;
+
+  bool judged = false;
+  bool imageGood = false;  // complete, checksum and version record right: the deck takes it
+  std::string judgement;
+
+  int statusReads = 0;
+  bool pendingSeen = false;
+  int replyReads = 0;
+  bool replyTaken = false;
+
+  std::vector<std::string> faults;
 };

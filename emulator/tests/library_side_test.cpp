@@ -1,0 +1,280 @@
+// The emulated deck's library side as an oracle: it must take a faithful transfer and catch,
+// with what it expected and what arrived, every way a transfer can go wrong.
+#include "emulator/LibrarySide.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "delivery/TavroUsb.h"
+#include "emulator/EmulatedDeck.h"
+#include "emulator/library_calls.h"
+#include "image/FirmwareImage.h"
+
+namespace {
+
+Scenario Quick(int acceptAfterMs = 0) {
+  Scenario s = *FindScenario("success");
+  s.acceptAfterMs = acceptAfterMs;
+  return s;
+}
+
+std::vector<std::uint8_t> Block(std::uint32_t offset) {
+  const std::uint8_t header[13] = {0x01,
+                                   0x00,
+                                   0x02,
+                                   0x01,
+                                   0x80,
+                                   std::uint8_t(offset >> 24),
+                                   std::uint8_t(offset >> 16),
+                                   std::uint8_t(offset >> 8),
+                                   std::uint8_t(offset),
+                                   0x00,
+                                   0x06,
+                                   0x00,
+                                   0x00};
+  std::vector<std::uint8_t> b(397);
+  std::memcpy(b.data(), header, 13);
+  std::memcpy(b.data() + 13, FirmwareImage + offset, 384);
+  return b;
+}
+
+// A deck bound to the six functions and opened the way the program opens it.
+struct OpenDeck {
+  explicit OpenDeck(const Scenario& s) : deck(s), binding(deck) {
+    char name[260] = {};
+    const int count = VornUsbEnumerateDevices();
+    EXPECT_NE(VornUsbGetDeviceName(count - 1, name), 0);
+    EXPECT_NE(VornUsbOpen(name, &handle), 0);
+  }
+  int Send(std::vector<std::uint8_t> block) {
+    return VornUsbControlSend(handle, 255, block.data(), static_cast<int>(block.size()));
+  }
+  // Sends blocks 0..1023, letting `change` alter each on the way out.
+  void SendAll(const std::function<void(int, std::vector<std::uint8_t>&)>& change = {}) {
+    for (int i = 0; i < 1024; ++i) {
+      std::vector<std::uint8_t> b = Block(i * 384u);
+      if (change) change(i, b);
+      Send(b);
+    }
+  }
+  std::vector<std::uint8_t> Status() {
+    std::vector<std::uint8_t> s(4, 0xEE);
+    std::uint32_t got = 99;
+    EXPECT_NE(VornUsbControlRecive(handle, 1, s.data(), 4, &got), 0);
+    s.resize(got);
+    return s;
+  }
+  std::string Faults() {
+    std::string all;
+    for (const std::string& f : deck.Library().Faults()) all += f + "\n";
+    return all;
+  }
+  EmulatedDeck deck;
+  LibraryDeckBinding binding;
+  std::uint32_t handle = 0;
+};
+
+TEST(LibrarySideTransfer, TakesAFaithfulImageAndOffersItsReply) {
+  OpenDeck d(Quick());
+  d.SendAll();
+  EXPECT_TRUE(d.deck.Library().ImageIdentical());
+  EXPECT_EQ(d.Faults(), "");
+  EXPECT_EQ(d.deck.Library().Pauses().size(), 1023u);
+  EXPECT_EQ(d.Status(), (std::vector<std::uint8_t>{0x01, 0x80, 0x04, 0x01}));  // 260 bytes pending
+  unsigned char reply[1024];
+  std::uint32_t got = 0;
+  EXPECT_NE(VornUsbControlRecive(d.handle, 255, reply, 512, &got), 0);
+  EXPECT_EQ(got, 260u);
+  EXPECT_EQ(d.Status()[0], 0x00) << "the reply is gone once read";
+  EXPECT_NE(VornUsbClose(d.handle), 0);
+  const std::string report = d.deck.Report();
+  EXPECT_NE(report.find("image: complete, byte-identical; checksum right, version record right: taken"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("handles left open: 0"), std::string::npos) << report;
+  EXPECT_NE(report.find("library: block 0 arrived; the rewrite request came before it: no"),
+            std::string::npos)
+      << report;
+}
+
+TEST(LibrarySideTransfer, OffersTheReplyOnlyAfterTheScenarioDelayAndNeverWhenItIsMinusOne) {
+  for (int delay : {60000, -1}) {
+    OpenDeck d(Quick(delay));
+    d.SendAll();
+    EXPECT_TRUE(d.deck.Library().ImageIdentical());
+    EXPECT_EQ(d.Status(), (std::vector<std::uint8_t>{0x00, 0x80, 0x00, 0x00})) << delay;
+    unsigned char reply[512];
+    std::uint32_t got = 0;
+    EXPECT_EQ(VornUsbControlRecive(d.handle, 255, reply, 512, &got), 0);
+    EXPECT_NE(d.Faults().find("reply read with no reply pending"), std::string::npos);
+  }
+}
+
+TEST(LibrarySideTransfer, StatusScenariosShapeTheStatusAndTheReply) {
+  OpenDeck shortStatus([] {
+    Scenario s = Quick();
+    s.shortStatus = true;
+    return s;
+  }());
+  shortStatus.SendAll();
+  EXPECT_EQ(shortStatus.Status(), (std::vector<std::uint8_t>{0x01, 0x80, 0x04}));
+
+  OpenDeck zero([] {
+    Scenario s = Quick();
+    s.zeroPendingLength = true;
+    return s;
+  }());
+  zero.SendAll();
+  EXPECT_EQ(zero.Status(), (std::vector<std::uint8_t>{0x01, 0x80, 0x00, 0x00}));
+
+  OpenDeck empty([] {
+    Scenario s = Quick();
+    s.emptyReply = true;
+    return s;
+  }());
+  empty.SendAll();
+  unsigned char reply[512];
+  std::uint32_t got = 99;
+  EXPECT_NE(VornUsbControlRecive(empty.handle, 255, reply, 512, &got), 0);
+  EXPECT_EQ(got, 0u);
+}
+
+TEST(LibrarySideChecks, ABlockOutOfOrderIsReportedWithTheOffsetsInHex) {
+  OpenDeck d(Quick());
+  d.SendAll([](int i, std::vector<std::uint8_t>& b) {
+    if (i == 5) b = Block(6 * 384);
+    if (i == 6) b = Block(5 * 384);
+  });
+  const std::string faults = d.Faults();
+  EXPECT_NE(
+      faults.find("block 5: offset expected 00 00 07 80 (1920), arrived 00 00 09 00 (2304): blocks skipped"),
+      std::string::npos)
+      << faults;
+  EXPECT_NE(
+      faults.find(
+          "block 6: offset expected 00 00 09 00 (2304), arrived 00 00 07 80 (1920): a block out of order"),
+      std::string::npos)
+      << faults;
+  EXPECT_FALSE(d.deck.Library().ImageComplete());
+  EXPECT_EQ(d.Status()[0], 0x00) << "a broken transfer is not taken";
+}
+
+TEST(LibrarySideChecks, ARepeatedBlockLeavesOneMissing) {
+  OpenDeck d(Quick());
+  for (int i = 0; i < 1024; ++i) d.Send(Block((i <= 3 ? i : i - 1) * 384u));
+  EXPECT_NE(d.Faults().find(
+                "block 4: offset expected 00 00 06 00 (1536), arrived 00 00 04 80 (1152): a block repeated"),
+            std::string::npos)
+      << d.Faults();
+  EXPECT_NE(d.deck.Report().find("incomplete, 1023 of 1024 blocks in; missing 1023"), std::string::npos)
+      << d.deck.Report();
+}
+
+TEST(LibrarySideChecks, AWrongHeaderByteIsReportedAsItArrived) {
+  OpenDeck d(Quick());
+  d.SendAll([](int i, std::vector<std::uint8_t>& b) {
+    if (i == 2) b[2] = 0x03;
+  });
+  EXPECT_NE(d.Faults().find(
+                "block 2: header expected 01 00 02 01 80 .. 00 06 00 00, arrived 01 00 03 01 80 00 00 03 "
+                "00 00 06 00 00"),
+            std::string::npos)
+      << d.Faults();
+  EXPECT_NE(d.deck.Report().find("all blocks in, 1 of them faulty"), std::string::npos) << d.deck.Report();
+}
+
+TEST(LibrarySideChecks, ChangedImageBytesAreFoundAndTheImageIsNotTaken) {
+  OpenDeck d(Quick());
+  d.SendAll([](int i, std::vector<std::uint8_t>& b) {
+    if (i == 100) b[13 + 7] ^= 0xFF;
+  });
+  EXPECT_EQ(d.Faults(), "");
+  EXPECT_TRUE(d.deck.Library().ImageComplete());
+  EXPECT_FALSE(d.deck.Library().ImageIdentical());
+  char expected[96];
+  std::snprintf(expected, sizeof expected,
+                "complete, differs in 1 bytes, first at offset 38407 (expected %02X, arrived %02X)",
+                FirmwareImage[38407], FirmwareImage[38407] ^ 0xFF);
+  EXPECT_NE(d.deck.Report().find(expected), std::string::npos) << d.deck.Report();
+  EXPECT_NE(d.deck.Report().find("checksum wrong"), std::string::npos);
+  EXPECT_EQ(d.Status()[0], 0x00);
+}
+
+TEST(LibrarySideChecks, MalformedCallsAreRefusedAndRecorded) {
+  OpenDeck d(Quick());
+  std::vector<std::uint8_t> b = Block(0);
+  EXPECT_EQ(VornUsbControlSend(d.handle, 255, b.data(), 396), 0);
+  EXPECT_EQ(VornUsbControlSend(d.handle, 254, b.data(), 397), 0);
+  EXPECT_EQ(VornUsbControlSend(d.handle + 1, 255, b.data(), 397), 0);
+  EXPECT_EQ(d.deck.Library().BlocksReceived(), 0);
+  EXPECT_EQ(d.deck.Library().Faults().size(), 3u) << d.Faults();
+  EXPECT_NE(VornUsbClose(d.handle), 0);
+  EXPECT_EQ(VornUsbClose(d.handle), 0);
+  EXPECT_NE(d.Faults().find("which is not open"), std::string::npos);
+  EXPECT_EQ(d.deck.Library().CloseCalls(), 2);
+}
+
+TEST(LibrarySideChecks, NothingIsTakenAfterTheRefusedBlock) {
+  Scenario s = Quick();
+  s.refuseBlock = 3;
+  OpenDeck d(s);
+  for (int i = 0; i < 3; ++i) EXPECT_NE(d.Send(Block(i * 384u)), 0);
+  EXPECT_EQ(d.Send(Block(3 * 384u)), 0);
+  EXPECT_EQ(d.Faults(), "");
+  EXPECT_EQ(d.Send(Block(3 * 384u)), 0);
+  EXPECT_NE(d.Faults().find("block 3 sent after the refused one"), std::string::npos);
+  EXPECT_EQ(d.deck.Library().BlocksReceived(), 3);
+}
+
+TEST(LibrarySideDecks, NamesEveryDeckAndOpensOnlyThoseNames) {
+  Scenario s = Quick();
+  s.libraryDecks = 2;
+  EmulatedDeck deck(s);
+  LibraryDeckBinding binding(deck);
+  ASSERT_EQ(VornUsbEnumerateDevices(), 2);
+  char first[260] = {}, second[260] = {}, none[260] = {};
+  ASSERT_NE(VornUsbGetDeviceName(0, first), 0);
+  ASSERT_NE(VornUsbGetDeviceName(1, second), 0);
+  EXPECT_STRNE(first, second);
+  EXPECT_EQ(VornUsbGetDeviceName(2, none), 0);
+  std::uint32_t handle = 0;
+  char stranger[260] = "SOME-OTHER-DEVICE";
+  EXPECT_EQ(VornUsbOpen(stranger, &handle), 0);
+  ASSERT_NE(VornUsbOpen(first, &handle), 0);
+  EXPECT_NE(handle, 0u);
+  EXPECT_EQ(deck.Library().OpenedDeck(), 0);
+  std::vector<std::uint8_t> b = Block(0);
+  EXPECT_EQ(VornUsbControlSend(handle, 255, b.data(), 397), 0) << "the image went to the other deck";
+  std::string faults;
+  for (const std::string& f : deck.Library().Faults()) faults += f + "\n";
+  EXPECT_NE(faults.find("name of deck 2 asked, 2 enumerated"), std::string::npos) << faults;
+  EXPECT_NE(faults.find("which no deck is called"), std::string::npos) << faults;
+  EXPECT_NE(faults.find("not to this deck"), std::string::npos) << faults;
+  EXPECT_NE(deck.Report().find("handles left open: 1"), std::string::npos) << deck.Report();
+  VornUsbClose(handle);
+}
+
+TEST(LibrarySideEvents, RecordsTheLibraryPathInOrder) {
+  OpenDeck d(Quick());
+  d.SendAll();
+  d.Status();
+  VornUsbClose(d.handle);
+  std::vector<std::string> library;
+  for (const DeckEvent& e : d.deck.events.All())
+    if (e.path == "library") library.push_back(e.what);
+  ASSERT_EQ(library.size(), 7u);
+  EXPECT_EQ(library[0], "enumerate: 1 deck(s)");
+  EXPECT_EQ(library[1], "name of deck 0: TAVRO-HVX-Z8KQ-0");
+  EXPECT_EQ(library[2].rfind("open TAVRO-HVX-Z8KQ-0: handle ", 0), 0u) << library[2];
+  EXPECT_EQ(library[3].rfind("block 0 arrived", 0), 0u) << library[3];
+  EXPECT_EQ(library[4],
+            "block 1023 arrived: image complete; checksum right, version record right: taken; reply in 0 ms");
+  EXPECT_EQ(library[5].rfind("status read 1: reply pending", 0), 0u) << library[5];
+  EXPECT_EQ(library[6].rfind("close handle ", 0), 0u) << library[6];
+}
+
+}  // namespace
