@@ -5,12 +5,22 @@
 #include <windows.h>
 
 #include <functional>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 class ModalScript {
  public:
-  using Step = std::function<void()>;
+  // A step that returns nothing runs once; one that returns bool runs on each tick until it
+  // returns true (waiting for a window to come up, say).
+  struct Step {
+    template <class F, std::enable_if_t<std::is_void_v<std::invoke_result_t<F&>>, int> = 0>
+    Step(F f) : run([f]() mutable { return f(), true; }), once(true) {}  // NOLINT: written as lambdas
+    template <class F, std::enable_if_t<std::is_same_v<std::invoke_result_t<F&>, bool>, int> = 0>
+    Step(F f) : run(std::move(f)), once(false) {}  // NOLINT
+    std::function<bool()> run;
+    bool once;
+  };
 
   explicit ModalScript(std::vector<Step> steps, UINT periodMs = 15) : steps(std::move(steps)) {
     active = this;
@@ -36,8 +46,17 @@ class ModalScript {
     ModalScript* script = active;
     if (!script) return;
     if (!script->Finished()) {
-      Step step = script->steps[script->next++];
-      step();
+      std::size_t index = script->next;
+      Step step = script->steps[index];
+      if (step.once) {
+        ++script->next;  // before it runs, so that ticks inside its modal loop go on
+        step.run();
+      } else if (!script->retrying) {
+        script->retrying = true;
+        bool done = step.run();
+        script->retrying = false;
+        if (done) ++script->next;
+      }
     } else if (++script->idleTicks > kGraceTicks) {
       // The steps are done but a modal loop is still running: end it rather than hang the test.
       EnumThreadWindows(GetCurrentThreadId(), EndOne, reinterpret_cast<LPARAM>(script));
@@ -57,5 +76,6 @@ class ModalScript {
   std::size_t next = 0;
   int idleTicks = 0;
   int abandoned = 0;
+  bool retrying = false;
   UINT_PTR timer = 0;
 };

@@ -1,0 +1,61 @@
+#include "app/UpdateApp.h"
+
+#include "app/MessagePump.h"
+#include "stages/StageDialog.h"
+
+int StageFactory::ShowMessage(HWND owner, const char* text, const char* caption, UINT type) {
+  return MessageBoxA(owner, text, caption, type);
+}
+
+UpdateApp::UpdateApp(StageSource stages) : stageSource(stages) {}
+
+BOOL UpdateApp::InitInstance() {
+  screenWidth = GetSystemMetrics(SM_CXFULLSCREEN);
+  screenHeight = GetSystemMetrics(SM_CYFULLSCREEN);
+  std::unique_ptr<StageFactory> stages = stageSource ? stageSource(*this) : nullptr;
+  if (!stages) return FALSE;
+  return RunUpdateSequence(*stages);
+}
+
+BOOL UpdateApp::RunUpdateSequence(StageFactory& stages) {
+  // Declared in stage order, so that returning destroys them newest first.
+  std::unique_ptr<StageDialog> check = stages.MakeCheck();
+  if (!check || !RunModelessStage(*check, false)) return FALSE;
+
+  // Only a refusal stops here. A window that could not even be shown (-1) has not been accepted
+  // either: going on would rewrite the deck without the user's consent.
+  std::unique_ptr<CDialog> agreement = stages.MakeAgreement();
+  INT_PTR answer = agreement ? agreement->DoModal() : -1;
+  if (answer == IDCANCEL || answer == -1) {
+    stages.ShowMessage(nullptr, "アップデートを中止します。", kErrorCaption, MB_OK | MB_ICONWARNING);
+    return FALSE;
+  }
+
+  std::unique_ptr<StageDialog> transfer = stages.MakeTransfer();
+  if (!transfer || !RunModelessStage(*transfer, true)) return FALSE;
+
+  std::unique_ptr<StageDialog> finishWait = stages.MakeFinishWait();
+  if (!finishWait || !RunModelessStage(*finishWait, false)) return FALSE;
+
+  std::unique_ptr<CDialog> complete = stages.MakeComplete();
+  if (complete) {
+    m_pMainWnd = complete.get();
+    complete->DoModal();
+    m_pMainWnd = nullptr;
+  }
+  return FALSE;
+}
+
+bool RunModelessStage(StageDialog& window, bool explicitShow) {
+  if (!window.m_hWnd) window.Create(window.GetTemplateId(), nullptr);
+  if (!window.m_hWnd) return false;
+  if (explicitShow) window.ShowWindow(SW_SHOW);
+  window.started = 0;
+  if (window.PostMessage(WM_COMMAND, ID_START_STAGE, 0)) {
+    // The stage runs inside the dispatch of the start command, so `started` turns 1 only when it
+    // is over. The window may be destroyed before then (it takes the posted command with it).
+    while (window.started == 0 && window.m_hWnd) PumpOrIdle();
+  }
+  window.DestroyWindow();
+  return window.StageResult == 1;
+}

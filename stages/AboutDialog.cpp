@@ -1,0 +1,5 @@
+#include "stages/AboutDialog.h"
+
+#include "resources/resource.h"
+
+AboutDialog::AboutDialog(CWnd* parent) : CDialog(IDD_ABOUTBOX, parent) {}

@@ -1,0 +1,34 @@
+#include "stages/StageDialog.h"
+
+#include "app/Centring.h"
+
+StageDialog::StageDialog(UINT templateId, const UpdateApp& app, CWnd* parent)
+    : CDialog(templateId, parent), app(app) {}
+
+BOOL StageDialog::OnInitDialog() {
+  CDialog::OnInitDialog();
+  CentreOnScreen(*this, app);
+  started = 0;
+  StageResult = 0;
+  return TRUE;
+}
+
+BOOL StageDialog::OnCommand(WPARAM wParam, LPARAM lParam) {
+  if (wParam == ID_START_STAGE && started == 0) {
+    started = 1;
+    if (RunStage()) StageResult = 1;
+  }
+  return CDialog::OnCommand(wParam, lParam);
+}
+
+const MessageMap* StageDialog::GetMessageMap() const {
+  static constexpr MessageMapEntry entries[] = {Map::Timer<&StageDialog::OnTimer>()};
+  static const MessageMap map(CDialog::GetMessageMap(), entries);
+  return &map;
+}
+
+void StageDialog::OnTimer(UINT_PTR timerId) {
+  ++timerTicks;
+  OnTick();
+  CDialog::OnTimer(timerId);
+}
