@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "delivery/TavroUsb.h"
+#include "emulator/DriverSide.h"
 #include "emulator/EmulatedDeck.h"
 #include "emulator/library_calls.h"
 #include "image/FirmwareImage.h"
@@ -275,6 +276,45 @@ TEST(LibrarySideEvents, RecordsTheLibraryPathInOrder) {
             "block 1023 arrived: image complete; checksum right, version record right: taken; reply in 0 ms");
   EXPECT_EQ(library[5].rfind("status read 1: reply pending", 0), 0u) << library[5];
   EXPECT_EQ(library[6].rfind("close handle ", 0), 0u) << library[6];
+}
+
+// Both paths of one deck: the rewrite request on the driver path, the image on the library path,
+// and the completion report that the reply read sets going.
+TEST(LibrarySideEvents, ShowWhetherTheRewriteRequestCameBeforeTheFirstBlockAndStartTheCompletion) {
+  Scenario s = Quick();
+  s.completeAfterMs = 10;
+  OpenDeck d(s);
+  DriverSide& driver = d.deck.Driver();
+  std::string path;
+  ASSERT_TRUE(driver.InterfacePath(0, path));
+  const DriverHandle pipe0 = driver.Open((path + "\\if000pipe000").c_str());
+  const DriverHandle pipe1 = driver.Open((path + "\\if000pipe001").c_str());
+  std::uint32_t n = 0;
+  const unsigned char powerOn[] = {0x00, 0x60, 0x00};
+  const unsigned char rewrite[] = {0x05, 0x00, 0x60, 0xB0, 0xC0, 0xA6};
+  ASSERT_TRUE(driver.Write(pipe0, powerOn, sizeof powerOn, n));
+  std::vector<unsigned char> packet(64);
+  ASSERT_TRUE(driver.Read(pipe1, packet.data(), 64, n));  // the power-on answer
+  ASSERT_TRUE(driver.Write(pipe0, rewrite, sizeof rewrite, n));
+  d.SendAll();
+  unsigned char reply[1024];
+  std::uint32_t got = 0;
+  ASSERT_NE(VornUsbControlRecive(d.handle, 255, reply, 512, &got), 0);
+  ASSERT_TRUE(driver.Read(pipe1, packet.data(), 64, n));
+  packet.resize(n);
+  EXPECT_EQ(packet, (std::vector<unsigned char>{0x04, 0x00, 0x12, 0xB8, 0xEF})) << "no completion report";
+
+  std::vector<std::string> order;
+  for (const DeckEvent& e : d.deck.events.All())
+    if (e.what == "rewrite requested" || e.what.rfind("block 0 arrived", 0) == 0 ||
+        e.what.rfind("reply read", 0) == 0)
+      order.push_back(e.path + ": " + e.what);
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"driver: rewrite requested",
+                                      "library: block 0 arrived; the rewrite request came before it: yes",
+                                      "library: reply read: 260 bytes delivered"}));
+  driver.Close(pipe0);
+  driver.Close(pipe1);
 }
 
 }  // namespace
