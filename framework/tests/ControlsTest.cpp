@@ -9,13 +9,11 @@ namespace {
 class ControlsDialog : public CDialog {
  public:
   ControlsDialog() : CDialog(IDD_TEST_FORM) {}
-  CButton pushButton;
   CProgressCtrl progress;
   CAnimateCtrl animation;
 
  protected:
   void DoDataExchange(CDataExchange* exchange) override {
-    DDX_Control(exchange, IDC_TEST_PUSH, pushButton);
     DDX_Control(exchange, IDC_TEST_PROGRESS, progress);
     DDX_Control(exchange, IDC_TEST_ANIMATION, animation);
   }
@@ -33,18 +31,6 @@ TEST(Controls, ProgressBarTakesRangeAndPosition) {
   EXPECT_EQ(dialog.progress.GetPos(), 1023);
   EXPECT_EQ(dialog.progress.SetPos(5), 1023);
   EXPECT_EQ(dialog.progress.GetPos(), 5);
-}
-
-TEST(Controls, ButtonEnablesAndTakesTheFocus) {
-  ControlsDialog dialog;
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
-  dialog.ShowWindow(SW_SHOW);
-  dialog.pushButton.EnableWindow(FALSE);
-  EXPECT_FALSE(IsWindowEnabled(dialog.pushButton.m_hWnd));
-  dialog.pushButton.EnableWindow(TRUE);
-  EXPECT_TRUE(IsWindowEnabled(dialog.pushButton.m_hWnd));
-  dialog.pushButton.SetFocus();
-  EXPECT_EQ(GetFocus(), dialog.pushButton.m_hWnd);
 }
 
 TEST(Controls, AnimationOpensPlaysStopsAndClosesAClipFromTheResources) {

@@ -148,12 +148,6 @@ TEST(DialogCreate, BindsTheObjectToItsWindowAndLetsGoWhenDestroyed) {
   EXPECT_EQ(dialog.initCalls, 1);
 }
 
-TEST(DialogCreate, VisibilityComesFromTheTemplate) {
-  FormDialog dialog(IDD_TEST_VISIBLE);
-  ASSERT_TRUE(dialog.Create(IDD_TEST_VISIBLE, nullptr));
-  EXPECT_TRUE(IsWindowVisible(dialog.m_hWnd));
-}
-
 TEST(DialogCreate, FailsWithoutAWindowWhenTheTemplateIsMissingOrTheWindowDiesAtBirth) {
   FormDialog missing;
   EXPECT_FALSE(missing.Create(IDD_TEST_MISSING, nullptr));

@@ -2,7 +2,6 @@
 #pragma once
 
 #define IDD_TEST_FORM 200
-#define IDD_TEST_VISIBLE 201
 #define IDD_TEST_MISSING 299
 #define IDS_TEST_SHORT 210
 #define IDS_TEST_LONG 211
