@@ -252,7 +252,8 @@ bool DriverSide::IoControl(DriverHandle handle, std::uint32_t code, const void* 
         Note("descriptor request of unknown type " + std::to_string(type) + " refused");
         return false;
       }
-      std::memcpy(out, descriptor.data(), std::min<std::size_t>(outSize, descriptor.size()));
+      const std::size_t n = std::min<std::size_t>(outSize, descriptor.size());
+      if (n) std::memcpy(out, descriptor.data(), n);
       return true;
     }
     case kReadyCode: {

@@ -40,7 +40,7 @@ Bytes Join(std::initializer_list<Bytes> parts) {
 int Walk(const Bytes& block, unsigned char interfaceNumber, unsigned char index) {
   // An exact-size heap copy, so that a read past the block is caught by the sanitizers.
   std::unique_ptr<unsigned char[]> exact(new unsigned char[block.size()]);
-  std::memcpy(exact.get(), block.data(), block.size());
+  if (!block.empty()) std::memcpy(exact.get(), block.data(), block.size());
   return EndpointPacketSize(exact.get(), block.size(), interfaceNumber, index);
 }
 
