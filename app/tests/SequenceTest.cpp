@@ -41,7 +41,7 @@ struct Script {
   std::map<std::string, POINT> origin;
   std::map<std::string, SIZE> size;
   std::int32_t screenWidthAtFirstWindow = -1;
-  CWnd* mainWindowDuringCompletion = nullptr;
+  bool completionWasMainWindow = false;
   bool mainWindowSetEarly = false;
   bool otherWindowAlive = false;
 };
@@ -121,7 +121,7 @@ class ScriptedModal : public CDialog {
     CDialog::OnInitDialog();
     NoteWindow(script, m_hWnd);
     script.journal.push_back(name + " shown");
-    if (name == "complete") script.mainWindowDuringCompletion = AfxGetApp()->m_pMainWnd;
+    if (name == "complete") script.completionWasMainWindow = AfxGetApp()->m_pMainWnd == this;
     EndDialog(static_cast<int>(answer));
     return TRUE;
   }
@@ -199,7 +199,7 @@ TEST(Sequence, AllStagesSucceedInOrderOneWindowAtATime) {
   EXPECT_TRUE(script.boxes.empty());
   EXPECT_FALSE(script.otherWindowAlive) << "a window was made while an earlier one was still open";
   EXPECT_FALSE(script.mainWindowSetEarly);
-  EXPECT_NE(script.mainWindowDuringCompletion, nullptr);
+  EXPECT_TRUE(script.completionWasMainWindow);
   for (HWND window : script.stageWindows) EXPECT_FALSE(IsWindow(window));
 }
 
