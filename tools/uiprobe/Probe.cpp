@@ -74,6 +74,19 @@ std::vector<uint32_t> Capture(const RECT& area) {
   return pixels;
 }
 
+// Wine copies a window's drawing to the screen a moment after it is done: the picture counts once
+// two captures 50 ms apart agree (waiting at most a second).
+std::vector<uint32_t> CaptureSettled(const RECT& area) {
+  std::vector<uint32_t> pixels = Capture(area);
+  for (int i = 0; i < 20; ++i) {
+    Sleep(50);
+    std::vector<uint32_t> again = Capture(area);
+    if (again == pixels) break;
+    pixels.swap(again);
+  }
+  return pixels;
+}
+
 // The system icon drawn as a static control draws it: on the control's background, at its size.
 std::vector<uint32_t> Render(HICON icon, int w, int h, uint32_t background) {
   std::vector<uint32_t> pixels(static_cast<size_t>(w) * h, background);
@@ -109,14 +122,9 @@ size_t Differences(const std::vector<uint32_t>& a, const std::vector<uint32_t>& 
   return n;
 }
 
-std::string IdentifyIcon(HWND iconControl) {
-  if (!iconControl || !IsWindowVisible(iconControl)) return "none";
-  RECT r;
-  GetClientRect(iconControl, &r);
-  MapWindowPoints(iconControl, nullptr, reinterpret_cast<POINT*>(&r), 2);
+std::string MatchIcon(const RECT& r) {
   const int w = r.right - r.left, h = r.bottom - r.top;
-  if (w <= 0 || h <= 0) return "none";
-  std::vector<uint32_t> shown = Capture(r);
+  std::vector<uint32_t> shown = CaptureSettled(r);
   const struct {
     LPCSTR id;
     const char* name;
@@ -127,14 +135,29 @@ std::string IdentifyIcon(HWND iconControl) {
   std::string best = "unknown";
   size_t bestDifferences = shown.size() / 20 + 1;  // at most 5 % may differ
   for (const auto& c : candidates) {
-    HICON icon = LoadIconA(nullptr, c.id);
-    size_t d = Differences(shown, Render(icon, w, h, shown[0]));
+    size_t d = Differences(shown, Render(LoadIconA(nullptr, c.id), w, h, shown[0]));
     if (d < bestDifferences) {
       bestDifferences = d;
       best = c.name;
     }
   }
   return best;
+}
+
+std::string IdentifyIcon(HWND iconControl) {
+  if (!iconControl || !IsWindowVisible(iconControl)) return "none";
+  RECT r;
+  GetClientRect(iconControl, &r);
+  MapWindowPoints(iconControl, nullptr, reinterpret_cast<POINT*>(&r), 2);
+  if (r.right <= r.left || r.bottom <= r.top) return "none";
+  // A box that has only just appeared may not be on the screen in full yet: look again for a
+  // moment before calling its icon unknown.
+  std::string icon = MatchIcon(r);
+  for (int i = 0; i < 10 && icon == "unknown"; ++i) {
+    Sleep(100);
+    icon = MatchIcon(r);
+  }
+  return icon;
 }
 
 }  // namespace
@@ -185,7 +208,12 @@ Json Describe(HWND hwnd) {
       .Add("enabled", IsWindowEnabled(hwnd) != FALSE)
       .Add("pid", static_cast<unsigned long>(pid));
   if (topLevel) {
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &thread);
     j.Add("owner", Handle(GetWindow(hwnd, GW_OWNER)));
+    j.Add("active", thread.hwndActive == hwnd);
+    j.Add("foreground", GetForegroundWindow() == hwnd);
   } else {
     j.Add("id", static_cast<int>(GetDlgCtrlID(hwnd)));
     j.Add("focused", FocusOf(hwnd) == hwnd);
@@ -281,6 +309,21 @@ Json DescribeMessageBox(HWND box) {
       .Add("exstyle", static_cast<unsigned long>(GetWindowLongA(box, GWL_EXSTYLE)));
 }
 
+bool Settle(HWND hwnd, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    DWORD_PTR ignored = 0;
+    bool painted = SendMessageTimeoutA(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &ignored) &&
+                   !GetUpdateRect(hwnd, nullptr, FALSE);
+    for (HWND child = GetWindow(hwnd, GW_CHILD); painted && child; child = GetWindow(child, GW_HWNDNEXT)) {
+      if (IsWindowVisible(child) && GetUpdateRect(child, nullptr, FALSE)) painted = false;
+    }
+    if (painted) return true;
+    if (GetTickCount() - start >= timeoutMs) return false;
+    Sleep(20);
+  }
+}
+
 HWND FocusOf(HWND hwnd) {
   GUITHREADINFO info = {};
   info.cbSize = sizeof info;
@@ -325,7 +368,7 @@ bool SaveScreenshot(HWND hwnd, const std::wstring& path, SIZE& size) {
   const int w = r.right - r.left, h = r.bottom - r.top;
   if (w <= 0 || h <= 0) return false;
   size = {w, h};
-  std::vector<uint32_t> pixels = Capture(r);
+  std::vector<uint32_t> pixels = CaptureSettled(r);
   const int stride = (w * 3 + 3) & ~3;
   std::vector<unsigned char> rows(static_cast<size_t>(stride) * h, 0);
   for (int y = 0; y < h; ++y) {  // BMP rows run bottom up

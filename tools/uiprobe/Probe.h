@@ -33,6 +33,10 @@ HWND FindMessageBox();
 // buttons shown, owner and styles of a message box.
 Json DescribeMessageBox(HWND box);
 
+// Waits until the window's thread takes messages again and neither the window nor a visible
+// control has anything left to paint. False when that did not happen within the time-out.
+bool Settle(HWND hwnd, DWORD timeoutMs);
+
 // The keyboard focus of the thread that owns `hwnd`, or nullptr.
 HWND FocusOf(HWND hwnd);
 

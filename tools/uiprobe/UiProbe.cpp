@@ -2,14 +2,16 @@
 // on the same Wine desktop, reads one command a line from stdin and answers each with one line
 // of JSON in UTF-8 on stdout ({"ok":true,...} or {"ok":false,"error":...}).
 //
-//   hello                          code page, screen size, own process id
+//   hello                          code page, screen and full-screen client size, process id
 //   windows [all]                  top-level windows (visible ones unless "all")
 //   wait CAPTION [MS] [CLASS]      waits for a visible top-level window with that caption
 //   gone HWND [MS]                 waits until the window is destroyed or hidden
 //   window HWND                    the window and all its controls in z-order
 //   control HWND ID                one control
 //   focus HWND                     the control that has the keyboard focus in the window's thread
-//   active HWND [MS]               waits until the window is the foreground window
+//   active HWND [MS]               waits until the window is the foreground window (and draws
+//                                  its caption active, which Wine sometimes fails to do)
+//   settle HWND [MS]               waits until the window's thread is idle and it is painted
 //   click HWND ID                  presses a button (BM_CLICK); refused if disabled or hidden
 //   mouse HWND ID                  a real left click in the middle of the control
 //   key HWND escape|enter|space|tab   a key press to the focused control
@@ -21,6 +23,7 @@
 //   shot HWND|screen PATH          saves the window's screen area as a BMP (a Windows path)
 //   start EXE [OUTPUT]             starts a program on this desktop, its output going to OUTPUT
 //   exit [MS]                      waits for the started program to end and gives its exit code
+//   kill                           ends the started program
 //   sleep MS | quit
 // Texts in quotes may use \" \\ \r \n. Handles are decimal numbers as the answers give them.
 #include <fcntl.h>
@@ -110,6 +113,8 @@ class Session {
           .Add("acp", static_cast<unsigned>(GetACP()))
           .Add("screen",
                Json::Array().Push(GetSystemMetrics(SM_CXSCREEN)).Push(GetSystemMetrics(SM_CYSCREEN)))
+          .Add("fullscreen",
+               Json::Array().Push(GetSystemMetrics(SM_CXFULLSCREEN)).Push(GetSystemMetrics(SM_CYFULLSCREEN)))
           .Add("pid", static_cast<unsigned long>(GetCurrentProcessId()));
     }
     if (c == "windows") return Ok().Add("windows", ListTopLevel(w.size() > 1 && w[1] == "all"));
@@ -133,6 +138,7 @@ class Session {
     if (c == "msgbox" || c == "answer") return MessageBoxCommand(w);
     if (c == "start") return Start(w);
     if (c == "exit") return Exit(w);
+    if (c == "kill") return Kill();
     if (c == "shot" && w.size() >= 3) {
       HWND hwnd = w[1] == "screen" ? nullptr : WindowArg(w, 1);
       if (hwnd && !IsWindow(hwnd)) return Fail("no such window");
@@ -154,7 +160,22 @@ class Session {
         HWND fg = GetForegroundWindow();
         return fg == hwnd ? fg : nullptr;
       });
-      return active ? Ok() : Fail("not active").Add("foreground", Describe(GetForegroundWindow()));
+      if (!active) return Fail("not active").Add("foreground", Describe(GetForegroundWindow()));
+      // Wine leaves the caption drawn inactive when a dialog took the focus while still hidden
+      // (WM_INITDIALOG returning TRUE); Windows draws it active. Redraw the frame of the active
+      // window as what it is; the window's own state is not changed.
+      GUITHREADINFO thread = {};
+      thread.cbSize = sizeof thread;
+      if (GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &thread) && thread.hwndActive == hwnd) {
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(hwnd, WM_NCACTIVATE, TRUE, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
+      }
+      return Ok();
+    }
+    if (c == "settle") {
+      // What the user sees is what the program has drawn, and a click cannot overtake the
+      // window's first paint.
+      return Settle(hwnd, NumberArg(w, 2, 5000)) ? Ok() : Fail("not settled");
     }
     if (c == "repaint") {
       return RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN)
@@ -194,6 +215,7 @@ class Session {
   Json MessageBoxCommand(const std::vector<std::string>& w) {
     HWND box = WaitFor(NumberArg(w, 1, 10000), FindMessageBox);
     if (!box) return Fail("timeout").Add("windows", ListTopLevel(false));
+    Settle(box, 5000);
     Json described = DescribeMessageBox(box);
     if (w[0] == "msgbox") return Ok().Add("box", described);
     int button = static_cast<int>(NumberArg(w, 2, 0));
@@ -241,6 +263,15 @@ class Session {
     CloseHandle(process);
     process = nullptr;
     return Ok().Add("code", static_cast<unsigned long>(code));
+  }
+
+  Json Kill() {
+    if (!process) return Fail("no program started");
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+    process = nullptr;
+    return Ok();
   }
 
   HANDLE process = nullptr;
