@@ -1,0 +1,198 @@
+"""The end-to-end harness: a Wine virtual desktop on the project's X display, the UI probe on it,
+and the program under test started by the probe so that both share the desktop.
+
+Every test goes through a Desktop (a context manager): it starts the desktop and the probe,
+passes commands to the probe and returns its JSON answers, saves screenshots as PNG into a folder
+it names, and always cleans up: the program, the probe, the desktop, and finally every process of
+the Wine prefix (wineserver -k), so nothing outlives the test.
+"""
+import json
+import os
+import queue
+import subprocess
+import threading
+import time
+
+REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+WINE_RUN = os.path.join(REPO, "scripts", "wine-run")
+XVFB_ENSURE = os.path.join(REPO, "scripts", "xvfb-ensure")
+WINESERVER = "/usr/lib/wine/wineserver64"
+
+# Window styles the tests look at.
+WS_POPUP, WS_VISIBLE, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x10000000, 0x00C00000, 0x00080000
+WS_BORDER, WS_VSCROLL, WS_TABSTOP, WS_GROUP = 0x00800000, 0x00200000, 0x00010000, 0x00020000
+DS_MODALFRAME, WS_EX_APPWINDOW, WS_EX_CLIENTEDGE = 0x80, 0x00040000, 0x200
+ES_MULTILINE, ES_READONLY = 0x4, 0x800
+
+
+class ProbeError(AssertionError):
+    """The probe refused a command or did not answer."""
+
+
+def windows_path(path):
+    """The path as the Windows programs see it: Wine maps the Unix root to drive Z:."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def quote(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("\r", "\\r").replace("\n", "\\n") + '"'
+
+
+class Window:
+    """A top-level window as the probe described it when it was found."""
+
+    def __init__(self, desktop, described):
+        self.desktop = desktop
+        self.hwnd = described["hwnd"]
+        self.described = described
+
+    def read(self):
+        """The window now, with its controls in z-order (template order for a dialog)."""
+        return self.desktop.ask(f"window {self.hwnd}")["window"]
+
+    def control(self, control_id):
+        return self.desktop.ask(f"control {self.hwnd} {control_id}")["control"]
+
+    def focus(self):
+        return self.desktop.ask(f"focus {self.hwnd}")["focus"]
+
+    def click(self, control_id):
+        return self.desktop.ask(f"click {self.hwnd} {control_id}")
+
+    def try_click(self, control_id):
+        """The probe's answer even when it refuses (a disabled or hidden control)."""
+        return self.desktop.ask(f"click {self.hwnd} {control_id}", check=False)
+
+    def key(self, name):
+        return self.desktop.ask(f"key {self.hwnd} {name}")
+
+    def repaint(self):
+        return self.desktop.ask(f"repaint {self.hwnd}")
+
+    def wait_gone(self, timeout_ms=10000):
+        return self.desktop.ask(f"gone {self.hwnd} {timeout_ms}")
+
+    def shot(self, name):
+        self.desktop.ask(f"active {self.hwnd}", check=False)  # as the user sees it: in front
+        return self.desktop.screenshot(name, self.hwnd)
+
+
+class Desktop:
+    """One Wine virtual desktop with the probe on it."""
+
+    def __init__(self, prefix, probe, shots, name="trevolin-e2e", size="1024x768"):
+        self.prefix, self.probe, self.shots, self.name, self.size = prefix, probe, shots, name, size
+        self.process = None
+        self.log = None
+        self.started_at = time.monotonic()
+        self.answers = queue.Queue()
+        self.env = dict(os.environ)
+        self.started_program = False
+
+    def __enter__(self):
+        os.makedirs(self.shots, exist_ok=True)
+        # Every command and answer, timed, beside the screenshots: what a failed run did.
+        self.log = open(os.path.join(self.shots, "probe.log"), "w", encoding="utf-8")
+        if not self.env.get("DISPLAY"):
+            self.env["DISPLAY"] = subprocess.check_output([XVFB_ENSURE], text=True).strip()
+        self.env["WINEPREFIX"] = self.prefix
+        self.env["WINESERVER"] = WINESERVER
+        # The probe runs on a named virtual desktop: there Wine draws frames and captions itself,
+        # and every program the probe starts lands on the same desktop.
+        self.process = subprocess.Popen(
+            [WINE_RUN, self.prefix, "explorer", f"/desktop={self.name},{self.size}", self.probe],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=self.env)
+        threading.Thread(target=self._read_answers, daemon=True).start()
+        try:
+            self.hello = self.ask("hello", timeout=120)  # a fresh prefix is made first
+        except BaseException:
+            self.__exit__(None, None, None)
+            raise
+        return self
+
+    def _read_answers(self):
+        for line in self.process.stdout:
+            self.answers.put(line.decode("utf-8"))
+        self.answers.put(None)
+
+    def ask(self, command, check=True, timeout=None):
+        """Sends one command and returns the probe's answer; raises ProbeError on a refusal."""
+        if timeout is None:
+            timeout = 30
+        try:
+            self.process.stdin.write((command + "\n").encode("utf-8"))
+            self.process.stdin.flush()
+        except (BrokenPipeError, OSError) as e:
+            raise ProbeError(f"probe gone before {command!r}: {e}")
+        try:
+            line = self.answers.get(timeout=timeout)
+        except queue.Empty:
+            raise ProbeError(f"no answer to {command!r} within {timeout} s")
+        if line is None:
+            raise ProbeError(f"probe ended while answering {command!r}")
+        self.log.write(f"{time.monotonic() - self.started_at:8.3f} {command}\n         -> {line.strip()[:400]}\n")
+        self.log.flush()
+        answer = json.loads(line)
+        if check and not answer.get("ok"):
+            raise ProbeError(f"{command!r} refused: {answer}")
+        return answer
+
+    def start(self, program, output):
+        """Starts the program under test on this desktop; its standard output goes to `output`."""
+        self.started_program = True
+        return self.ask(f"start {quote(windows_path(program))} {quote(windows_path(output))}")
+
+    def wait_window(self, caption, timeout_ms=15000):
+        """The window once it is shown and painted, as a user first sees it."""
+        answer = self.ask(f"wait {quote(caption)} {timeout_ms}", check=False)
+        if not answer["ok"]:
+            shown = [w["text"] for w in answer.get("windows", [])]
+            raise ProbeError(f"no window {caption!r} within {timeout_ms} ms; shown: {shown}")
+        window = Window(self, answer["window"])
+        self.ask(f"settle {window.hwnd}")
+        return window
+
+    def message_box(self, timeout_ms=10000):
+        return self.ask(f"msgbox {timeout_ms}")["box"]
+
+    def answer_message_box(self, timeout_ms=10000):
+        return self.ask(f"answer {timeout_ms}")["box"]
+
+    def visible_captions(self):
+        return [w["text"] for w in self.ask("windows")["windows"]]
+
+    def wait_exit(self, timeout_ms=15000):
+        code = self.ask(f"exit {timeout_ms}")["code"]
+        self.started_program = False
+        return code
+
+    def screenshot(self, name, hwnd=None):
+        """Saves the window's screen area (or the whole desktop) as <shots>/<name>.png."""
+        bmp = os.path.join(self.shots, name + ".bmp")
+        png = os.path.join(self.shots, name + ".png")
+        self.ask(f"shot {hwnd if hwnd else 'screen'} {quote(windows_path(bmp))}")
+        subprocess.run(["convert", bmp, png], check=True)
+        os.remove(bmp)
+        return png
+
+    def __exit__(self, *exc):
+        try:
+            if self.process and self.process.poll() is None:
+                if self.started_program:
+                    self.ask("kill", check=False, timeout=10)
+                self.ask("quit", check=False, timeout=10)
+                self.process.wait(timeout=15)
+        except (ProbeError, subprocess.TimeoutExpired, OSError):
+            pass
+        finally:
+            # Whatever is left in the prefix (a program that would not end, the desktop) goes now.
+            subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            if self.process:
+                try:
+                    self.process.wait(timeout=15)
+                except subprocess.TimeoutExpired:
+                    self.process.kill()
+            if self.log:
+                self.log.close()
+        return False
