@@ -22,6 +22,8 @@ COMPLETE = "バージョンアップ完了"
 COMPLETE_TEXT = "バージョンアップが完了しました。\r\nおつかれさまでした。"
 ERROR_CAPTION = "エラーが発生しました"
 REFUSAL = "アップデートを中止します。"
+ABOUT = "Trevolinのﾊﾞｰｼﾞｮﾝ情報"
+ABOUT_COMMAND = 16  # the entry the completion window adds to its system menu
 OK, CANCEL, TERMS, AGREE, DISAGREE = 1, 2, 1002, 1006, 1007
 
 
@@ -127,6 +129,18 @@ class WindowsEndToEnd(unittest.TestCase):
         self.assertTrue(c["exstyle"] & WS_EX_APPWINDOW, "the completion window has a taskbar button")
         self.assertEqual([(k["id"], k["text"]) for k in c["controls"]], [(OK, "OK"), (TERMS, COMPLETE_TEXT)])
         complete.shot("complete")
+
+        # The version window, from the entry the completion window adds to its system menu.
+        self.desktop.ask(f"syscommand {complete.hwnd} {ABOUT_COMMAND}")
+        about = self.desktop.wait_window(ABOUT)
+        a = about.read()
+        self.assertTrue(a["style"] & WS_SYSMENU, "only the version window has a system menu")
+        self.assertEqual([k["text"] for k in a["controls"]][1:], ["Trevolin Version 1.0", "HVX-Z8KQ ファームウェア 1.07A", "OK"])
+        about.shot("about")
+        about.click(OK)
+        about.wait_gone()
+        self.assertTrue(complete.read()["visible"], "closing the version window leaves the completion window")
+
         complete.click(OK)
         complete.wait_gone()
         self.desktop.wait_exit()
