@@ -1,8 +1,9 @@
 // The resources as the system reads them under Wine: windows built from every template, the
 // system menu string in code page 932, both icon sizes, and the wait clip in the animation control.
+#include <windows.h>
+// commctrl.h needs windows.h first.
 #include <commctrl.h>
 #include <gtest/gtest.h>
-#include <windows.h>
 
 #include <string>
 #include <utility>
