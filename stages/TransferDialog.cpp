@@ -1,0 +1,95 @@
+#include "stages/TransferDialog.h"
+
+#include "app/MessagePump.h"
+#include "delivery/ImageSender.h"
+#include "delivery/TransferView.h"
+#include "link/LinkSession.h"
+#include "resources/resource.h"
+#include "stages/StayAwake.h"
+
+namespace {
+constexpr char kTransferTimedOut[] = "本体KD装置へのデータ転送がタイムアウトしました";
+
+// The transfer window as the image sender sees it while the blocks go out.
+class WindowTransferView : public TransferView {
+ public:
+  explicit WindowTransferView(TransferDialog& window) : window(window) {}
+  void SetProgress(int position) override { window.progressBar.SetPos(position); }
+  void ShowWaitCursor() override { window.BeginWaitCursor(); }
+  void EndWaitCursor() override { window.EndWaitCursor(); }
+  void PumpOneMessage() override { ::PumpOneMessage(); }
+
+ private:
+  TransferDialog& window;
+};
+}  // namespace
+
+TransferDialog::TransferDialog(LinkSession& link, ImageSender& sender, StayAwake& awake, const UpdateApp& app,
+                               CWnd* parent)
+    : StageDialog(IDD_TRANSFER, app, parent), link(link), sender(sender), awake(awake) {}
+
+void TransferDialog::DoDataExchange(CDataExchange* exchange) {
+  DDX_Control(exchange, IDC_PROGRESS, progressBar);
+  DDX_Text(exchange, IDC_NOTICE, noticeText);
+  DDX_Text(exchange, IDC_STATUS, messageText);
+}
+
+BOOL TransferDialog::OnInitDialog() {
+  StageDialog::OnInitDialog();
+  SetWindowText("バージョンアップデータ転送中");
+  noticeText = "ＵＳＢケーブルを抜かないでください。";
+  messageText = "バージョンアップデータを転送中です。本体の電源を落とさないでください。";
+  UpdateData(FALSE);
+  return TRUE;
+}
+
+void TransferDialog::OnTick() {
+  if (timerTicks > kAcceptTicks) timedOut = 1;
+}
+
+bool TransferDialog::RunStage() {
+  progressBar.SetFocus();
+  progressBar.SetRange32(0, sender.blockCount);
+
+  // Three timer periods before anything is sent.
+  timerTicks = 0;
+  SetTimer(kTimer, 100);
+  while (timerTicks < 3) PumpOrIdle();
+  KillTimer(kTimer);
+
+  link.RequestRewrite();
+  // From here the deck is being rewritten: the computer must not sleep until the wait ends.
+  awake.Begin();
+
+  WindowTransferView view(*this);
+  if (sender.SendImage(view) != 1) {
+    sender.Close();
+    ReportTimeout();
+    PostMessage(WM_CLOSE);
+    return false;
+  }
+
+  BeginWaitCursor();
+  sender.accepted = 0;
+  timedOut = 0;
+  timerTicks = 0;
+  SetTimer(kTimer, 100);
+  // A reply read in the pass that handles the 81st tick still counts: accepted is tested after
+  // the poll, before timedOut is looked at again.
+  while (sender.accepted == 0 && timedOut == 0) {
+    RestoreWaitCursor();
+    sender.PollAccepted();
+    PumpOrIdle();
+  }
+  KillTimer(kTimer);
+  sender.Close();
+
+  const bool accepted = sender.accepted == 1;
+  if (!accepted) ReportTimeout();
+  EndWaitCursor();
+  return accepted;
+}
+
+void TransferDialog::ReportTimeout() {
+  MessageBox(kTransferTimedOut, kErrorCaption, MB_ICONEXCLAMATION | MB_OK);
+}
