@@ -45,6 +45,11 @@ std::string ClassOf(HWND hwnd) {
 class Resources : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
+    // A desktop of the test's own: Wine makes it a virtual one, where windows come and go without
+    // waiting on an X window manager, and nothing else on the display gets in the way.
+    HDESK desktop = CreateDesktopA("trevolin-resources-test", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_NE(desktop, nullptr);
+    ASSERT_TRUE(SetThreadDesktop(desktop));
     INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS};
     ASSERT_TRUE(InitCommonControlsEx(&controls));
   }

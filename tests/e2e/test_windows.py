@@ -135,7 +135,8 @@ class WindowsEndToEnd(unittest.TestCase):
         about = self.desktop.wait_window(ABOUT)
         a = about.read()
         self.assertTrue(a["style"] & WS_SYSMENU, "only the version window has a system menu")
-        self.assertEqual([k["text"] for k in a["controls"]][1:], ["Trevolin Version 1.0", "HVX-Z8KQ ファームウェア 1.07A", "OK"])
+        self.assertEqual([k["text"] for k in a["controls"]][1:],
+                         ["Trevolin Version 1.0", "HVX-Z8KQ ファームウェア 1.07A", "OK"])
         about.shot("about")
         about.click(OK)
         about.wait_gone()
