@@ -137,19 +137,23 @@ class Desktop:
             raise ProbeError(f"{command!r} refused: {answer}")
         return answer
 
-    def start(self, program, output):
-        """Starts the program under test on this desktop; its standard output goes to `output`."""
+    def start(self, program, output, environment=None):
+        """Starts the program under test on this desktop; its standard output goes to `output`, and
+        `environment` (a dict) is added to what it inherits, e.g. the emulated deck's scenario."""
         self.started_program = True
-        return self.ask(f"start {quote(windows_path(program))} {quote(windows_path(output))}")
+        extra = "".join(f" {quote(f'{k}={v}')}" for k, v in (environment or {}).items())
+        return self.ask(f"start {quote(windows_path(program))} {quote(windows_path(output))}{extra}")
 
-    def wait_window(self, caption, timeout_ms=15000):
+    def wait_window(self, caption, timeout_ms=15000, settle_ms=2000):
         """The window once it is shown and painted, as a user first sees it."""
         answer = self.ask(f"wait {quote(caption)} {timeout_ms}", check=False)
         if not answer["ok"]:
             shown = [w["text"] for w in answer.get("windows", [])]
             raise ProbeError(f"no window {caption!r} within {timeout_ms} ms; shown: {shown}")
         window = Window(self, answer["window"])
-        self.ask(f"settle {window.hwnd}")
+        # A window that keeps drawing (a progress bar, a clip) never settles: then it is taken as
+        # it is after a moment.
+        self.ask(f"settle {window.hwnd} {settle_ms}", check=False)
         return window
 
     def message_box(self, timeout_ms=10000):

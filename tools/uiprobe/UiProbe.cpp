@@ -21,7 +21,8 @@
 //   answer [MS] [BUTTON]           waits for a message box, reads it and presses BUTTON (default:
 //                                  its only or OK button)
 //   shot HWND|screen PATH          saves the window's screen area as a BMP (a Windows path)
-//   start EXE [OUTPUT]             starts a program on this desktop, its output going to OUTPUT
+//   start EXE [OUTPUT [NAME=VALUE...]]  starts a program on this desktop, its output going to
+//                                  OUTPUT, with NAME=VALUE added to the environment it inherits
 //   exit [MS]                      waits for the started program to end and gives its exit code
 //   kill                           ends the started program
 //   sleep MS | quit
@@ -232,6 +233,13 @@ class Session {
   Json Start(const std::vector<std::string>& w) {
     if (w.size() < 2) return Fail("missing program");
     if (process) return Fail("a program is already started");
+    // NAME=VALUE words after the output file go into the environment the program inherits (and
+    // stay for programs started later): how a test names the emulated deck's scenario.
+    for (size_t i = 3; i < w.size(); ++i) {
+      const size_t equals = w[i].find('=');
+      if (equals == std::string::npos || equals == 0) return Fail("not NAME=VALUE: " + w[i]);
+      SetEnvironmentVariableW(Wide(w[i].substr(0, equals)).c_str(), Wide(w[i].substr(equals + 1)).c_str());
+    }
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE output = INVALID_HANDLE_VALUE;
     STARTUPINFOW startup = {};
