@@ -97,6 +97,8 @@ class Desktop:
             self.env["DISPLAY"] = subprocess.check_output([XVFB_ENSURE], text=True).strip()
         self.env["WINEPREFIX"] = self.prefix
         self.env["WINESERVER"] = WINESERVER
+        # A run cut short (a time-out) may have left windows on the desktop that a search would find.
+        self._stop_prefix()
         # The probe runs on a named virtual desktop: there Wine draws frames and captions itself,
         # and every program the probe starts lands on the same desktop.
         self.process = subprocess.Popen(
@@ -179,6 +181,9 @@ class Desktop:
         os.remove(bmp)
         return png
 
+    def _stop_prefix(self):
+        subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
     def __exit__(self, *exc):
         try:
             if self.process and self.process.poll() is None:
@@ -190,8 +195,7 @@ class Desktop:
             pass
         finally:
             # Whatever is left in the prefix (a program that would not end, the desktop) goes now.
-            subprocess.run([WINESERVER, "-k"], env=self.env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
+            self._stop_prefix()
             if self.process:
                 try:
                     self.process.wait(timeout=15)
