@@ -21,6 +21,9 @@ class CDataExchange {
 
   CDialog* m_pDlgWnd;
   BOOL m_bSaveAndValidate;  // TRUE: from the controls into the members
+
+ private:
+  static CString ControlText(HWND control);
 };
 
 inline void DDX_Text(CDataExchange* exchange, int controlId, CString& value) {

@@ -148,6 +148,34 @@ TEST(DialogCreate, BindsTheObjectToItsWindowAndLetsGoWhenDestroyed) {
   EXPECT_EQ(dialog.initCalls, 1);
 }
 
+namespace {
+int setTextCalls = 0;
+WNDPROC editProc = nullptr;
+LRESULT CALLBACK CountingEdit(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_SETTEXT) ++setTextCalls;
+  return CallWindowProcA(editProc, window, message, wParam, lParam);
+}
+}  // namespace
+
+TEST(DialogCreate, ATextExchangedAgainUnchangedLeavesTheControlAlone) {
+  FormDialog dialog;
+  dialog.text = "同じ文字列";
+  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
+  HWND edit = GetDlgItem(dialog.m_hWnd, IDC_TEST_TEXT);
+  editProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingEdit)));
+  setTextCalls = 0;
+  dialog.UpdateData(FALSE);
+  EXPECT_EQ(setTextCalls, 0) << "an unchanged text is not set again, so the control is not redrawn";
+  dialog.text = "別の文字列";
+  dialog.UpdateData(FALSE);
+  EXPECT_EQ(setTextCalls, 1);
+  char shown[64] = {};
+  GetWindowTextA(edit, shown, sizeof shown);
+  EXPECT_STREQ(shown, "別の文字列");
+  SetWindowLongPtrA(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(editProc));
+}
+
 TEST(DialogCreate, FailsWithoutAWindowWhenTheTemplateIsMissingOrTheWindowDiesAtBirth) {
   FormDialog missing;
   EXPECT_FALSE(missing.Create(IDD_TEST_MISSING, nullptr));
