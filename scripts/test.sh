@@ -14,7 +14,7 @@ for preset in "${presets[@]}"; do
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j2
-  if ! ctest --preset "$preset" ${LABEL:+-L "$LABEL"} ${CTEST_ARGS:-}; then
+  if ! ctest --preset "$preset" -j2 ${LABEL:+-L "$LABEL"} ${CTEST_ARGS:-}; then
     failed+=("$preset")
   fi
 done
