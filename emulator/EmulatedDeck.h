@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -23,14 +24,25 @@ struct DeckEvent {
 class DeckEvents {
  public:
   DeckEvents();
+  ~DeckEvents();
+  DeckEvents(const DeckEvents&) = delete;
+  DeckEvents& operator=(const DeckEvents&) = delete;
+
   void Add(const char* path, std::string what);
   std::vector<DeckEvent> All() const;
   double Now() const;
+  // From now on every event is also appended to this file as it happens, one line each, flushed
+  // at once: a test reads it while the program still runs. False when it cannot be opened.
+  bool LogTo(const std::string& file);
+
+  // One event as a line of the report and of the live log.
+  static std::string Line(const DeckEvent& e);
 
  private:
   std::chrono::steady_clock::time_point start;
   mutable std::mutex lock;
   std::vector<DeckEvent> events;
+  std::FILE* live = nullptr;
 };
 
 class EmulatedDeck {
@@ -49,8 +61,14 @@ class EmulatedDeck {
   // What the deck received and how it judged it, as text a test or a person can read.
   std::string Report() const;
 
+  // The version the deck reports now: the scenario's, or the image's once the deck has taken the
+  // image, been asked to rewrite itself and finished doing so (e.g. "1.07A").
+  std::string VersionNow() const;
+  bool RewriteCompleted() const;
+
   // The deck of this process: the scenario named by TREVOLIN_DECK ("success" when unset). When
-  // TREVOLIN_DECK_REPORT names a file, the report is written there as the process ends.
+  // TREVOLIN_DECK_REPORT names a file, the report is written there as the process ends; when
+  // TREVOLIN_DECK_EVENTS names one, every event is appended there as it happens.
   static EmulatedDeck& Process();
 
  private:
