@@ -19,6 +19,11 @@ class Json {
   Json& Add(const char* key, unsigned value) { return Add(key, static_cast<unsigned long long>(value)); }
   Json& Add(const char* key, unsigned long value) { return Add(key, static_cast<unsigned long long>(value)); }
   Json& Add(const char* key, bool value) { return Key(key).Raw(value ? "true" : "false"); }
+  Json& Add(const char* key, double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", value);
+    return Key(key).Raw(text);
+  }
   Json& Add(const char* key, const Json& value) { return Key(key).Raw(value.Text()); }
   Json& Push(const Json& value) { return Next().Raw(value.Text()); }
   Json& Push(long long value) { return Next().Raw(std::to_string(value)); }

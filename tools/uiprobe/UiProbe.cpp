@@ -23,7 +23,10 @@
 //   shot HWND|screen PATH          saves the window's screen area as a BMP (a Windows path)
 //   start EXE [OUTPUT [NAME=VALUE...]]  starts a program on this desktop, its output going to
 //                                  OUTPUT, with NAME=VALUE added to the environment it inherits
-//   exit [MS]                      waits for the started program to end and gives its exit code
+//   seen                           the started program's top-level windows so far, in the order
+//                                  they were shown, with when each was shown and gone
+//   exit [MS]                      waits for the started program to end and gives its exit code,
+//                                  wall and processor times and peak memory ("program")
 //   kill                           ends the started program
 //   sleep MS | quit
 // Texts in quotes may use \" \\ \r \n. Handles are decimal numbers as the answers give them.
@@ -33,11 +36,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tools/uiprobe/Json.h"
 #include "tools/uiprobe/Probe.h"
+#include "tools/uiprobe/Watcher.h"
 
 namespace {
 
@@ -104,6 +109,7 @@ HWND WaitFor(DWORD timeoutMs, F found) {
 class Session {
  public:
   ~Session() {
+    watcher.reset();
     if (process) CloseHandle(process);
   }
 
@@ -140,6 +146,7 @@ class Session {
     if (c == "start") return Start(w);
     if (c == "exit") return Exit(w);
     if (c == "kill") return Kill();
+    if (c == "seen") return watcher ? Ok().Add("windows", watcher->Seen()) : Fail("no program started");
     if (c == "shot" && w.size() >= 3) {
       HWND hwnd = w[1] == "screen" ? nullptr : WindowArg(w, 1);
       if (hwnd && !IsWindow(hwnd)) return Fail("no such window");
@@ -260,6 +267,8 @@ class Session {
     if (!ok) return Fail("cannot start " + w[1] + " (error " + std::to_string(GetLastError()) + ")");
     CloseHandle(started.hThread);
     process = started.hProcess;
+    watcher.reset();
+    watcher = std::make_unique<Watcher>(process, started.dwProcessId);
     return Ok().Add("pid", static_cast<unsigned long>(started.dwProcessId));
   }
 
@@ -268,21 +277,26 @@ class Session {
     if (WaitForSingleObject(process, NumberArg(w, 1, 10000)) != WAIT_OBJECT_0) return Fail("still running");
     DWORD code = 0;
     GetExitCodeProcess(process, &code);
+    watcher->Finish();  // its last pass marks what the program left as gone
+    Json ended = watcher->Ended();
+    Json windows = watcher->Seen();
     CloseHandle(process);
     process = nullptr;
-    return Ok().Add("code", static_cast<unsigned long>(code));
+    return Ok().Add("code", static_cast<unsigned long>(code)).Add("program", ended).Add("windows", windows);
   }
 
   Json Kill() {
     if (!process) return Fail("no program started");
     TerminateProcess(process, 1);
     WaitForSingleObject(process, 5000);
+    watcher.reset();
     CloseHandle(process);
     process = nullptr;
     return Ok();
   }
 
   HANDLE process = nullptr;
+  std::unique_ptr<Watcher> watcher;  // of `process`, which must outlive its watching
 };
 
 }  // namespace
