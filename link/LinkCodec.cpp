@@ -82,7 +82,7 @@ constexpr Pattern kPatterns[] = {
 };
 }  // namespace
 
-ReplyKind MatchReply(const unsigned char* buffer, int size, ReplyFields& fields) {
+ReplyKind MatchReply(const unsigned char* buffer, int size, DeviceReport& fields) {
   for (const Pattern& p : kPatterns) {
     if (size < p.needs || std::memcmp(buffer, p.head, sizeof p.head) != 0) continue;
     switch (p.kind) {

@@ -44,7 +44,8 @@ enum ReplyKind {
   kCompletionReply = 5
 };
 
-struct ReplyFields {
+// What the deck's replies reported: the report fields of the link session.
+struct DeviceReport {
   unsigned char modelName[13] = {};
   unsigned char versionMajor = 0;
   unsigned char versionMinor = 0;
@@ -56,4 +57,4 @@ struct ReplyFields {
 // Matches the first bytes of a read buffer of `size` bytes against the patterns in the order
 // model, version, mode, disc, completion report, and stores the fields of the kind found (only
 // those). A reply whose fields lie beyond the buffer matches nothing; nothing past `size` is read.
-ReplyKind MatchReply(const unsigned char* buffer, int size, ReplyFields& fields);
+ReplyKind MatchReply(const unsigned char* buffer, int size, DeviceReport& fields);

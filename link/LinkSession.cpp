@@ -224,29 +224,9 @@ void LinkSession::SendHex(const char* text, int length) {
 }
 
 int LinkSession::ParseReply() {
-  ReplyFields fields;
-  const ReplyKind kind = MatchReply(readBuffer.data(), readSize, fields);
-  switch (kind) {
-    case kModelReply:
-      std::memcpy(report.modelName, fields.modelName, sizeof report.modelName);
-      break;
-    case kVersionReply:
-      report.versionMajor = fields.versionMajor;
-      report.versionMinor = fields.versionMinor;
-      report.versionVariant = fields.versionVariant;
-      break;
-    case kModeReply:
-      report.modeState = fields.modeState;
-      break;
-    case kDiscReply:
-      report.discState = fields.discState;
-      break;
-    case kCompletionReply:
-      rewriteDone = 1;
-      break;
-    default:
-      break;
-  }
+  // The matcher stores only the fields of the reply it recognised, straight into the report.
+  const ReplyKind kind = MatchReply(readBuffer.data(), readSize, report);
+  if (kind == kCompletionReply) rewriteDone = 1;
   return kind;
 }
 

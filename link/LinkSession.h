@@ -13,19 +13,10 @@
 #include <vector>
 
 #include "link/DriverCalls.h"
+#include "link/LinkCodec.h"
 #include "link/LogRing.h"
 
 class DriverPort;
-
-// What the deck's replies reported.
-struct DeviceReport {
-  unsigned char modelName[13] = {};
-  unsigned char versionMajor = 0;
-  unsigned char versionMinor = 0;
-  unsigned char versionVariant = 0;
-  unsigned char discState = 0;
-  unsigned char modeState = 0;
-};
 
 class LinkSession {
  public:

@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (copied) std::memcpy(buffer.get(), data, copied);
     if (length > copied) std::memset(buffer.get() + copied, 0, length - copied);
 
-    ReplyFields fields;
+    DeviceReport fields;
     std::memset(&fields, 0xA5, sizeof fields);
     const ReplyKind kind = MatchReply(buffer.get(), static_cast<int>(length), fields);
     if (kind < kNoReply || kind > kCompletionReply) std::abort();

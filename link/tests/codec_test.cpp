@@ -44,7 +44,7 @@ int Walk(const Bytes& block, unsigned char interfaceNumber, unsigned char index)
   return EndpointPacketSize(exact.get(), block.size(), interfaceNumber, index);
 }
 
-ReplyKind Match(const Bytes& buffer, ReplyFields& fields) {
+ReplyKind Match(const Bytes& buffer, DeviceReport& fields) {
   std::unique_ptr<unsigned char[]> exact(new unsigned char[buffer.size()]);
   if (!buffer.empty()) std::memcpy(exact.get(), buffer.data(), buffer.size());
   return MatchReply(exact.get(), static_cast<int>(buffer.size()), fields);
@@ -155,7 +155,7 @@ TEST(DescriptorWalk, StopsAtTheEndOfTheBlockAndAtBrokenDescriptors) {
 }
 
 TEST(Replies, EachPatternStoresItsOwnFields) {
-  ReplyFields f;
+  DeviceReport f;
   Bytes model = {0x12, 0x00, 0x18, 0xC8, 0x6A, 'H', 'V', 'X', '-', 'Z',
                  '8',  'K',  'Q',  'a',  'b',  'c', 'd', 'e', 'Z'};
   EXPECT_EQ(Match(model, f), kModelReply);
@@ -163,29 +163,29 @@ TEST(Replies, EachPatternStoresItsOwnFields) {
   EXPECT_EQ(f.versionMajor, 0);  // nothing else is stored
 
   const Bytes version = {0x0D, 0x00, 0x12, 0xB8, 0xF1, 9, 9, 9, 0x01, 0x05, 9, 9, 9, 'A'};
-  f = ReplyFields{};
+  f = DeviceReport{};
   EXPECT_EQ(Match(version, f), kVersionReply);
   EXPECT_EQ(f.versionMajor, 1);
   EXPECT_EQ(f.versionMinor, 5);
   EXPECT_EQ(f.versionVariant, 'A');
   EXPECT_EQ(f.modelName[0], 0);
 
-  f = ReplyFields{};
+  f = DeviceReport{};
   EXPECT_EQ(Match({0x05, 0x00, 0x12, 0xB8, 0xCA, 0x01}, f), kModeReply);
   EXPECT_EQ(f.modeState, 1);
 
-  f = ReplyFields{};
+  f = DeviceReport{};
   EXPECT_EQ(Match({0x11, 0x00, 0x12, 0xB8, 0x70, 1, 2, 3, 4, 0x13, 5, 6, 7, 8, 9, 10, 11, 12}, f),
             kDiscReply);
   EXPECT_EQ(f.discState, 0x13);
   EXPECT_EQ(f.modeState, 0);
 
-  f = ReplyFields{};
+  f = DeviceReport{};
   EXPECT_EQ(Match({0x04, 0x00, 0x12, 0xB8, 0xEF}, f), kCompletionReply);
 }
 
 TEST(Replies, NearMissesAndShortBuffersMatchNothing) {
-  ReplyFields f;
+  DeviceReport f;
   f.versionMajor = 7;
   f.modelName[0] = 'x';
   EXPECT_EQ(
