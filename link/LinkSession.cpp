@@ -258,13 +258,14 @@ int LinkSession::CheckLinkOpen() {
   if (onceLinkOpen) return -1;
   onceLinkOpen = 1;
   if (linkRetry) {
-    // After a Reset the new worker needs a moment to open the deck; stop waiting once it has
-    // opened the device or given up.
+    // After a Reset the new worker needs a moment to open the deck. Its open sequence must have
+    // run to the end: a device it found but could not use (not ready, a pipe or a packet size
+    // missing) holds a handle for a second all the same, and is no link.
     linkRetry = false;
-    for (int poll = 0; poll < kLinkRetryPolls; ++poll) {
-      if (deviceHandle.load() != kInvalidHandle || state.load() != kOpening) break;
-      SleepMs(kPollMs);
-    }
+    for (int poll = 0; poll < kLinkRetryPolls && state.load() == kOpening; ++poll) SleepMs(kPollMs);
+    if (state.load() == kReading && deviceHandle.load() != kInvalidHandle) return 1;
+    log.Append("ドライバオープンエラーが発生しました。");
+    return -1;
   }
   if (deviceHandle.load() != kInvalidHandle) return 1;
   log.Append("ドライバオープンエラーが発生しました。");

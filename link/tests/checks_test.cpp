@@ -154,6 +154,22 @@ TEST(LinkChecks, ADeckPluggedInDuringTheFirstSecondIsFoundByTheRepeat) {
   EXPECT_EQ(late.link.CheckModel(), 1);
 }
 
+TEST(LinkChecks, TheRepeatDoesNotCountADeckFoundButNotOpened) {
+  // The new worker holds the device handle from its search until it ends, a second after the
+  // open failed: the repeat must judge by the open sequence, not by the handle.
+  for (const char* name : {"not-ready", "pipe0-fails", "pipe1-fails", "packet0-missing", "packet1-missing"}) {
+    SCOPED_TRACE(name);
+    Session s(Named(name));
+    ASSERT_TRUE(WaitFor([&] { return s.link.State() >= LinkSession::kOpenFailed; }));
+    s.link.Reset();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(s.link.CheckLinkOpen(), -1);
+    EXPECT_GE(s.link.State(), LinkSession::kOpenFailed);
+    EXPECT_EQ(s.link.Log().Snapshot().back(), "ドライバオープンエラーが発生しました。");
+    EXPECT_EQ(HexFrames(s.deck.Driver().FramesReceived()), Lines{});
+  }
+}
+
 TEST(LinkChecks, RepeatsWithoutADeckFailEachTimeSoonAfterTheOpenFails) {
   Session none(Named("absent"));
   ASSERT_TRUE(WaitFor([&] { return none.link.State() == LinkSession::kOpenFailed; }));
