@@ -258,16 +258,13 @@ int LinkSession::CheckLinkOpen() {
   if (onceLinkOpen) return -1;
   onceLinkOpen = 1;
   if (linkRetry) {
-    // After a Reset the new worker needs a moment to open the deck. Its open sequence must have
-    // run to the end: a device it found but could not use (not ready, a pipe or a packet size
-    // missing) holds a handle for a second all the same, and is no link.
+    // After a Reset the new worker needs a moment to run its open sequence.
     linkRetry = false;
     for (int poll = 0; poll < kLinkRetryPolls && state.load() == kOpening; ++poll) SleepMs(kPollMs);
-    if (state.load() == kReading && deviceHandle.load() != kInvalidHandle) return 1;
-    log.Append("ドライバオープンエラーが発生しました。");
-    return -1;
   }
-  if (deviceHandle.load() != kInvalidHandle) return 1;
+  // Only a finished open sequence is a link: a device found but not ready, or whose pipe or
+  // packet size failed, keeps its handle until the worker ends a second later all the same.
+  if (state.load() == kReading && deviceHandle.load() != kInvalidHandle) return 1;
   log.Append("ドライバオープンエラーが発生しました。");
   return -1;
 }

@@ -49,7 +49,7 @@ class LinkSession {
 
   // The checks: 1 on success, their own negative code otherwise. Each runs once; a second call
   // returns the failure code at once (CheckLinkOpen runs once more after each Reset).
-  int CheckLinkOpen();   // -1
+  int CheckLinkOpen();   // -1; passes only once the worker has opened the deck and is reading
   int CheckPipeReady();  // -2
   int CheckModel();      // -3
   int CheckVersion();    // -4

@@ -132,11 +132,29 @@ TEST(LinkChecks, NoDeckAndADeckThatIsNotReady) {
 
   Session sleepy(Named("not-ready"));
   ASSERT_TRUE(WaitFor([&] { return sleepy.link.State() == LinkSession::kOpenFailed; }));
-  // The device itself was opened, so the link counts as open until the worker ends.
-  EXPECT_EQ(sleepy.link.CheckLinkOpen(), 1);
+  EXPECT_EQ(sleepy.link.CheckLinkOpen(), -1);
   EXPECT_EQ(sleepy.link.CheckPipeReady(), -2);
   EXPECT_EQ(sleepy.link.Log().Snapshot(),
-            (Lines{"IOCTLエラーが発生しました。", "IOCTLエラーが発生しました。"}));
+            (Lines{"IOCTLエラーが発生しました。", "ドライバオープンエラーが発生しました。",
+                   "IOCTLエラーが発生しました。"}));
+}
+
+TEST(LinkChecks, ADeckFoundButNotOpenedIsNoLink) {
+  // Each of these holds the device handle through the worker's pause before its end; looking
+  // during that pause must give the same answer as looking after it.
+  for (const char* name : {"not-ready", "pipe0-fails", "pipe1-fails", "packet0-missing", "packet1-missing"}) {
+    SCOPED_TRACE(name);
+    Session s(Named(name));
+    ASSERT_TRUE(WaitFor([&] { return s.link.State() >= LinkSession::kOpenFailed; }));
+    EXPECT_EQ(s.link.CheckLinkOpen(), -1);
+    EXPECT_EQ(s.link.Log().Snapshot().back(), "ドライバオープンエラーが発生しました。");
+  }
+  // A deck pulled out while reading leaves no link either, though its handles close a second later.
+  Reading gone(Named("success"));
+  gone.deck.Driver().Unplug();
+  ASSERT_TRUE(WaitFor([&] { return gone.link.State() == LinkSession::kDeviceRemoved; }));
+  EXPECT_EQ(gone.link.CheckLinkOpen(), -1);
+  EXPECT_EQ(gone.link.Log().Snapshot().back(), "ドライバオープンエラーが発生しました。");
 }
 
 TEST(LinkChecks, ADeckPluggedInDuringTheFirstSecondIsFoundByTheRepeat) {
