@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "emulator/EmulatedDeck.h"
+#include "emulator/Hex.h"
 
 namespace {
 // The maker's driver: its control codes and the descriptor requests it passes to the deck.
@@ -25,20 +26,6 @@ const Bytes kDiscQuery = {0x00, 0x60, 0xB0, 0x0F};
 const Bytes kModeQuery = {0x00, 0x60, 0xB0, 0xCA, 0xFF};
 const Bytes kRewriteRequest = {0x00, 0x60, 0xB0, 0xC0, 0xA6};
 const Bytes kPowerOn = {0x00, 0x60, 0x00};
-
-std::string Hex(const unsigned char* bytes, std::size_t count) {
-  std::string text;
-  char digits[4];
-  for (std::size_t i = 0; i < count; ++i) {
-    std::snprintf(digits, sizeof digits, i ? " %02X" : "%02X", bytes[i]);
-    text += digits;
-  }
-  return text;
-}
-
-std::string Hex(const Bytes& bytes) {
-  return Hex(bytes.data(), bytes.size());
-}
 
 std::string HandleText(DriverHandle h) {
   char text[24];

@@ -8,6 +8,7 @@
 
 #include "emulator/DriverSide.h"
 #include "emulator/EmulatedDeck.h"
+#include "emulator/Hex.h"
 #include "image/FirmwareImage.h"
 
 namespace {
@@ -17,16 +18,6 @@ constexpr int kStatusLength = 4;
 constexpr int kFaultsKept = 20;  // in detail; the rest are counted
 constexpr std::uint8_t kHeader[LibrarySide::kHeaderLength] = {0x01, 0x00, 0x02, 0x01, 0x80, 0,   0,
                                                               0,    0,    0x00, 0x06, 0x00, 0x00};
-
-std::string Hex(const std::uint8_t* bytes, int count) {
-  std::string out;
-  char two[4];
-  for (int i = 0; i < count; ++i) {
-    std::snprintf(two, sizeof two, i ? " %02X" : "%02X", bytes[i]);
-    out += two;
-  }
-  return out;
-}
 
 std::string Offset(std::uint32_t offset) {
   const std::uint8_t bytes[4] = {std::uint8_t(offset >> 24), std::uint8_t(offset >> 16),

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "emulator/EmulatedDeck.h"
+#include "emulator/Hex.h"
 
 namespace {
 using Bytes = std::vector<unsigned char>;
@@ -265,4 +266,11 @@ TEST(DeckDriver, ALateDeckAppearsAndTheReportSaysWhatHappened) {
   EXPECT_NE(report.find("handles: 1 opened, 0 closed, 1 still open"), std::string::npos) << report;
   EXPECT_NE(report.find("driver: the deck was plugged in"), std::string::npos) << report;
   deck.Driver().Close(h);
+}
+
+TEST(DeckHex, SpacedUpperCasePairs) {
+  EXPECT_EQ(Hex(Bytes{}), "");
+  EXPECT_EQ(Hex(Bytes{0x05, 0x00, 0xAB, 0xff}), "05 00 AB FF");
+  const unsigned char two[] = {0x0A, 0x1B};
+  EXPECT_EQ(Hex(two, 1), "0A");
 }

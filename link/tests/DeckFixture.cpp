@@ -1,8 +1,6 @@
 #include "link/tests/DeckFixture.h"
 
-#include <cstdio>
 #include <stdexcept>
-#include <thread>
 
 Scenario Named(const std::string& name, const std::function<void(Scenario&)>& change) {
   const Scenario* found = FindScenario(name);
@@ -12,31 +10,12 @@ Scenario Named(const std::string& name, const std::function<void(Scenario&)>& ch
   return s;
 }
 
-bool WaitFor(const std::function<bool()>& condition, int limitMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
 bool WaitForReading(EmulatedDeck& deck, int limitMs) {
   return WaitFor([&] { return deck.Driver().BlockedReads() > 0; }, limitMs);
 }
 
 bool WaitForWorkerEnd(const LinkSession& session, int limitMs) {
   return WaitFor([&] { return !session.WorkerRunning(); }, limitMs);
-}
-
-std::string Hex(const std::vector<unsigned char>& bytes) {
-  std::string text;
-  char digits[4];
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(digits, sizeof digits, i ? " %02X" : "%02X", bytes[i]);
-    text += digits;
-  }
-  return text;
 }
 
 std::vector<std::string> HexFrames(const std::vector<std::vector<unsigned char>>& frames) {

@@ -9,14 +9,13 @@
 
 #include "emulator/DriverSide.h"
 #include "emulator/EmulatedDeck.h"
+#include "emulator/Hex.h"
 #include "emulator/Scenario.h"
 #include "link/LinkSession.h"
+#include "link/tests/WaitFor.h"
 
 // The named scenario, changed by `change` when given.
 Scenario Named(const std::string& name, const std::function<void(Scenario&)>& change = {});
-
-// Polls `condition` every millisecond; false if it still does not hold after `limitMs`.
-bool WaitFor(const std::function<bool()>& condition, int limitMs = 5000);
 
 // Waits until the session's worker is blocked reading pipe 1.
 bool WaitForReading(EmulatedDeck& deck, int limitMs = 5000);
@@ -24,7 +23,6 @@ bool WaitForReading(EmulatedDeck& deck, int limitMs = 5000);
 // Waits until the session's worker has ended by itself.
 bool WaitForWorkerEnd(const LinkSession& session, int limitMs = 5000);
 
-std::string Hex(const std::vector<unsigned char>& bytes);
 std::vector<std::string> HexFrames(const std::vector<std::vector<unsigned char>>& frames);
 
 // The log lines of a successful open, as the session writes them with 64-byte packets.

@@ -11,17 +11,7 @@
 
 #include "link/DriverPort.h"
 #include "link/LinkSession.h"
-
-namespace {
-bool WaitFor(const std::function<bool()>& condition, int limitMs = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-}  // namespace
+#include "link/tests/WaitFor.h"
 
 TEST(Win32Driver, FindsNoInterfaceOfTheMakersClass) {
   DriverCalls& calls = PlatformDriverCalls();
