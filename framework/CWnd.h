@@ -10,8 +10,6 @@ class CWnd {
  public:
   HWND m_hWnd = nullptr;  // nullptr while no window is bound
 
-  HWND GetSafeHwnd() const { return m_hWnd; }
-
   BOOL EnableWindow(BOOL enable = TRUE) { return ::EnableWindow(Checked(), enable); }
   HWND SetFocus() { return ::SetFocus(Checked()); }
   BOOL ShowWindow(int command) { return ::ShowWindow(Checked(), command); }

@@ -108,6 +108,6 @@ void CheckDialog::Fail(const char* message) {
   KillTimer(kTimer);
   // The owner reads the box with the normal cursor; the program ends right after it.
   EndWaitCursor();
-  MessageBox(message, kErrorCaption, MB_ICONEXCLAMATION | MB_OK);
+  ShowError(message);
   PostMessage(WM_CLOSE);
 }

@@ -56,7 +56,7 @@ bool FinishWaitDialog::RunStage() {
   KillTimer(kTimer);
   animation.Stop();
   animation.Close();
-  if (rewriteSeen == 0) MessageBox(kRewriteTimedOut, kErrorCaption, MB_ICONEXCLAMATION | MB_OK);
+  if (rewriteSeen == 0) ShowError(kRewriteTimedOut);
   PostMessage(WM_CLOSE);
   EndWaitCursor();
   awake.End();

@@ -32,3 +32,7 @@ void StageDialog::OnTimer(UINT_PTR timerId) {
   OnTick();
   CDialog::OnTimer(timerId);
 }
+
+void StageDialog::ShowError(const char* text) {
+  MessageBox(text, kErrorCaption, MB_ICONEXCLAMATION | MB_OK);
+}

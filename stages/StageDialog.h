@@ -45,5 +45,9 @@ class StageDialog : public CDialog {
   const MessageMap* GetMessageMap() const override;
   void OnTimer(UINT_PTR timerId);
 
+  // Tells the owner why the stage failed: the program's error box (exclamation icon, OK only),
+  // owned by this window. Returns when the owner has closed it.
+  void ShowError(const char* text);
+
   const UpdateApp& app;
 };

@@ -64,7 +64,7 @@ bool TransferDialog::RunStage() {
   WindowTransferView view(*this);
   if (sender.SendImage(view) != 1) {
     sender.Close();
-    ReportTimeout();
+    ShowError(kTransferTimedOut);
     PostMessage(WM_CLOSE);
     return false;
   }
@@ -85,11 +85,7 @@ bool TransferDialog::RunStage() {
   sender.Close();
 
   const bool accepted = sender.accepted == 1;
-  if (!accepted) ReportTimeout();
+  if (!accepted) ShowError(kTransferTimedOut);
   EndWaitCursor();
   return accepted;
-}
-
-void TransferDialog::ReportTimeout() {
-  MessageBox(kTransferTimedOut, kErrorCaption, MB_ICONEXCLAMATION | MB_OK);
 }

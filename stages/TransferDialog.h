@@ -29,8 +29,6 @@ class TransferDialog : public StageDialog {
   void OnTick() override;
 
  private:
-  void ReportTimeout();
-
   LinkSession& link;
   ImageSender& sender;
   StayAwake& awake;

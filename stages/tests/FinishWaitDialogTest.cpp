@@ -44,7 +44,7 @@ class ReportOnLastTick : public FinishWaitDialog {
     FinishWaitDialog::OnTick();
     if (timerTicks != kTimeoutTicks) return;
     s.deck.Driver().Inject({0x04, 0x00, 0x12, 0xB8, 0xEF});
-    for (int i = 0; i < 500 && s.link.IsRewriteDone() != 1; ++i) Sleep(2);
+    for (int i = 0; i < 2500 && s.link.IsRewriteDone() != 1; ++i) Sleep(2);
     reportIn = s.link.IsRewriteDone() == 1;
   }
 
