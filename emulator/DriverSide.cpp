@@ -325,13 +325,18 @@ bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std
 }
 
 bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size, std::uint32_t& written) {
-  std::lock_guard<std::mutex> hold(lock);
+  std::unique_lock<std::mutex> hold(lock);
   written = 0;
   Refresh();
   Handle* h = Find(handle);
   if (!h || h->kind != Kind::Pipe0 || !Alive(*h) || (size > 0 && !data)) {
     ++counts.ignoredFrames;
     Note("write on " + HandleText(handle) + ", which is not a live pipe 0, failed");
+    return false;
+  }
+  if (failWrites) {
+    ++counts.ignoredFrames;
+    Note("write on pipe 0 failed, as the test asked");
     return false;
   }
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
@@ -537,6 +542,11 @@ void DriverSide::Inject(const std::vector<unsigned char>& frame, int afterMs) {
   std::lock_guard<std::mutex> hold(lock);
   Refresh();
   if (present) Queue(frame, Now() + afterMs);
+}
+
+void DriverSide::FailWrites(bool on) {
+  std::lock_guard<std::mutex> hold(lock);
+  failWrites = on;
 }
 
 int DriverSide::BlockedReads() const {

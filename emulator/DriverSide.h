@@ -49,6 +49,10 @@ class DriverSide : public DriverCalls {
   void Inject(const std::vector<unsigned char>& frame, int afterMs = 0);
   // Reads blocked right now on pipe 1.
   int BlockedReads() const;
+
+  // Test hooks for faults no scenario brings about. While on: every write on pipe 0 fails and
+  // reaches nothing, though the deck stays plugged in and its handles stay live.
+  void FailWrites(bool on);
   // The path the driver lists for the deck.
   std::string DevicePath() const;
 
@@ -106,6 +110,7 @@ class DriverSide : public DriverCalls {
   std::deque<Packet> pipe1;
   std::map<std::thread::id, bool> blockedReaders;  // reader -> cancelled
   int failedReadsLeft = 0;
+  bool failWrites = false;
   bool poweredOn = false;
   bool rewriteRequested = false;
   bool completionQueued = false;

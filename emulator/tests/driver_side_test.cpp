@@ -11,6 +11,7 @@
 
 #include "emulator/EmulatedDeck.h"
 #include "emulator/Hex.h"
+#include "link/tests/WaitFor.h"
 
 namespace {
 using Bytes = std::vector<unsigned char>;
@@ -179,9 +180,9 @@ TEST(DeckDriver, RepliesComeInPacketsOfTheEndpointsSize) {
 TEST(DeckDriver, ReadsWaitForTheReplyAndACancelEndsOnlyTheBlockedRead) {
   Opened o(Tweaked([](Scenario& s) { s.replyDelayMs = 40; }));
   Bytes r;
-  ASSERT_TRUE(o.ReadOne(r));  // acknowledgement
+  ASSERT_TRUE(o.ReadOne(r));                // acknowledgement
+  const double sent = o.deck.events.Now();  // before the deck's own clock starts the delay
   o.Send({0x05, 0x00, 0x60, 0xB0, 0xCA, 0xFF});
-  const double sent = o.deck.events.Now();
   ASSERT_TRUE(o.ReadOne(r));
   EXPECT_GE(o.deck.events.Now() - sent, 40.0);  // not before it is due
   EXPECT_EQ(r.size(), 6u);
@@ -245,27 +246,43 @@ TEST(DeckDriver, RewriteRequestCompletionAndUnplugAfterIt) {
 
   Opened never(Tweaked([](Scenario& s) {
     s.completeAfterMs = -1;
-    s.unplugAfterRequestMs = 30;
+    s.unplugAfterRequestMs = 2000;
   }));
   ASSERT_TRUE(never.ReadOne(r));
   never.Send({0x05, 0x00, 0x60, 0xB0, 0xC0, 0xA6});
   never.driver.ImageAccepted();
   EXPECT_TRUE(never.driver.Plugged());
-  EXPECT_FALSE(never.ReadOne(r));  // no report; the deck leaves 30 ms after the request
-  EXPECT_FALSE(never.driver.Plugged());
+  EXPECT_EQ(never.driver.RepliesQueued().size(), 1u);  // the power-on acknowledgement alone
+  ASSERT_TRUE(WaitFor([&] { return !never.driver.Plugged(); }));
+  EXPECT_FALSE(never.ReadOne(r));  // no report came; the deck left 2 s after the request
+  EXPECT_EQ(never.driver.RepliesQueued().size(), 1u);
 }
 
 TEST(DeckDriver, ALateDeckAppearsAndTheReportSaysWhatHappened) {
-  EmulatedDeck deck{Tweaked([](Scenario& s) { s.plugInAfterMs = 30; })};
+  EmulatedDeck deck{Tweaked([](Scenario& s) { s.plugInAfterMs = 2000; })};
   std::string path;
   EXPECT_FALSE(deck.Driver().InterfacePath(0, path));
-  std::this_thread::sleep_for(std::chrono::milliseconds(40));
-  EXPECT_TRUE(deck.Driver().InterfacePath(0, path));
+  ASSERT_TRUE(WaitFor([&] { return deck.Driver().InterfacePath(0, path); }));
+  EXPECT_GE(deck.events.Now(), 2000.0);
   const DriverHandle h = deck.Driver().Open(path.c_str());
   const std::string report = deck.Report();
   EXPECT_NE(report.find("handles: 1 opened, 0 closed, 1 still open"), std::string::npos) << report;
   EXPECT_NE(report.find("driver: the deck was plugged in"), std::string::npos) << report;
   deck.Driver().Close(h);
+}
+
+TEST(DeckDriver, FailedWritesReachNothingAndLeaveTheDeckPluggedIn) {
+  Opened o(Tweaked([](Scenario& s) { s.replyDelayMs = 0; }));
+  Bytes r;
+  ASSERT_TRUE(o.ReadOne(r));  // acknowledgement
+  o.driver.FailWrites(true);
+  EXPECT_FALSE(o.Send({0x04, 0x00, 0x60, 0xC0, 0x6A}));
+  EXPECT_TRUE(o.driver.Plugged());
+  EXPECT_EQ(o.driver.FramesReceived().size(), 1u);
+  EXPECT_EQ(o.driver.RepliesQueued().size(), 1u);
+  o.driver.FailWrites(false);
+  EXPECT_TRUE(o.Send({0x04, 0x00, 0x60, 0xC0, 0x6A}));
+  EXPECT_EQ(o.driver.RepliesQueued().size(), 2u);
 }
 
 TEST(DeckHex, SpacedUpperCasePairs) {

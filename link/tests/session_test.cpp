@@ -113,12 +113,15 @@ TEST(LinkSend, FramesGoOutOnPipeZeroAndAreLoggedWithoutTheirLength) {
             Concat(OpenedLines(), {"Send Data: 12AB", "Send Data: 0A0102030405060708FE",
                                    "Send Data: [LINK KIT LOCAL COMMAND] 006000"}));
 
-  // A write that fails is still logged.
-  deck.Driver().Unplug();
-  ASSERT_TRUE(WaitFor([&] { return session.State() == LinkSession::kDeviceRemoved; }));
+  // A write that fails is still logged, and the link stays as it was.
+  deck.Driver().FailWrites(true);
   session.SendBytes(two, 2);
   EXPECT_EQ(session.Log().Snapshot().back(), "Send Data: 12AB");
   EXPECT_EQ(deck.Driver().FramesReceived().size(), 4u);
+  EXPECT_EQ(session.State(), LinkSession::kReading);
+  deck.Driver().FailWrites(false);
+  session.SendBytes(ten, 2);
+  EXPECT_EQ(HexFrames(deck.Driver().FramesReceived()).back(), "02 0A 01");
 }
 
 TEST(LinkRead, AnUnplugLogsTheRemovalAndEndsTheWorkerWithItsHandlesClosed) {
