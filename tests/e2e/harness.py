@@ -5,10 +5,16 @@ Every test goes through a Desktop (a context manager): it starts the desktop and
 passes commands to the probe and returns its JSON answers, saves screenshots as PNG into a folder
 it names, and always cleans up: the program, the probe, the desktop, and finally every process of
 the Wine prefix (wineserver -k), so nothing outlives the test.
+
+A Desktop runs in a Slot: a Wine prefix and a virtual X display that no other test uses while it
+holds them, so that tests can run side by side. A slot's prefix is a copy of the build's prefix,
+made once and kept beside it.
 """
+import fcntl
 import json
 import os
 import queue
+import shutil
 import subprocess
 import threading
 import time
@@ -23,6 +29,58 @@ WS_POPUP, WS_VISIBLE, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x10000000, 0x00C0000
 WS_BORDER, WS_VSCROLL, WS_TABSTOP, WS_GROUP = 0x00800000, 0x00200000, 0x00010000, 0x00020000
 DS_MODALFRAME, WS_EX_APPWINDOW, WS_EX_CLIENTEDGE = 0x80, 0x00040000, 0x200
 ES_MULTILINE, ES_READONLY = 0x4, 0x800
+
+
+SLOTS = 16  # more than any machine here runs tests at once
+SLOT_DISPLAY = 100  # slot n draws on X display :100+n
+
+
+class Slot:
+    """A Wine prefix and an X display of one test's own while it holds them (a lock per slot)."""
+
+    def __init__(self, base_prefix):
+        self.base_prefix = os.path.abspath(base_prefix)
+        self.lock = None
+        for number in range(SLOTS):
+            lock = open(f"/tmp/.trevolin-e2e-slot{number}.lock", "w")
+            try:
+                fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except OSError:
+                lock.close()
+                continue
+            self.lock, self.number = lock, number
+            break
+        if self.lock is None:
+            raise RuntimeError(f"all {SLOTS} end-to-end slots are taken")
+        self.prefix = f"{self.base_prefix}-e2e{self.number}"
+        self.env = dict(os.environ, TREVOLIN_XVFB=str(SLOT_DISPLAY + self.number))
+        self.env["DISPLAY"] = subprocess.check_output([XVFB_ENSURE], text=True, env=self.env).strip()
+        self._prepare_prefix()
+
+    def _prepare_prefix(self):
+        # A copy of a ready prefix costs a second; a new one, wineboot's ten. wine-run finishes
+        # whatever the copy lacks, and makes the prefix itself when there is nothing to copy.
+        ready = lambda p: os.path.exists(os.path.join(p, ".ready")) and os.path.exists(os.path.join(p, ".settings"))
+        if ready(self.prefix) or not ready(self.base_prefix):
+            return
+        partial = self.prefix + ".partial"
+        shutil.rmtree(partial, ignore_errors=True)
+        shutil.rmtree(self.prefix, ignore_errors=True)
+        # The copy gets a server of its own: Wine names a prefix's server by the folder's inode.
+        subprocess.run(["cp", "-a", "--reflink=auto", self.base_prefix, partial], check=True)
+        os.rename(partial, self.prefix)
+
+    def release(self):
+        if self.lock:
+            self.lock.close()
+            self.lock = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.release()
+        return False
 
 
 class ProbeError(AssertionError):
@@ -78,9 +136,9 @@ class Window:
 
 
 class Desktop:
-    """One Wine virtual desktop with the probe on it."""
+    """One Wine virtual desktop with the probe on it, in the prefix given or in a slot's."""
 
-    def __init__(self, prefix, probe, shots, name="trevolin-e2e", size="1024x768"):
+    def __init__(self, prefix, probe, shots, name="trevolin-e2e", size="1024x768", slot=None):
         self.prefix, self.probe, self.shots, self.name, self.size = prefix, probe, shots, name, size
         self.process = None
         self.log = None
@@ -88,6 +146,9 @@ class Desktop:
         self.answers = queue.Queue()
         self.env = dict(os.environ)
         self.started_program = False
+        if slot:
+            self.prefix = slot.prefix
+            self.env = dict(slot.env)
 
     def __enter__(self):
         os.makedirs(self.shots, exist_ok=True)
@@ -201,6 +262,12 @@ class Desktop:
                     self.process.wait(timeout=15)
                 except subprocess.TimeoutExpired:
                     self.process.kill()
+                    self.process.wait()
+                for pipe in (self.process.stdin, self.process.stdout):
+                    try:
+                        pipe.close()
+                    except OSError:
+                        pass
             if self.log:
                 self.log.close()
         return False

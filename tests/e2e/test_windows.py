@@ -14,7 +14,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import (DS_MODALFRAME, ES_MULTILINE, ES_READONLY, WS_CAPTION, WS_EX_APPWINDOW,  # noqa: E402
-                     WS_SYSMENU, WS_TABSTOP, WS_VSCROLL, Desktop, ProbeError)
+                     WS_SYSMENU, WS_TABSTOP, WS_VSCROLL, Desktop, ProbeError, Slot)
 
 ARGS = None
 AGREEMENT = "バージョンアップ for Z8KQ"
@@ -46,12 +46,14 @@ def centred(screen, size):
 class WindowsEndToEnd(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.desktop = Desktop(ARGS.prefix, ARGS.probe, ARGS.shots).__enter__()
+        cls.slot = Slot(ARGS.prefix)
+        cls.desktop = Desktop(None, ARGS.probe, ARGS.shots, slot=cls.slot).__enter__()
         cls.workdir = tempfile.mkdtemp(prefix="trevolin-e2e-")
 
     @classmethod
     def tearDownClass(cls):
         cls.desktop.__exit__(None, None, None)
+        cls.slot.release()
         print(f"\nscreenshots in {ARGS.shots}", file=sys.stderr)
 
     def tearDown(self):

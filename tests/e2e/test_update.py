@@ -1,0 +1,262 @@
+#!/usr/bin/env python3
+"""End to end: the whole update as the deck's owner goes through it, Trevolin-emulated.exe against
+every deck the tests know (and Trevolin.exe, which under Wine finds no driver), each run on a Wine
+virtual desktop through the UI probe and checked against what the emulated deck reports.
+
+Every run checks: the windows that came up and their order, the message box (text, caption,
+icon, owner) or that there was none, that the program ended, that nothing that writes to the deck
+(the rewrite request, a block) reached it before the user agreed (looked at while the agreement
+window waited for OK, and in the order of the deck's events afterwards), that every handle was
+closed, that the deck found no fault, and that the deck runs the new firmware, received whole and
+byte for byte, exactly when the run ended with "バージョンアップ完了".
+
+usage: test_update.py --probe uiprobe.exe --emulated Trevolin-emulated.exe --production Trevolin.exe
+                      --prefix WINEPREFIX --shots DIR --group NAME [--slots N]
+"""
+import argparse
+import concurrent.futures
+import os
+import sys
+import tempfile
+import time
+import traceback
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Desktop, Slot  # noqa: E402
+from walk import (AGREE, AGREEMENT, CANCEL_AFTER_AGREE, CHECK, COMPLETE, DISAGREE, ERROR_CAPTION,  # noqa: E402
+                  ESCAPE_AFTER_AGREE, TRANSFER, WAIT, WRITES, Walk)
+
+ARGS = None
+
+NO_DRIVER = "デバイスドライバが見つかりません      "
+USB_OPEN = "ＵＳＢオープンエラー"
+WRONG_MODEL = "接続されている機種が違うか、電源が入っていません"
+NOT_OLDER = "本体KD装置内のバージョンが同一または新しいバージョンです"
+NOT_ELIGIBLE = "本体KD装置はバージョンアップ対象外です"
+DISC_INSIDE = "ＫＤメディアを取り出してください"
+NOT_TAVRO = "Tavro モードにして下さい"
+STOPPED = "アップデートを中止します。"
+TRANSFER_TIMEOUT = "本体KD装置へのデータ転送がタイムアウトしました"
+REWRITE_TIMEOUT = "本体KD装置のデータ書換えがタイムアウトしました"
+
+NEW_VERSION = "1.07A"  # the firmware the program carries
+
+
+class Case:
+    """One run: the deck, what the user does, and what must come of it."""
+
+    def __init__(self, name, scenario=None, user=AGREE, box=None, reaches=COMPLETE, production=False,
+                 blocks=None, image=None, plugged=True, reply_read=None):
+        self.name, self.scenario, self.user = name, scenario or name, user
+        self.box = box              # message text; None: no message box
+        self.reaches = reaches      # the last stage window that comes up
+        self.production = production
+        self.blocks = blocks        # (taken, sent) on the deck; None: as the stage reached implies
+        self.image = image          # the deck's verdict on what it received; None: as implied
+        self.plugged = plugged      # the deck is plugged in when the program ends
+        self.reply_read = reply_read
+
+    @property
+    def completes(self):
+        return self.reaches == COMPLETE
+
+    @property
+    def windows(self):
+        stages = [CHECK, AGREEMENT, TRANSFER, WAIT, COMPLETE]
+        shown = stages[:stages.index(self.reaches) + 1]
+        return shown + ([ERROR_CAPTION] if self.box else [])
+
+    @property
+    def box_owner(self):
+        # The refusal is the sequence's own message, shown after the agreement window has closed.
+        return "" if self.box == STOPPED else self.reaches
+
+    @property
+    def consent(self):
+        return self.reaches != CHECK and self.user == AGREE
+
+
+def check_failure(name, message, **kw):
+    return Case(name, box=message, reaches=CHECK, **kw)
+
+
+GROUPS = {
+    "success": [
+        Case("success"),
+        Case("product-52"),
+        Case("garbage"),  # unrelated frames between the deck's replies
+    ],
+    # No usable link to the deck through its driver: it fails at the USB check's step.
+    "check-driver": [
+        check_failure("absent", NO_DRIVER, plugged=False),
+        check_failure("not-ready", NO_DRIVER),
+        check_failure("pipe0-fails", NO_DRIVER),
+        check_failure("pipe1-fails", NO_DRIVER),
+        check_failure("packet0-missing", NO_DRIVER),
+        check_failure("production-no-driver", NO_DRIVER, scenario="success", production=True),
+    ],
+    "check-deck": [
+        check_failure("other-model", WRONG_MODEL),
+        check_failure("no-model-reply", WRONG_MODEL),
+        check_failure("version-1.07", NOT_OLDER),
+        check_failure("version-2.00", NOT_OLDER),
+        check_failure("no-version-reply", NOT_OLDER),
+        check_failure("variant-M", NOT_ELIGIBLE),
+        check_failure("disc-inside", DISC_INSIDE),
+        check_failure("wrong-mode", NOT_TAVRO),
+    ],
+    "check-library": [
+        check_failure("library-absent", USB_OPEN),
+        check_failure("library-name-refused", USB_OPEN),
+        check_failure("library-open-refused", USB_OPEN),
+    ],
+    "terms": [
+        Case("terms-refused", scenario="success", user=DISAGREE, box=STOPPED, reaches=AGREEMENT),
+        Case("terms-cancelled", scenario="success", user=CANCEL_AFTER_AGREE, box=STOPPED, reaches=AGREEMENT),
+        Case("terms-escaped", scenario="success", user=ESCAPE_AFTER_AGREE, box=STOPPED, reaches=AGREEMENT),
+    ],
+    "transfer": [
+        Case("refuse-block-0", box=TRANSFER_TIMEOUT, reaches=TRANSFER, blocks=(0, 1), image="nothing received"),
+        Case("refuse-block-512", box=TRANSFER_TIMEOUT, reaches=TRANSFER, blocks=(512, 513),
+             image="incomplete, 512 of 1024 blocks in"),
+        Case("no-acceptance", box=TRANSFER_TIMEOUT, reaches=TRANSFER, reply_read=False),  # about 8.1 s of polling
+    ],
+    # Two minutes of waiting each.
+    "slow-never-completes": [Case("never-completes", box=REWRITE_TIMEOUT, reaches=WAIT)],
+    "slow-unplugged": [Case("unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False)],
+}
+
+
+def walk_cases(cases):
+    """Runs the cases over ARGS.slots desktops side by side; returns {name: (outcome, error, seconds)}."""
+    workdir = tempfile.mkdtemp(prefix="trevolin-e2e-")
+    pending = list(cases)
+    results = {}
+
+    def worker(index):
+        with Slot(ARGS.prefix) as slot, \
+                Desktop(None, ARGS.probe, os.path.join(ARGS.shots, f"desktop{index}"), slot=slot) as desktop:
+            while pending:
+                try:
+                    case = pending.pop(0)
+                except IndexError:
+                    return
+                begun = time.monotonic()
+                program = ARGS.production if case.production else ARGS.emulated
+                walk = Walk(desktop, program, case.scenario, os.path.join(workdir, case.name), user=case.user,
+                            timeout_s=240)
+                try:
+                    results[case.name] = (walk.run(), None, time.monotonic() - begun)
+                except Exception:  # the test of that case reports it
+                    results[case.name] = (walk.outcome, traceback.format_exc(), time.monotonic() - begun)
+                print(f"  {case.name}: {time.monotonic() - begun:.1f} s", file=sys.stderr, flush=True)
+
+    slots = max(1, min(ARGS.slots, len(cases)))
+    with concurrent.futures.ThreadPoolExecutor(slots) as pool:
+        for f in [pool.submit(worker, i) for i in range(slots)]:
+            f.result()
+    return results
+
+
+class UpdateEndToEnd(unittest.TestCase):
+    results = {}
+
+    @classmethod
+    def setUpClass(cls):
+        begun = time.monotonic()
+        cls.results = walk_cases(GROUPS[ARGS.group])
+        print(f"\n{ARGS.group}: {len(cls.results)} runs in {time.monotonic() - begun:.1f} s", file=sys.stderr)
+
+    def check_case(self, case):
+        outcome, error, _ = self.results[case.name]
+        if error:
+            self.fail(f"the run did not finish:\n{error}\nwhat happened: {outcome.notes}")
+        report = outcome.report
+
+        self.assertTrue(outcome.ended, "the program ended")
+        self.assertEqual(outcome.captions, case.windows, "the windows, in the order they came up")
+        for w in outcome.windows:
+            self.assertEqual(w["owner"] if w["text"] != ERROR_CAPTION else 0, 0,
+                             f"{w['text']} is a window of its own")
+
+        if case.box:
+            box = outcome.box
+            self.assertIsNotNone(box, "a message box came up")
+            self.assertEqual((box["caption"], box["text"], box["icon"]), (ERROR_CAPTION, case.box, "warning"))
+            self.assertEqual(box["buttons"], [{"id": 1, "text": "OK"}])
+            self.assertEqual(outcome.box_owner, case.box_owner, "the window that owns the message box")
+        else:
+            self.assertIsNone(outcome.box, "no message box")
+
+        if case.production:
+            # The stand-in library was never reached: its deck wrote no report.
+            self.assertFalse(report.exists, report.text)
+            return
+        self.assertTrue(report.exists, "the deck wrote its report")
+
+        # Nothing that changes the deck before the user agreed.
+        if case.reaches != CHECK:
+            self.assertIsNotNone(outcome.events_at_consent, "the deck's events were read at the agreement window")
+            early = [e for e in outcome.events_at_consent if WRITES.search(e)]
+            self.assertEqual(early, [], "written to the deck while the agreement window waited")
+            agreed_at = len(outcome.events_at_consent)
+            self.assertEqual(report.events[:agreed_at], outcome.events_at_consent,
+                             "the live events are the report's first events")
+        else:
+            agreed_at = len(report.events)
+        writes = report.writes()
+        if case.consent:
+            self.assertTrue(writes, "the update was written to the deck after the user agreed")
+            self.assertGreaterEqual(writes[0], agreed_at, "the first write came after the user agreed")
+            self.assertIn("rewrite requested", report.events[writes[0]], "the rewrite request comes first")
+        else:
+            self.assertEqual(writes, [], "nothing was written to a deck whose update did not go ahead")
+            self.assertFalse(report.rewrite_requested)
+            self.assertEqual(report.blocks, (0, 0))
+
+        # What the deck received and runs now.
+        if case.blocks:
+            self.assertEqual(report.blocks, case.blocks)
+        elif case.reaches in (TRANSFER, WAIT, COMPLETE):
+            self.assertEqual(report.blocks, (1024, 1024))
+        if case.image:
+            self.assertEqual(report.image, case.image)
+        elif report.blocks == (1024, 1024):
+            self.assertTrue(report.image_identical, report.image)
+        if case.reply_read is not None:
+            self.assertEqual(report.reply_read, case.reply_read)
+        self.assertEqual(report.rewritten, case.completes, "the deck rewrote itself")
+        self.assertEqual(report.version_now, NEW_VERSION if case.completes else report.version_before,
+                         "the version the deck reports now")
+        if case.completes:
+            self.assertTrue(report.image_identical, "the deck runs what the program carries, byte for byte")
+
+        # Everything opened was closed; the deck found nothing wrong.
+        self.assertEqual(report.faults, 0, report.text)
+        self.assertEqual(report.library_left_open, 0)
+        opened, closed, still_open, bad_closes = report.driver_handles
+        self.assertEqual((still_open, bad_closes), (0, 0), report.text)
+        self.assertEqual(report.plugged_in, case.plugged)
+
+
+def add_tests():
+    for cases in GROUPS.values():
+        for case in cases:
+            def test(self, case=case):
+                self.check_case(case)
+            setattr(UpdateEndToEnd, "test_" + case.name.replace("-", "_").replace(".", "_"), test)
+
+
+add_tests()
+
+if __name__ == "__main__":
+    parser = argparse.ArgumentParser()
+    for option in ("--probe", "--emulated", "--production", "--prefix", "--shots", "--group"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("--slots", type=int, default=1)
+    ARGS, rest = parser.parse_known_args()
+    if ARGS.group not in GROUPS:
+        sys.exit(f"no group {ARGS.group}; groups: {', '.join(GROUPS)}")
+    names = ["UpdateEndToEnd.test_" + c.name.replace("-", "_").replace(".", "_") for c in GROUPS[ARGS.group]]
+    unittest.main(argv=[sys.argv[0]] + (rest or names), verbosity=2)

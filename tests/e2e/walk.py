@@ -1,0 +1,249 @@
+"""One run of the updater as its user goes through it, on a Desktop of the harness: start the
+program against a scenario of the emulated deck, meet each window as it comes up (photograph it
+if asked, agree or refuse the terms, close the completion window, read and answer a message box),
+and collect what happened: the windows in the order they appeared, the message box, the
+program's end with its processor times and memory, the deck's events at the moment the user
+agreed, and the deck's report.
+
+The end-to-end tests, scripts/run.sh and scripts/bench.sh all walk through here.
+"""
+import os
+import re
+import time
+
+from harness import ProbeError, Window, windows_path
+
+CHECK = "機器の接続チェック"
+AGREEMENT = "バージョンアップ for Z8KQ"
+TRANSFER = "バージョンアップデータ転送中"
+WAIT = "バージョンアップ中"
+COMPLETE = "バージョンアップ完了"
+ERROR_CAPTION = "エラーが発生しました"
+STAGES = (CHECK, AGREEMENT, TRANSFER, WAIT, COMPLETE)
+SHOT_NAMES = {CHECK: "1-check", AGREEMENT: "2-agreement", TRANSFER: "3-transfer", WAIT: "4-wait",
+              COMPLETE: "5-complete"}
+
+OK, CANCEL, AGREE_BUTTON, DISAGREE_BUTTON = 1, 2, 1006, 1007
+
+# What the user does in the agreement window.
+AGREE = "agree"                # 同意します, then OK
+DISAGREE = "disagree"          # 同意しません, then OK
+CANCEL_AFTER_AGREE = "cancel"  # 同意します, then ｷｬﾝｾﾙ
+ESCAPE_AFTER_AGREE = "escape"  # 同意します, then the Escape key
+
+# Deck events that may only follow the user's consent.
+WRITES = re.compile(r"driver: rewrite requested|library: block \d+")
+
+
+class Report:
+    """The emulated deck's report, with the parts the tests look at picked out."""
+
+    def __init__(self, text):
+        self.text = text
+
+        def find(pattern, default=None):
+            m = re.search(pattern, text, re.M)
+            return m.group(1) if m else default
+
+        self.exists = bool(text)
+        self.rewrite_requested = find(r"^  rewrite requested: (\w+)") == "yes"
+        self.plugged_in = find(r"^  plugged in: (\w+)") == "yes"
+        m = re.search(r"^  handles: (\d+) opened, (\d+) closed, (\d+) still open, (\d+) closed when not open", text, re.M)
+        self.driver_handles = tuple(int(g) for g in m.groups()) if m else None
+        self.library_opened = find(r"^  opened: ([^;]+);")
+        self.library_left_open = int(find(r"handles left open: (\d+)", "-1"))
+        m = re.search(r"^  blocks: (\d+) taken of (\d+) sent", text, re.M)
+        self.blocks = (int(m.group(1)), int(m.group(2))) if m else None
+        self.image = find(r"^  image: ([^;\n]+)")
+        self.reply_read = find(r"reply read: (\w+)\s*$") == "yes"
+        self.faults = int(find(r"^  faults: (\d+)", "-1"))
+        m = re.search(r"^version: (\S+) before; (\S+) now \(([^)]*)\)", text, re.M)
+        self.version_before, self.version_now, self.rewritten = (m.group(1), m.group(2), m.group(3) == "image taken and rewritten") if m else (None, None, False)
+        events = text.split("\nevents:\n", 1)[1] if "\nevents:\n" in text else ""
+        self.events = [line.strip() for line in events.splitlines() if line.strip()]
+
+    @property
+    def image_identical(self):
+        return self.image == "complete, byte-identical"
+
+    def writes(self):
+        """Indexes of the events that write to the deck: the rewrite request and the blocks."""
+        return [i for i, e in enumerate(self.events) if WRITES.search(e)]
+
+
+class Outcome:
+    """What one walk saw."""
+
+    def __init__(self):
+        self.windows = []        # the probe's record: caption, class, owner, shown_ms, gone_ms
+        self.box = None          # the message box as the probe read it, if one came up
+        self.box_owner = None    # caption of the window that owns it; "" for none
+        self.program = {}        # exit code, wall and processor times, peak memory
+        self.ended = False
+        self.events_at_consent = None  # the deck's events as the user was about to press OK
+        self.shots = []
+        self.report = Report("")
+        self.notes = []          # what happened, in order, for a person to read
+
+    @property
+    def captions(self):
+        return [w["text"] for w in self.windows]
+
+    def window(self, caption):
+        return next((w for w in self.windows if w["text"] == caption), None)
+
+
+class Walk:
+    """Drives one run of `program` on `desktop` against the emulated deck's `scenario`."""
+
+    def __init__(self, desktop, program, scenario, workdir, user=AGREE, shots=False, demo=False,
+                 timeout_s=200, say=None):
+        self.desktop, self.program, self.scenario, self.user = desktop, program, scenario, user
+        self.shots, self.demo, self.timeout_s = shots, demo, timeout_s
+        self.say = say or (lambda text: None)
+        os.makedirs(workdir, exist_ok=True)
+        self.report_path = os.path.join(workdir, scenario + "-report.txt")
+        self.events_path = os.path.join(workdir, scenario + "-events.txt")
+        self.output_path = os.path.join(workdir, scenario + "-output.txt")
+        self.outcome = Outcome()
+        self.started = None
+
+    def note(self, text):
+        at = time.monotonic() - self.started if self.started else 0.0
+        self.outcome.notes.append((at, text))
+        self.say(f"{at:7.2f} s  {text}")
+
+    def live_events(self):
+        """The deck's events so far, as the deck has written them."""
+        try:
+            with open(self.events_path, encoding="utf-8", errors="replace") as f:
+                return [line.strip() for line in f if line.strip()]
+        except OSError:
+            return []
+
+    def run(self):
+        for path in (self.report_path, self.events_path):
+            if os.path.exists(path):
+                os.remove(path)
+        environment = {"TREVOLIN_DECK": self.scenario, "TREVOLIN_DECK_REPORT": windows_path(self.report_path),
+                       "TREVOLIN_DECK_EVENTS": windows_path(self.events_path)}
+        self.started = time.monotonic()
+        self.desktop.start(self.program, self.output_path, environment)
+        self.note(f"started {os.path.basename(self.program)} against the deck \"{self.scenario}\"")
+        handled = set()
+        deadline = self.started + self.timeout_s
+        try:
+            while True:
+                ended = self.desktop.ask("exit 0", check=False)
+                if ended.get("ok"):
+                    self._ended(ended)
+                    break
+                for w in self.desktop.ask("seen")["windows"]:
+                    if w["hwnd"] in handled or w["gone_ms"] >= 0:
+                        continue
+                    handled.add(w["hwnd"])
+                    self._meet(w)
+                if time.monotonic() > deadline:
+                    raise ProbeError(f"the program still runs after {self.timeout_s} s")
+                time.sleep(0.05)
+        finally:
+            if self.desktop.started_program:  # cut short: end it, and keep what it showed
+                self.outcome.windows = self.desktop.ask("seen", check=False).get("windows", [])
+                self.desktop.ask("kill", check=False)
+                self.desktop.started_program = False
+        self.outcome.report = Report(self._read(self.report_path))
+        return self.outcome
+
+    def _read(self, path):
+        # The deck's report is written as the program ends: give the file a moment to appear.
+        for _ in range(20):
+            if os.path.exists(path):
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    return f.read()
+            time.sleep(0.05)
+        return ""
+
+    def _ended(self, answer):
+        self.desktop.started_program = False
+        self.outcome.ended = True
+        self.outcome.program = dict(answer.get("program", {}), code=answer.get("code"))
+        self.outcome.windows = answer.get("windows", [])
+        self.note(f"the program ended (exit code {answer.get('code')})")
+
+    def _meet(self, described):
+        caption = described["text"]
+        window = Window(self.desktop, described)
+        if caption in STAGES:
+            self.note(f"window \"{caption}\"")
+        if caption == CHECK:
+            self._photograph(window, SHOT_NAMES[CHECK], wait_s=3.0 if self.demo else 0)
+        elif caption == AGREEMENT:
+            self._agreement(window)
+        elif caption == TRANSFER:
+            self._photograph(window, SHOT_NAMES[TRANSFER], wait_s=2.0 if self.demo else 0)
+        elif caption == WAIT:
+            self._photograph(window, SHOT_NAMES[WAIT], wait_s=1.0 if self.demo else 0)
+        elif caption == COMPLETE:
+            self.desktop.ask(f"settle {window.hwnd} 2000", check=False)
+            self._photograph(window, SHOT_NAMES[COMPLETE])
+            window.click(OK)
+            self.note("pressed OK in the completion window")
+        else:
+            self._message_box(described)
+
+    def _photograph(self, window, name, wait_s=0):
+        if not self.shots:
+            return
+        if wait_s:
+            time.sleep(wait_s)  # the window at work: the status text moved on, the bar filled a little
+        self.desktop.ask(f"settle {window.hwnd} 1000", check=False)
+        try:
+            self.outcome.shots.append(window.shot(name))
+        except ProbeError as e:  # the window went while it was being taken
+            self.note(f"no picture of {name}: {e}")
+
+    def _agreement(self, window):
+        self.desktop.ask(f"settle {window.hwnd} 2000", check=False)
+        window.click(DISAGREE_BUTTON if self.user == DISAGREE else AGREE_BUTTON)
+        self._buttons_enabled(window)
+        # The picture shows the choice made, with OK usable.
+        if self.shots:
+            self.outcome.shots.append(window.shot(SHOT_NAMES[AGREEMENT]))
+            if not self._buttons_enabled(window, timeout_s=0.5):  # a repaint took them away again
+                window.click(DISAGREE_BUTTON if self.user == DISAGREE else AGREE_BUTTON)
+                self._buttons_enabled(window)
+        # Nothing may have reached the deck yet that would change it.
+        self.outcome.events_at_consent = self.live_events()
+        if self.user in (AGREE, DISAGREE):
+            window.click(OK)
+            self.note("chose " + ("同意します" if self.user == AGREE else "同意しません") + " and pressed OK")
+        elif self.user == CANCEL_AFTER_AGREE:
+            window.click(CANCEL)
+            self.note("chose 同意します and pressed ｷｬﾝｾﾙ")
+        else:
+            window.key("escape")
+            self.note("chose 同意します and pressed Escape")
+
+    def _buttons_enabled(self, window, timeout_s=3.0):
+        deadline = time.monotonic() + timeout_s
+        while True:
+            controls = {c["id"]: c for c in window.read()["controls"]}
+            if controls[OK]["enabled"] and controls[CANCEL]["enabled"]:
+                return True
+            if time.monotonic() > deadline:
+                if timeout_s >= 1:
+                    raise ProbeError("OK and ｷｬﾝｾﾙ stayed disabled after a choice")
+                return False
+            time.sleep(0.05)
+
+    def _message_box(self, described):
+        box = self.desktop.ask("msgbox 5000")["box"]
+        self.outcome.box = box
+        owner = next((w["text"] for w in self.desktop.ask("seen")["windows"] if w["hwnd"] == box["owner"]), None)
+        self.outcome.box_owner = "" if box["owner"] == 0 else owner
+        self.note(f"message box \"{box['caption']}\": \"{box['text']}\" ({box['icon']} icon, "
+                  f"owner {'none' if box['owner'] == 0 else owner})")
+        if self.shots:
+            self.outcome.shots.append(self.desktop.screenshot("6-message", box["hwnd"]))
+        self.desktop.answer_message_box()
+        self.note("pressed OK in the message box")
