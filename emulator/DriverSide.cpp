@@ -340,8 +340,17 @@ bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size
     return false;
   }
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  TakeFrame(Bytes(bytes, bytes + size));
+  const double due = TakeFrame(Bytes(bytes, bytes + size));
   written = size;
+  if (holdWrites && due >= 0) {
+    const auto limit = std::chrono::steady_clock::now() +
+                       std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                           std::chrono::duration<double, std::milli>(std::max(0.0, due - Now()) + 5000));
+    if (changed.wait_until(hold, limit, [this] { return pipe1.empty() && !blockedReaders.empty(); }))
+      Note("write returns: its reply was read and the reader waits for the next");
+    else
+      Note("write returns: its reply was not read in time");
+  }
   return true;
 }
 
@@ -382,7 +391,7 @@ void DriverSide::Queue(Bytes reply, double due) {
   changed.notify_all();
 }
 
-void DriverSide::TakeFrame(const Bytes& frame) {
+double DriverSide::TakeFrame(const Bytes& frame) {
   frames.push_back(frame);
   Note("frame received: " + Hex(frame));
   const Scenario& s = deck.scenario;
@@ -390,7 +399,7 @@ void DriverSide::TakeFrame(const Bytes& frame) {
   if (frame.empty()) {
     ++counts.ignoredFrames;
     Note("empty frame ignored");
-    return;
+    return -1;
   }
   if (frame[0] == 0x00) {  // the link kit's own commands
     if (frame == kPowerOn) {
@@ -401,7 +410,7 @@ void DriverSide::TakeFrame(const Bytes& frame) {
       ++counts.ignoredFrames;
       Note("unknown link kit command ignored");
     }
-    return;
+    return -1;
   }
   if (frame[0] != frame.size() - 1) {
     ++counts.ignoredFrames;
@@ -409,13 +418,13 @@ void DriverSide::TakeFrame(const Bytes& frame) {
     std::snprintf(text, sizeof text, "frame ignored: length byte %02X, but %02X bytes followed", frame[0],
                   static_cast<unsigned>(frame.size() - 1));
     Note(text);
-    return;
+    return -1;
   }
   const Bytes command(frame.begin() + 1, frame.end());
   if (!poweredOn) {
     ++counts.ignoredFrames;
     Note("command before the power-on request, not answered");
-    return;
+    return -1;
   }
   const double due = now + s.replyDelayMs;
   Bytes reply;
@@ -455,15 +464,15 @@ void DriverSide::TakeFrame(const Bytes& frame) {
       unplugAt = now + s.unplugAfterRequestMs;
       changed.notify_all();
     }
-    return;
+    return -1;
   } else {
     ++counts.ignoredFrames;
     Note("unknown command ignored");
-    return;
+    return -1;
   }
   if (reply.empty()) {
     Note("query left unanswered, as the scenario says");
-    return;
+    return -1;
   }
   if (s.garbage) {
     // Unrelated traffic around the reply: a near miss of the model reply, a link kit status that
@@ -474,9 +483,10 @@ void DriverSide::TakeFrame(const Bytes& frame) {
     Queue({0x00, 0x12, 0x34}, now + s.replyDelayMs / 2.0);
     Queue(reply, due);
     Queue({0x07, 0x00, 0x12, 0xB8, 0x55, 0x01, 0x02, 0x03}, due);
-    return;
+    return due;
   }
   Queue(reply, due);
+  return due;
 }
 
 void DriverSide::ImageAccepted() {
@@ -547,6 +557,11 @@ void DriverSide::Inject(const std::vector<unsigned char>& frame, int afterMs) {
 void DriverSide::FailWrites(bool on) {
   std::lock_guard<std::mutex> hold(lock);
   failWrites = on;
+}
+
+void DriverSide::HoldWritesUntilReplyRead(bool on) {
+  std::lock_guard<std::mutex> hold(lock);
+  holdWrites = on;
 }
 
 int DriverSide::BlockedReads() const {

@@ -53,6 +53,11 @@ class DriverSide : public DriverCalls {
   // Test hooks for faults no scenario brings about. While on: every write on pipe 0 fails and
   // reaches nothing, though the deck stays plugged in and its handles stay live.
   void FailWrites(bool on);
+  // While on: a write whose frame makes the deck queue a reply returns only after pipe 1 holds
+  // nothing more and a reader is blocked on it again, that is, once the reply has been read and
+  // the reader has come back for the next one (at most 5 s beyond the reply's due time). Whatever
+  // the writer does after its write then comes after the reply was taken.
+  void HoldWritesUntilReplyRead(bool on);
   // The path the driver lists for the deck.
   std::string DevicePath() const;
 
@@ -94,7 +99,8 @@ class DriverSide : public DriverCalls {
   Handle* Find(DriverHandle handle);
   void Note(const std::string& what);
   void Queue(std::vector<unsigned char> reply, double due);
-  void TakeFrame(const std::vector<unsigned char>& frame);
+  // Returns the time the reply it queued is due, or -1 when it queued none.
+  double TakeFrame(const std::vector<unsigned char>& frame);
   std::string StrangerPath() const;
 
   EmulatedDeck& deck;
@@ -111,6 +117,7 @@ class DriverSide : public DriverCalls {
   std::map<std::thread::id, bool> blockedReaders;  // reader -> cancelled
   int failedReadsLeft = 0;
   bool failWrites = false;
+  bool holdWrites = false;
   bool poweredOn = false;
   bool rewriteRequested = false;
   bool completionQueued = false;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -283,6 +284,31 @@ TEST(DeckDriver, FailedWritesReachNothingAndLeaveTheDeckPluggedIn) {
   o.driver.FailWrites(false);
   EXPECT_TRUE(o.Send({0x04, 0x00, 0x60, 0xC0, 0x6A}));
   EXPECT_EQ(o.driver.RepliesQueued().size(), 2u);
+}
+
+TEST(DeckDriver, AHeldWriteReturnsOnceItsReplyIsReadAndTheReaderIsBack) {
+  Opened o(Tweaked([](Scenario& s) { s.replyDelayMs = 0; }));
+  // A reader that keeps coming back, like the link's worker.
+  std::atomic<int> replies{0};
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    Bytes got;
+    while (!stop.load())
+      if (o.ReadOne(got) && !got.empty()) replies.fetch_add(1);
+  });
+  o.driver.HoldWritesUntilReplyRead(true);
+  EXPECT_TRUE(WaitFor([&] { return replies.load() == 1; }));  // the power-on acknowledgement
+  for (int i = 2; i <= 4; ++i) {
+    EXPECT_TRUE(o.Send({0x05, 0x00, 0x60, 0xB0, 0xCA, 0xFF}));
+    EXPECT_EQ(replies.load(), i);  // already read when the write returns
+    EXPECT_EQ(o.driver.BlockedReads(), 1);
+  }
+  EXPECT_TRUE(o.Send({0x05, 0x00, 0x60, 0xB0, 0xC0, 0xA6}));  // no reply to wait for
+  o.driver.HoldWritesUntilReplyRead(false);
+  stop.store(true);
+  o.driver.Unplug();  // fails the reader's last read
+  reader.join();
+  EXPECT_EQ(replies.load(), 4);
 }
 
 TEST(DeckHex, SpacedUpperCasePairs) {
