@@ -50,7 +50,10 @@ class DriverCalls {
 
   // Makes a Read that `reader` is blocked in on `handle` return false. Does nothing when no read
   // is blocked; a read that starts afterwards is not affected, so callers repeat it until the
-  // reader has seen its stop flag.
+  // reader has seen its stop flag. Both the reader's blocked I/O and every read pending on
+  // `handle` are cancelled, whichever thread issued it, so a driver that ignores the one is
+  // reached by the other. `handle` must stay open during the call (kInvalidHandle: the reader's
+  // I/O alone).
   virtual void CancelRead(std::thread& reader, DriverHandle handle) = 0;
 };
 

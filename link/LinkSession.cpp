@@ -56,7 +56,12 @@ void LinkSession::StopWorker() {
   std::unique_lock<std::mutex> hold(pauseLock);
   while (!workerGone.load()) {
     hold.unlock();
-    port->CancelRead(worker, readPipe.load());
+    {
+      // The read pipe is cancelled by handle only while it cannot be closed under the cancel (and
+      // its value reused); while the worker closes or writes, its own I/O is cancelled alone.
+      std::unique_lock<std::mutex> handles(handleLock, std::try_to_lock);
+      port->CancelRead(worker, handles.owns_lock() ? readPipe.load() : kInvalidHandle);
+    }
     hold.lock();
     wake.wait_for(hold, std::chrono::milliseconds(1), [this] { return workerGone.load(); });
   }

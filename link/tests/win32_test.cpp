@@ -1,5 +1,6 @@
 // The Win32 driver backend under Wine, where no interface of the maker's class exists: the search
-// finds nothing for real, the session takes its no-deck path, and a blocked read is cancelled.
+// finds nothing for real, the session takes its no-deck path, and a blocked read is cancelled
+// through its thread and through its handle.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -55,7 +56,42 @@ TEST(Win32Driver, TheSessionTakesItsNoDeckPath) {
       (std::multiset<std::string>{"USB OPEN出来ませんでした。", "ドライバオープンエラーが発生しました。"}));
 }
 
-TEST(Win32Driver, ABlockedReadIsCancelledAndHandlesClose) {
+namespace {
+struct ReadEnd {
+  bool left;  // the read ended before the limit
+  bool ok;
+  std::uint32_t got;
+};
+
+// Starts a read of `reading` on a thread of its own and calls `cancel` every millisecond, as the
+// session does, until the read ends or 5 s have passed; then a byte written to the pipe releases a
+// read that is still blocked, so the thread can always be joined.
+ReadEnd CancelABlockedRead(DriverCalls& calls, DriverHandle reading, DriverHandle writing,
+                           const std::function<void(std::thread& reader)>& cancel) {
+  unsigned char buffer[16] = {};
+  ReadEnd end{false, true, 99};
+  std::atomic<bool> left{false};
+  std::thread reader([&] {
+    end.ok = calls.Read(reading, buffer, sizeof buffer, end.got);
+    left.store(true);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  while (!left.load() && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+    cancel(reader);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  end.left = left.load();
+  if (!end.left) {
+    const unsigned char one = 0;
+    std::uint32_t written = 0;
+    calls.Write(writing, &one, 1, written);
+  }
+  reader.join();
+  return end;
+}
+}  // namespace
+
+TEST(Win32Driver, ABlockedReadIsCancelledByItsThreadAndByItsHandle) {
   HANDLE readEnd = nullptr, writeEnd = nullptr;
   ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
   DriverCalls& calls = PlatformDriverCalls();
@@ -75,23 +111,22 @@ TEST(Win32Driver, ABlockedReadIsCancelledAndHandlesClose) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(got, 6u);
 
-  std::atomic<bool> left{false};
-  std::thread blocked([&] {
-    ok = calls.Read(reading, buffer, sizeof buffer, got);
-    left.store(true);
-  });
-  // Repeated, as the session does, until the reader has left its read.
-  const auto start = std::chrono::steady_clock::now();
-  while (!left.load() && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
-    calls.CancelRead(blocked, reading);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  const bool cancelled = left.load();
-  if (!cancelled) CloseHandle(writeEnd);  // ends the read some other way, so the thread can be joined
-  blocked.join();
-  ASSERT_TRUE(cancelled) << "the blocked read was not cancelled";
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(got, 0u);
+  // By the reader's thread alone.
+  ReadEnd end = CancelABlockedRead(calls, reading, writing,
+                                   [&](std::thread& reader) { calls.CancelRead(reader, kInvalidHandle); });
+  EXPECT_TRUE(end.left) << "the read was not cancelled through its thread";
+  EXPECT_FALSE(end.ok);
+  EXPECT_EQ(end.got, 0u);
+
+  // By the handle, with a thread named that is not the reader: what reaches a read that a driver
+  // leaves pending after a cancel by thread.
+  std::thread idle([] {});
+  end = CancelABlockedRead(calls, reading, writing, [&](std::thread&) { calls.CancelRead(idle, reading); });
+  idle.join();
+  EXPECT_TRUE(end.left) << "the read was not cancelled through its handle";
+  EXPECT_FALSE(end.ok);
+  EXPECT_EQ(end.got, 0u);
+
   EXPECT_TRUE(calls.Close(reading));
   EXPECT_TRUE(calls.Close(writing));
 }

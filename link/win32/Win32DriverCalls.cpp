@@ -93,11 +93,15 @@ class Win32DriverCalls final : public DriverCalls {
 
   bool Close(DriverHandle handle) override { return CloseHandle(ToHandle(handle)) != FALSE; }
 
-  void CancelRead(std::thread& reader, DriverHandle) override {
-    if (!reader.joinable()) return;
+  void CancelRead(std::thread& reader, DriverHandle handle) override {
     // The reader's own thread handle: cancelling its synchronous I/O ends the blocked ReadFile.
-    HANDLE thread = static_cast<HANDLE>(pthread_gethandle(reader.native_handle()));
-    if (thread) CancelSynchronousIo(thread);
+    if (reader.joinable()) {
+      HANDLE thread = static_cast<HANDLE>(pthread_gethandle(reader.native_handle()));
+      if (thread) CancelSynchronousIo(thread);
+    }
+    // A driver may leave a read that was cancelled by thread pending; cancelling by handle reaches
+    // it all the same.
+    if (handle != kInvalidHandle) CancelIoEx(ToHandle(handle), nullptr);
   }
 };
 }  // namespace
