@@ -280,12 +280,12 @@ bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std
     return false;
   }
   const std::thread::id me = std::this_thread::get_id();
-  blockedReaders[me] = false;
+  blockedReaders[me] = Blocked{handle, false};
   changed.notify_all();
   for (;;) {
     Refresh();
     h = Find(handle);
-    if (blockedReaders[me]) {
+    if (blockedReaders[me].cancelled) {
       blockedReaders.erase(me);
       ++counts.readsCancelled;
       Note("read cancelled");
@@ -369,11 +369,12 @@ bool DriverSide::Close(DriverHandle handle) {
   return true;
 }
 
-void DriverSide::CancelRead(std::thread& reader, DriverHandle) {
+void DriverSide::CancelRead(std::thread& reader, DriverHandle handle) {
   std::lock_guard<std::mutex> hold(lock);
-  const auto it = blockedReaders.find(reader.get_id());
-  if (it == blockedReaders.end()) return;
-  it->second = true;
+  // The reader's blocked read ends, and so does every read blocked on the handle.
+  for (auto& [id, blocked] : blockedReaders)
+    if (id == reader.get_id() || (handle != kInvalidHandle && blocked.handle == handle))
+      blocked.cancelled = true;
   changed.notify_all();
 }
 

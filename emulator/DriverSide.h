@@ -114,7 +114,11 @@ class DriverSide : public DriverCalls {
   std::map<DriverHandle, Handle> handles;
   DriverHandle nextHandle = 0x1000;
   std::deque<Packet> pipe1;
-  std::map<std::thread::id, bool> blockedReaders;  // reader -> cancelled
+  struct Blocked {
+    DriverHandle handle;
+    bool cancelled;
+  };
+  std::map<std::thread::id, Blocked> blockedReaders;
   int failedReadsLeft = 0;
   bool failWrites = false;
   bool holdWrites = false;

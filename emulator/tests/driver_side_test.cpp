@@ -195,10 +195,22 @@ TEST(DeckDriver, ReadsWaitForTheReplyAndACancelEndsOnlyTheBlockedRead) {
   bool ok = true;
   std::thread reader([&] { ok = o.ReadOne(r); });
   while (o.driver.BlockedReads() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  o.driver.CancelRead(reader, o.pipe1);
+  o.driver.CancelRead(reader, kInvalidHandle);
   reader.join();
   EXPECT_FALSE(ok);
   EXPECT_EQ(o.driver.Counters().readsCancelled, 1);
+  // By its handle, whoever is named as the reader.
+  ok = true;
+  std::thread byHandle([&] { ok = o.ReadOne(r); });
+  while (o.driver.BlockedReads() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::thread other([] {});
+  o.driver.CancelRead(other, o.pipe0);  // no read is blocked on pipe 0
+  EXPECT_EQ(o.driver.BlockedReads(), 1);
+  o.driver.CancelRead(other, o.pipe1);
+  byHandle.join();
+  other.join();
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(o.driver.Counters().readsCancelled, 2);
   // Pipe 0 carries commands only: a read there fails at once.
   std::uint32_t got = 7;
   r.assign(4, 0);
