@@ -83,6 +83,83 @@ class Slot:
         return False
 
 
+class UnixMeter:
+    """Samples the processor time of a Windows program's Linux process and of its prefix's
+    wineserver from /proc while the program runs. Wine's GetProcessTimes gives another process the
+    caller's own times, so the probe cannot measure the program; the samples can. The last sample
+    before the program ends misses at most one sampling interval of its exit."""
+
+    def __init__(self, program_name, prefix, every_s=0.02):
+        self.program_name, self.prefix, self.every_s = program_name.encode(), prefix, every_s
+        self.tick = os.sysconf("SC_CLK_TCK")
+        self.pid = None
+        self.program = None  # (user, system) seconds, last sample
+        self.samples = []  # (monotonic seconds, user + system seconds)
+        self.server_start = self._server()
+        self.server = None
+        self._stop = threading.Event()
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+
+    def _ours(self, pid, wanted):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if wanted not in f.read():
+                    return False
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                return b"\0WINEPREFIX=" + self.prefix.encode() + b"\0" in b"\0" + f.read()
+        except OSError:
+            return False
+
+    def _times(self, pid):
+        try:
+            with open(f"/proc/{pid}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return int(fields[11]) / self.tick, int(fields[12]) / self.tick
+        except (OSError, IndexError, ValueError):
+            return None
+
+    def _server(self):
+        for entry in os.listdir("/proc"):
+            if entry.isdigit() and self._ours(entry, b"wineserver"):
+                times = self._times(entry)
+                if times:
+                    return sum(times)
+        return None
+
+    def _run(self):
+        while not self._stop.is_set():
+            if self.pid is None:
+                self.pid = next((e for e in os.listdir("/proc")
+                                 if e.isdigit() and self._ours(e, self.program_name)), None)
+            if self.pid is not None:
+                times = self._times(self.pid)
+                if times is None:
+                    return  # it has ended
+                self.program = times
+                self.samples.append((time.monotonic(), sum(times)))
+            self._stop.wait(self.every_s)
+
+    def cpu_at(self, when):
+        """The program's processor seconds as last sampled before `when` (monotonic seconds)."""
+        before = [cpu for t, cpu in self.samples if t <= when]
+        return before[-1] if before else 0.0
+
+    def stop(self):
+        """Stops sampling (it stops by itself once the program has gone) and returns what was
+        measured: the program's user and system seconds, and the wineserver's seconds meanwhile."""
+        self._thread.join(timeout=2)
+        self._stop.set()
+        self._thread.join()
+        end = self._server()
+        result = {}
+        if self.program:
+            result.update(unix_user_s=self.program[0], unix_system_s=self.program[1])
+        if end is not None and self.server_start is not None:
+            result["wineserver_s"] = end - self.server_start
+        return result
+
+
 class ProbeError(AssertionError):
     """The probe refused a command or did not answer."""
 

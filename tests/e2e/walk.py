@@ -11,7 +11,7 @@ import os
 import re
 import time
 
-from harness import ProbeError, Window, windows_path
+from harness import ProbeError, UnixMeter, Window, windows_path
 
 CHECK = "機器の接続チェック"
 AGREEMENT = "バージョンアップ for Z8KQ"
@@ -48,7 +48,8 @@ class Report:
         self.exists = bool(text)
         self.rewrite_requested = find(r"^  rewrite requested: (\w+)") == "yes"
         self.plugged_in = find(r"^  plugged in: (\w+)") == "yes"
-        m = re.search(r"^  handles: (\d+) opened, (\d+) closed, (\d+) still open, (\d+) closed when not open", text, re.M)
+        m = re.search(r"^  handles: (\d+) opened, (\d+) closed, (\d+) still open, (\d+) closed when not open",
+                      text, re.M)
         self.driver_handles = tuple(int(g) for g in m.groups()) if m else None
         self.library_opened = find(r"^  opened: ([^;]+);")
         self.library_left_open = int(find(r"handles left open: (\d+)", "-1"))
@@ -57,8 +58,11 @@ class Report:
         self.image = find(r"^  image: ([^;\n]+)")
         self.reply_read = find(r"reply read: (\w+)\s*$") == "yes"
         self.faults = int(find(r"^  faults: (\d+)", "-1"))
+        m = re.search(r"^  faults: \d+\n((?:    .*\n)*)", text, re.M)
+        self.fault_lines = [line.strip() for line in m.group(1).splitlines()] if m else []
         m = re.search(r"^version: (\S+) before; (\S+) now \(([^)]*)\)", text, re.M)
-        self.version_before, self.version_now, self.rewritten = (m.group(1), m.group(2), m.group(3) == "image taken and rewritten") if m else (None, None, False)
+        self.version_before, self.version_now = (m.group(1), m.group(2)) if m else (None, None)
+        self.rewritten = bool(m) and m.group(3) == "image taken and rewritten"
         events = text.split("\nevents:\n", 1)[1] if "\nevents:\n" in text else ""
         self.events = [line.strip() for line in events.splitlines() if line.strip()]
 
@@ -84,6 +88,8 @@ class Outcome:
         self.shots = []
         self.report = Report("")
         self.notes = []          # what happened, in order, for a person to read
+        self.meter = None        # the program's processor time as sampled through the run
+        self.started = None      # when the program was started (monotonic seconds)
 
     @property
     def captions(self):
@@ -128,6 +134,7 @@ class Walk:
         environment = {"TREVOLIN_DECK": self.scenario, "TREVOLIN_DECK_REPORT": windows_path(self.report_path),
                        "TREVOLIN_DECK_EVENTS": windows_path(self.events_path)}
         self.started = time.monotonic()
+        meter = UnixMeter(os.path.basename(self.program), self.desktop.prefix)
         self.desktop.start(self.program, self.output_path, environment)
         self.note(f"started {os.path.basename(self.program)} against the deck \"{self.scenario}\"")
         handled = set()
@@ -151,6 +158,8 @@ class Walk:
                 self.outcome.windows = self.desktop.ask("seen", check=False).get("windows", [])
                 self.desktop.ask("kill", check=False)
                 self.desktop.started_program = False
+            self.outcome.program.update(meter.stop())
+            self.outcome.meter, self.outcome.started = meter, self.started
         self.outcome.report = Report(self._read(self.report_path))
         return self.outcome
 
@@ -216,7 +225,8 @@ class Walk:
         self.outcome.events_at_consent = self.live_events()
         if self.user in (AGREE, DISAGREE):
             window.click(OK)
-            self.note("chose " + ("同意します" if self.user == AGREE else "同意しません") + " and pressed OK")
+            choice = "同意します" if self.user == AGREE else "同意しません"
+            self.note(f"chose {choice} and pressed OK")
         elif self.user == CANCEL_AFTER_AGREE:
             window.click(CANCEL)
             self.note("chose 同意します and pressed ｷｬﾝｾﾙ")

@@ -27,6 +27,8 @@ class Watcher {
   // start at which it was first seen shown and seen gone (-1 while it is still there).
   Json Seen() const;
   // Wall time, processor times and peak memory of the ended program. Call after it has ended.
+  // Wine 8 answers GetProcessTimes for another process with the caller's own times: there the
+  // processor times are the probe's, and the harness measures the program on the Linux side.
   Json Ended() const;
 
  private:
