@@ -213,26 +213,30 @@ class Walk:
 
     def _agreement(self, window):
         self.desktop.ask(f"settle {window.hwnd} 2000", check=False)
-        window.click(DISAGREE_BUTTON if self.user == DISAGREE else AGREE_BUTTON)
+        choice = DISAGREE_BUTTON if self.user == DISAGREE else AGREE_BUTTON
+        window.click(choice)
         self._buttons_enabled(window)
-        # The picture shows the choice made, with OK usable.
-        if self.shots:
+        if self.shots:  # the choice made, with OK usable
             self.outcome.shots.append(window.shot(SHOT_NAMES[AGREEMENT]))
-            if not self._buttons_enabled(window, timeout_s=0.5):  # a repaint took them away again
-                window.click(DISAGREE_BUTTON if self.user == DISAGREE else AGREE_BUTTON)
+        button = {AGREE: OK, DISAGREE: OK, CANCEL_AFTER_AGREE: CANCEL}.get(self.user)
+        # Every repaint of the window takes OK and ｷｬﾝｾﾙ away until the next choice, as it does for
+        # the user, who then chooses again.
+        for _ in range(5):
+            if not self._buttons_enabled(window, timeout_s=0.5):
+                window.click(choice)
                 self._buttons_enabled(window)
-        # Nothing may have reached the deck yet that would change it.
-        self.outcome.events_at_consent = self.live_events()
-        if self.user in (AGREE, DISAGREE):
-            window.click(OK)
-            choice = "同意します" if self.user == AGREE else "同意しません"
-            self.note(f"chose {choice} and pressed OK")
-        elif self.user == CANCEL_AFTER_AGREE:
-            window.click(CANCEL)
-            self.note("chose 同意します and pressed ｷｬﾝｾﾙ")
+            # Nothing may have reached the deck yet that would change it.
+            self.outcome.events_at_consent = self.live_events()
+            if button is None:
+                window.key("escape")
+                break
+            if window.try_click(button).get("ok"):
+                break
         else:
-            window.key("escape")
-            self.note("chose 同意します and pressed Escape")
+            raise ProbeError("the agreement window's buttons kept being disabled")
+        said = {AGREE: "同意します and pressed OK", DISAGREE: "同意しません and pressed OK",
+                CANCEL_AFTER_AGREE: "同意します and pressed ｷｬﾝｾﾙ"}.get(self.user, "同意します and pressed Escape")
+        self.note("chose " + said)
 
     def _buttons_enabled(self, window, timeout_s=3.0):
         deadline = time.monotonic() + timeout_s
