@@ -11,6 +11,7 @@ every 10 ms); the block phase and the pauses between blocks are the deck's own c
 import argparse
 import os
 import re
+import shutil
 import statistics
 import sys
 import tempfile
@@ -126,6 +127,7 @@ def main():
           f"over {med('wall'):.2f} s wall = {share:.1f} % (limit {CPU_LIMIT:.0f} %)")
     print(f"  wineserver meanwhile: {med('server'):.2f} s (the server's work for every program of the prefix)")
     print(f"  peak memory: working set {med('peak_working_set'):.1f} MiB, pagefile {med('peak_pagefile'):.1f} MiB")
+    shutil.rmtree(workdir, ignore_errors=True)
     if share > CPU_LIMIT:
         print(f"  over the limit: {share:.1f} % > {CPU_LIMIT:.0f} %")
         return 1

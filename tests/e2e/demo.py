@@ -12,7 +12,6 @@ import argparse
 import os
 import shutil
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Desktop, ProbeError, Slot  # noqa: E402
@@ -47,7 +46,7 @@ def run(args):
     shots = os.path.abspath(args.shots)
     shutil.rmtree(shots, ignore_errors=True)
     os.makedirs(shots)
-    workdir = tempfile.mkdtemp(prefix="trevolin-run-")
+    workdir = os.path.join(shots, "deck")  # the deck's report and events, beside the pictures
     print(f"Running {os.path.basename(args.program)} against the emulated deck \"{args.scenario}\" "
           f"on a virtual display; the terms are accepted as a user would.")
     with Slot(args.prefix) as slot, Desktop(None, args.probe, shots, name="trevolin", slot=slot) as desktop:

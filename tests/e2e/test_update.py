@@ -16,8 +16,8 @@ usage: test_update.py --probe uiprobe.exe --emulated Trevolin-emulated.exe --pro
 import argparse
 import concurrent.futures
 import os
+import shutil
 import sys
-import tempfile
 import time
 import traceback
 import unittest
@@ -130,7 +130,9 @@ GROUPS = {
 
 def walk_cases(cases):
     """Runs the cases over ARGS.slots desktops side by side; returns {name: (outcome, error, seconds)}."""
-    workdir = tempfile.mkdtemp(prefix="trevolin-e2e-")
+    # Each run's deck report, live events and program output, kept beside the probe's logs.
+    workdir = os.path.join(ARGS.shots, "runs")
+    shutil.rmtree(workdir, ignore_errors=True)
     pending = list(cases)
     results = {}
 

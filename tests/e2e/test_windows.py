@@ -8,7 +8,6 @@ usage: test_windows.py --probe uiprobe.exe --host window_host.exe --prefix WINEP
 import argparse
 import os
 import sys
-import tempfile
 import time
 import unittest
 
@@ -48,7 +47,7 @@ class WindowsEndToEnd(unittest.TestCase):
     def setUpClass(cls):
         cls.slot = Slot(ARGS.prefix)
         cls.desktop = Desktop(None, ARGS.probe, ARGS.shots, slot=cls.slot).__enter__()
-        cls.workdir = tempfile.mkdtemp(prefix="trevolin-e2e-")
+        cls.workdir = ARGS.shots
 
     @classmethod
     def tearDownClass(cls):
