@@ -13,5 +13,8 @@ bool PumpOneMessage() {
 }
 
 void PumpOrIdle() {
-  if (!PumpOneMessage()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
+  // A message, a timer or input ends the wait at once; the bound only paces the loops' own polls
+  // (the deck's reply, the worker's flag), which nothing needs finer than 10 ms. Each wake-up
+  // costs system calls, and under Wine two server round trips.
+  if (!PumpOneMessage()) MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
 }

@@ -7,5 +7,5 @@
 bool PumpOneMessage();
 
 // For waiting loops: one pass of PumpOneMessage, and when nothing was waiting, gives the
-// processor back until a message arrives or a millisecond has passed.
+// processor back until a message arrives or 10 ms have passed.
 void PumpOrIdle();
