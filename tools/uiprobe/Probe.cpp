@@ -53,10 +53,10 @@ bool IsMessageBox(HWND hwnd) {
   return false;
 }
 
-// 32-bit top-down pixels of a screen area.
-std::vector<uint32_t> Capture(const RECT& area) {
-  const int w = area.right - area.left, h = area.bottom - area.top;
-  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+// A 32-bit top-down picture of w x h that starts as `pixels`, after `draw(memory, screen)` has
+// drawn on it.
+template <class Draw>
+std::vector<uint32_t> DrawPixels(std::vector<uint32_t> pixels, int w, int h, Draw draw) {
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   BITMAPINFO info = {};
@@ -64,7 +64,8 @@ std::vector<uint32_t> Capture(const RECT& area) {
   void* bits = nullptr;
   HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   HGDIOBJ old = SelectObject(memory, bitmap);
-  BitBlt(memory, 0, 0, w, h, screen, area.left, area.top, SRCCOPY);
+  std::copy(pixels.begin(), pixels.end(), static_cast<uint32_t*>(bits));
+  draw(memory, screen);
   GdiFlush();
   std::copy(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + pixels.size(), pixels.begin());
   SelectObject(memory, old);
@@ -72,6 +73,14 @@ std::vector<uint32_t> Capture(const RECT& area) {
   DeleteDC(memory);
   ReleaseDC(nullptr, screen);
   return pixels;
+}
+
+// 32-bit top-down pixels of a screen area.
+std::vector<uint32_t> Capture(const RECT& area) {
+  const int w = area.right - area.left, h = area.bottom - area.top;
+  return DrawPixels(std::vector<uint32_t>(static_cast<size_t>(w) * h), w, h, [&](HDC memory, HDC screen) {
+    BitBlt(memory, 0, 0, w, h, screen, area.left, area.top, SRCCOPY);
+  });
 }
 
 // Wine copies a window's drawing to the screen a moment after it is done: the picture counts once
@@ -89,23 +98,8 @@ std::vector<uint32_t> CaptureSettled(const RECT& area) {
 
 // The system icon drawn as a static control draws it: on the control's background, at its size.
 std::vector<uint32_t> Render(HICON icon, int w, int h, uint32_t background) {
-  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h, background);
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info = {};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  std::copy(pixels.begin(), pixels.end(), static_cast<uint32_t*>(bits));
-  DrawIconEx(memory, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
-  GdiFlush();
-  std::copy(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + pixels.size(), pixels.begin());
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return pixels;
+  return DrawPixels(std::vector<uint32_t>(static_cast<size_t>(w) * h, background), w, h,
+                    [&](HDC memory, HDC) { DrawIconEx(memory, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL); });
 }
 
 // Pixels differing by more than a rounding step in any channel.
