@@ -17,6 +17,18 @@ void RegisterControlClasses() {
   InitCommonControlsEx(&classes);
 }
 
+// System cursors are shared and never freed, so each is loaded once: busy loops restore the wait
+// cursor on every pass, and under Wine each load costs several server round trips.
+HCURSOR WaitCursor() {
+  static const HCURSOR cursor = LoadCursorA(nullptr, IDC_WAIT);
+  return cursor;
+}
+
+HCURSOR ArrowCursor() {
+  static const HCURSOR cursor = LoadCursorA(nullptr, IDC_ARROW);
+  return cursor;
+}
+
 }  // namespace
 
 const MessageMapEntry* MessageMap::Find(UINT message, UINT controlId) const {
@@ -73,20 +85,32 @@ BOOL CDialog::UpdateData(BOOL saveAndValidate) {
   return TRUE;
 }
 
+HWND CDialog::ControlWindow(int id) {
+  for (auto& [known, control] : controlWindows) {
+    if (known != id) continue;
+    // A control destroyed and made again under the same identifier is searched for afresh.
+    if (!IsWindow(control)) control = GetDlgItem(id);
+    return control;
+  }
+  HWND control = GetDlgItem(id);
+  if (control) controlWindows.emplace_back(id, control);
+  return control;
+}
+
 void CDialog::BeginWaitCursor() {
-  HCURSOR replaced = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  HCURSOR replaced = SetCursor(WaitCursor());
   if (!waitCursorOn) cursorBeforeWait = replaced;
   waitCursorOn = true;
 }
 
 void CDialog::RestoreWaitCursor() {
-  if (waitCursorOn) SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+  if (waitCursorOn) SetCursor(WaitCursor());
 }
 
 void CDialog::EndWaitCursor() {
   if (!waitCursorOn) return;
   waitCursorOn = false;
-  SetCursor(cursorBeforeWait ? cursorBeforeWait : LoadCursorA(nullptr, IDC_ARROW));
+  SetCursor(cursorBeforeWait ? cursorBeforeWait : ArrowCursor());
 }
 
 BOOL CDialog::OnInitDialog() {
@@ -171,6 +195,7 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       return OnCommand(wParam, lParam);
     case WM_NCDESTROY:
+      controlWindows.clear();
       SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
       m_hWnd = nullptr;
       return FALSE;

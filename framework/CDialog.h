@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <utility>
+#include <vector>
 
 #include "framework/CWnd.h"
 
@@ -64,6 +66,11 @@ class CDialog : public CWnd {
   // Runs DoDataExchange: from the controls into the members (TRUE) or back (FALSE).
   BOOL UpdateData(BOOL saveAndValidate = TRUE);
 
+  // The window's control `id`, as GetDlgItem finds it, but searched for once while the window
+  // lives: windows that exchange data on every pass of a busy loop would otherwise search their
+  // children each time. nullptr when there is no such control.
+  HWND ControlWindow(int id);
+
   // The system's wait cursor. Begin shows it, Restore shows it again while it is on (a dispatched
   // message may have put the arrow back), End puts back the cursor it replaced. Calls do not
   // nest: however many Begins, one End ends it.
@@ -107,6 +114,7 @@ class CDialog : public CWnd {
     WPARAM wParam;
     LPARAM lParam;
   } current{};  // the message being handled by a message-map entry, for Default()
+  std::vector<std::pair<int, HWND>> controlWindows;  // found so far; forgotten with the window
   bool waitCursorOn = false;
   HCURSOR cursorBeforeWait = nullptr;
 };

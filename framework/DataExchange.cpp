@@ -6,7 +6,7 @@
 #include "framework/CDialog.h"
 
 void CDataExchange::Text(int controlId, CString& value) {
-  HWND control = m_pDlgWnd->GetDlgItem(controlId);
+  HWND control = m_pDlgWnd->ControlWindow(controlId);
   assert(control && "the template has no such control");
   if (!m_bSaveAndValidate) {
     // A text set again redraws the control even when it is the same. Windows that copy their
@@ -28,6 +28,6 @@ CString CDataExchange::ControlText(HWND control) {
 
 void CDataExchange::Control(int controlId, CWnd& control) {
   // Bound afresh each time, so an object outlives a window it was bound to before.
-  control.m_hWnd = m_pDlgWnd->GetDlgItem(controlId);
+  control.m_hWnd = m_pDlgWnd->ControlWindow(controlId);
   assert(control.m_hWnd && "the template has no such control");
 }

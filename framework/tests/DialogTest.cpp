@@ -364,6 +364,31 @@ TEST(DialogDataExchange, MovesMultibyteTextBothWaysWhole) {
   EXPECT_EQ(std::string(dialog.note), longText);
 }
 
+TEST(DialogDataExchange, FindsAControlMadeAgainUnderTheSameIdentifier) {
+  FormDialog dialog;
+  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
+  HWND first = dialog.ControlWindow(IDC_TEST_NOTE);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(dialog.ControlWindow(IDC_TEST_NOTE), first);
+  EXPECT_EQ(dialog.ControlWindow(0x7ABC), nullptr);
+
+  RECT place;
+  GetWindowRect(first, &place);
+  MapWindowPoints(nullptr, dialog.m_hWnd, reinterpret_cast<POINT*>(&place), 2);
+  DestroyWindow(first);
+  HWND second =
+      CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE, place.left, place.top, place.right - place.left,
+                      place.bottom - place.top, dialog.m_hWnd,
+                      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_TEST_NOTE)), nullptr, nullptr);
+  ASSERT_NE(second, nullptr);
+  dialog.note = "新しい欄";
+  dialog.UpdateData(FALSE);
+  char shown[32] = {};
+  GetWindowTextA(second, shown, sizeof shown);
+  EXPECT_STREQ(shown, "新しい欄");
+  EXPECT_EQ(dialog.ControlWindow(IDC_TEST_NOTE), second);
+}
+
 TEST(DialogWaitCursor, ShowsRestoresAndEndsWithoutNesting) {
   FormDialog dialog;
   ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
