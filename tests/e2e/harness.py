@@ -23,6 +23,7 @@ REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)
 WINE_RUN = os.path.join(REPO, "scripts", "wine-run")
 XVFB_ENSURE = os.path.join(REPO, "scripts", "xvfb-ensure")
 WINESERVER = "/usr/lib/wine/wineserver64"
+SETTINGS = ".settings-2"  # the marker wine-run leaves once the prefix has its settings
 
 # Window styles the tests look at.
 WS_POPUP, WS_VISIBLE, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x10000000, 0x00C00000, 0x00080000
@@ -60,7 +61,7 @@ class Slot:
     def _prepare_prefix(self):
         # A copy of a ready prefix costs a second; a new one, wineboot's ten. wine-run finishes
         # whatever the copy lacks, and makes the prefix itself when there is nothing to copy.
-        ready = lambda p: os.path.exists(os.path.join(p, ".ready")) and os.path.exists(os.path.join(p, ".settings"))
+        ready = lambda p: os.path.exists(os.path.join(p, ".ready")) and os.path.exists(os.path.join(p, SETTINGS))
         if ready(self.prefix) or not ready(self.base_prefix):
             return
         partial = self.prefix + ".partial"
