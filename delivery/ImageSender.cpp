@@ -1,11 +1,10 @@
 #include "delivery/ImageSender.h"
 
-#include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "delivery/TavroUsb.h"
 #include "image/FirmwareImage.h"
+#include "link/Pause.h"
 
 static_assert(kFirmwareImageSize == std::size_t(ImageSender::kBlocks) * ImageSender::kImageBytesPerBlock,
               "the image must be exactly 1,024 whole blocks");
@@ -60,7 +59,7 @@ std::int32_t ImageSender::SendImage(TransferView& view) {
       return 0;
     }
     view.PumpOneMessage();
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMs));
+    PauseMs(kPauseMs);
   }
   view.EndWaitCursor();
   return 1;

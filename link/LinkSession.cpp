@@ -8,6 +8,7 @@
 #include "image/FirmwareImage.h"
 #include "link/DriverPort.h"
 #include "link/LinkCodec.h"
+#include "link/Pause.h"
 
 namespace {
 constexpr int kPassPauseMs = 20;
@@ -24,9 +25,6 @@ std::string Formatted(const char* format, int value) {
   return line;
 }
 
-void SleepMs(int ms) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
 }  // namespace
 
 LinkSession::LinkSession(DriverCalls& calls) : port(std::make_unique<DriverPort>(calls)) {
@@ -254,7 +252,7 @@ bool LinkSession::SendAndPoll(const unsigned char* command, int count, Clear cle
       std::lock_guard<std::mutex> hold(replyLock);
       if (met()) return true;
     }
-    SleepMs(kPollMs);
+    PauseMs(kPollMs);
   }
   return false;
 }
@@ -265,7 +263,7 @@ int LinkSession::CheckLinkOpen() {
   if (linkRetry) {
     // After a Reset the new worker needs a moment to run its open sequence.
     linkRetry = false;
-    for (int poll = 0; poll < kLinkRetryPolls && state.load() == kOpening; ++poll) SleepMs(kPollMs);
+    for (int poll = 0; poll < kLinkRetryPolls && state.load() == kOpening; ++poll) PauseMs(kPollMs);
   }
   // Only a finished open sequence is a link: a device found but not ready, or whose pipe or
   // packet size failed, keeps its handle until the worker ends a second later all the same.
