@@ -7,7 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
-#include <thread>
+#include <string>
 #include <vector>
 
 #include "delivery/TavroUsb.h"
@@ -74,91 +74,66 @@ void PushImageDirectly(std::uint32_t handle) {
   }
 }
 
-std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
-  return std::vector<std::uint8_t>(values.begin(), values.end());
-}
+using Bytes = std::vector<std::uint8_t>;
+
+}  // namespace
 
 // One whole run as the transfer stage makes it: open, send, poll for the reply, close twice.
-class SuccessfulTransfer : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    bench = new Bench(Named("success"));
-    view = new RecordingView(bench->deck);
-    opened = bench->sender->Open();
-    sent = bench->sender->SendImage(*view);
-    bench->sender->accepted = 0;
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!bench->sender->accepted && std::chrono::steady_clock::now() < limit)
-      polls += bench->sender->PollAccepted();
-    openAfterPolling = bench->library().OpenHandles();
-    firstClose = bench->sender->Close();
-    secondClose = bench->sender->Close();
-  }
-  static void TearDownTestSuite() {
-    delete view;
-    delete bench;
-  }
-  static Bench* bench;
-  static RecordingView* view;
-  static int opened, sent, polls, openAfterPolling, firstClose, secondClose;
-};
-Bench* SuccessfulTransfer::bench;
-RecordingView* SuccessfulTransfer::view;
-int SuccessfulTransfer::opened, SuccessfulTransfer::sent, SuccessfulTransfer::polls,
-    SuccessfulTransfer::openAfterPolling, SuccessfulTransfer::firstClose, SuccessfulTransfer::secondClose;
+TEST(ImageSenderTransfer, SendsEveryBlockOnceInOrderThenReadsTheReplyAndClosesOnce) {
+  Bench bench(Named("success"));
+  RecordingView view(bench.deck);
+  ASSERT_EQ(bench.sender->Open(), 1);
+  ASSERT_EQ(bench.sender->SendImage(view), 1);
+  bench.sender->accepted = 0;
+  int polls = 0;
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!bench.sender->accepted && std::chrono::steady_clock::now() < limit)
+    polls += bench.sender->PollAccepted();
+  EXPECT_EQ(bench.library().OpenHandles(), 1);
+  EXPECT_EQ(bench.sender->Close(), 1);
+  EXPECT_EQ(bench.sender->Close(), 1);
 
-TEST_F(SuccessfulTransfer, SendsEveryBlockOnceWithTheProgressSetJustBeforeIt) {
-  ASSERT_EQ(opened, 1);
-  ASSERT_EQ(sent, 1);
-  EXPECT_EQ(bench->library().SendCalls(), 1024);
-  EXPECT_EQ(bench->library().BlocksReceived(), 1024);
-  ASSERT_EQ(view->positions.size(), 1024u);
+  // Every block once, with the progress set just before it and one message pumped right after.
+  EXPECT_EQ(bench.library().SendCalls(), 1024);
+  EXPECT_EQ(bench.library().BlocksReceived(), 1024);
+  ASSERT_EQ(view.positions.size(), 1024u);
+  ASSERT_EQ(view.sentBeforePump.size(), 1024u);
   for (int i = 0; i < 1024; ++i) {
-    ASSERT_EQ(view->positions[i], i);
-    ASSERT_EQ(view->sentBeforePosition[i], i) << "position " << i << " set after its block went out";
-    ASSERT_EQ(view->sentBeforePump[i], i + 1) << "no pump right after block " << i;
+    ASSERT_EQ(view.positions[i], i);
+    ASSERT_EQ(view.sentBeforePosition[i], i) << "position " << i << " set after its block went out";
+    ASSERT_EQ(view.sentBeforePump[i], i + 1) << "no pump right after block " << i;
   }
-  EXPECT_EQ(view->sentBeforePump.size(), 1024u);
-  EXPECT_EQ(view->shows, 1025);
-  EXPECT_EQ(view->ends, 1);
-  EXPECT_FALSE(view->waiting);
-}
+  EXPECT_EQ(view.shows, 1025);
+  EXPECT_EQ(view.ends, 1);
+  EXPECT_FALSE(view.waiting);
 
-TEST_F(SuccessfulTransfer, BlockHeadersCarryTheConstantBytesAndABigEndianOffset) {
-  EXPECT_EQ(bench->library().Header(0),
-            Bytes({0x01, 0x00, 0x02, 0x01, 0x80, 0, 0, 0, 0, 0x00, 0x06, 0x00, 0x00}));
-  EXPECT_EQ(bench->library().Header(1),
-            Bytes({0x01, 0x00, 0x02, 0x01, 0x80, 0, 0, 0x01, 0x80, 0x00, 0x06, 0x00, 0x00}));
-  EXPECT_EQ(bench->library().Header(1023),
-            Bytes({0x01, 0x00, 0x02, 0x01, 0x80, 0x00, 0x05, 0xFE, 0x80, 0x00, 0x06, 0x00, 0x00}));
-  const std::vector<std::uint8_t> image = bench->library().Image();
+  // The headers carry the constant bytes and a big-endian offset.
+  EXPECT_EQ(bench.library().Header(0),
+            (Bytes{0x01, 0x00, 0x02, 0x01, 0x80, 0, 0, 0, 0, 0x00, 0x06, 0x00, 0x00}));
+  EXPECT_EQ(bench.library().Header(1),
+            (Bytes{0x01, 0x00, 0x02, 0x01, 0x80, 0, 0, 0x01, 0x80, 0x00, 0x06, 0x00, 0x00}));
+  EXPECT_EQ(bench.library().Header(1023),
+            (Bytes{0x01, 0x00, 0x02, 0x01, 0x80, 0x00, 0x05, 0xFE, 0x80, 0x00, 0x06, 0x00, 0x00}));
+  const std::vector<std::uint8_t> image = bench.library().Image();
   EXPECT_EQ(0, std::memcmp(image.data() + 392832, FirmwareImage + 392832, 384)) << "last block's data";
-}
+  EXPECT_TRUE(bench.library().ImageIdentical());
+  EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
+  EXPECT_NE(bench.deck.Report().find("image: complete, byte-identical"), std::string::npos)
+      << bench.deck.Report();
+  EXPECT_TRUE(bench.sender->log.Snapshot().empty());
 
-TEST_F(SuccessfulTransfer, DeckHoldsTheImageByteForByteAndSawNoFault) {
-  EXPECT_TRUE(bench->library().ImageIdentical());
-  EXPECT_EQ(bench->library().Faults(), std::vector<std::string>{});
-  EXPECT_NE(bench->deck.Report().find("image: complete, byte-identical"), std::string::npos)
-      << bench->deck.Report();
-  EXPECT_TRUE(bench->sender->log.Snapshot().empty());
-}
-
-TEST_F(SuccessfulTransfer, PausesAtLeastTenMillisecondsBetweenBlocks) {
-  const std::vector<double> pauses = bench->library().Pauses();
+  // At least 10 ms between blocks: the sleep itself, which slowness only lengthens.
+  const std::vector<double> pauses = bench.library().Pauses();
   ASSERT_EQ(pauses.size(), 1023u);
-  for (double p : pauses) ASSERT_GE(p, 9.0);  // the sleep itself; slowness only adds
-}
+  for (double p : pauses) ASSERT_GE(p, 9.0);
 
-TEST_F(SuccessfulTransfer, ReadsTheReplyOnceAndClosesTheDeckOnce) {
-  EXPECT_EQ(bench->sender->accepted, 1);
+  // The reply is read once, and the deck closed once.
+  EXPECT_EQ(bench.sender->accepted, 1);
   EXPECT_EQ(polls, 1);
-  EXPECT_EQ(bench->library().ReplyReads(), 1);
-  EXPECT_EQ(openAfterPolling, 1);
-  EXPECT_EQ(firstClose, 1);
-  EXPECT_EQ(secondClose, 1);
-  EXPECT_EQ(bench->library().CloseCalls(), 1);
-  EXPECT_EQ(bench->library().OpenHandles(), 0);
-  EXPECT_EQ(bench->sender->libraryHandle, 0u);
+  EXPECT_EQ(bench.library().ReplyReads(), 1);
+  EXPECT_EQ(bench.library().CloseCalls(), 1);
+  EXPECT_EQ(bench.library().OpenHandles(), 0);
+  EXPECT_EQ(bench.sender->libraryHandle, 0u);
 }
 
 TEST(ImageSenderRefusal, StopsAtTheRefusedBlockWithTheProgressThereAndTheDeckOpen) {
@@ -184,144 +159,82 @@ TEST(ImageSenderRefusal, StopsAtTheRefusedBlockWithTheProgressThereAndTheDeckOpe
   }
 }
 
-TEST(ImageSenderOpen, LogsWhyItCouldNotOpen) {
+TEST(ImageSenderOpen, OpensTheLastDeckEnumeratedOrLogsWhyNot) {
   struct Case {
     const char* scenario;
-    const char* text;
+    int deck;         // the deck opened, -1 for none
+    const char* why;  // the log line when none is
   };
-  for (const Case& c : {Case{"library-absent", "No Tavro exists"},
-                        Case{"library-name-refused", "The Device Name aquisition was failed"},
-                        Case{"library-open-refused", "The handle aquisition was failed"}}) {
+  for (const Case& c : {Case{"success", 0, nullptr}, Case{"library-two-decks", 1, nullptr},
+                        Case{"library-absent", -1, "No Tavro exists"},
+                        Case{"library-name-refused", -1, "The Device Name aquisition was failed"},
+                        Case{"library-open-refused", -1, "The handle aquisition was failed"}}) {
     SCOPED_TRACE(c.scenario);
     Bench bench(Named(c.scenario));
-    EXPECT_EQ(bench.sender->Open(), 0);
-    EXPECT_EQ(bench.sender->libraryHandle, 0u);
-    EXPECT_EQ(bench.sender->log.Snapshot(), std::vector<std::string>{c.text});
-    EXPECT_EQ(bench.library().OpenHandles(), 0);
+    const bool opens = c.deck >= 0;
+    EXPECT_EQ(bench.sender->Open(), opens ? 1 : 0);
+    EXPECT_EQ(bench.sender->libraryHandle != 0u, opens);
+    EXPECT_EQ(bench.library().OpenHandles(), opens ? 1 : 0);
+    EXPECT_EQ(bench.library().OpenedDeck(), c.deck);
+    EXPECT_EQ(bench.sender->log.Snapshot(),
+              opens ? std::vector<std::string>{} : std::vector<std::string>{c.why});
     EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
   }
 }
 
-TEST(ImageSenderOpen, OpensTheLastDeckEnumerated) {
-  for (int decks : {1, 2}) {
-    SCOPED_TRACE(decks);
-    Scenario scenario = Named("success");
-    scenario.libraryDecks = decks;
-    Bench bench(scenario);
-    EXPECT_EQ(bench.sender->Open(), 1);
-    EXPECT_NE(bench.sender->libraryHandle, 0u);
-    EXPECT_EQ(bench.library().OpenedDeck(), decks - 1);
-    EXPECT_TRUE(bench.sender->log.Snapshot().empty());
-    EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
-  }
-}
-
-TEST(ImageSenderOpen, OpeningAgainGivesTheFirstHandleBack) {
-  Bench bench(Named("success"));
-  ASSERT_EQ(bench.sender->Open(), 1);
-  ASSERT_EQ(bench.sender->Open(), 1);
-  EXPECT_EQ(bench.library().OpenHandles(), 1);
-  EXPECT_EQ(bench.library().CloseCalls(), 1);
-}
-
-TEST(ImageSenderClose, IsHarmlessWhenNothingIsOpenAndWhenRepeated) {
+TEST(ImageSenderClose, EachDeckIsClosedOnceByOpeningAgainByCloseOrByDestruction) {
   Bench bench(Named("success"));
   EXPECT_EQ(bench.sender->Close(), 1);
   EXPECT_EQ(bench.library().CloseCalls(), 0) << "a library call with no deck open";
   ASSERT_EQ(bench.sender->Open(), 1);
-  EXPECT_EQ(bench.sender->Close(), 1);
-  EXPECT_EQ(bench.sender->Close(), 1);
+  ASSERT_EQ(bench.sender->Open(), 1);  // gives the first handle back
+  EXPECT_EQ(bench.library().OpenHandles(), 1);
   EXPECT_EQ(bench.library().CloseCalls(), 1);
-  EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
-}
-
-TEST(ImageSenderClose, DestructionClosesADeckStillOpen) {
-  Bench bench(Named("success"));
+  EXPECT_EQ(bench.sender->Close(), 1);
+  EXPECT_EQ(bench.sender->Close(), 1);
+  EXPECT_EQ(bench.library().CloseCalls(), 2);
   ASSERT_EQ(bench.sender->Open(), 1);
   bench.sender.reset();
   EXPECT_EQ(bench.library().OpenHandles(), 0);
-  EXPECT_EQ(bench.library().CloseCalls(), 1);
+  EXPECT_EQ(bench.library().CloseCalls(), 3);
+  EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
 }
 
 // The status rules, against a deck that already holds the whole image.
-class StatusRules : public ::testing::Test {
- protected:
-  void Start(const char* name, int acceptAfterMs = 0) {
-    Scenario scenario = Named(name);
-    scenario.acceptAfterMs = acceptAfterMs;
-    bench = std::make_unique<Bench>(scenario);
-    ASSERT_EQ(bench->sender->Open(), 1);
-    PushImageDirectly(bench->sender->libraryHandle);
+TEST(ImageSenderStatus, OnlyAWholeStatusWithAReplyPendingLeadsToARead) {
+  struct Case {
+    const char* scenario;
+    int acceptAfterMs;
+    std::int32_t query, length;  // QueryPending's answer: bytes 2 and 3, little-endian, when byte 0 is 1
+    int polls;
+    int acceptedBefore;  // a failed poll leaves `accepted` alone
+    int firstPoll;       // the later polls find nothing: the one reply was read already
+    int replyReads;
+  };
+  constexpr std::int32_t kOk = ImageSender::kQueryOk, kFailed = ImageSender::kQueryFailed;
+  for (const Case& c :
+       {Case{"success", 0, kOk, 260, 2, 0, 1, 1}, Case{"success", 60000, kOk, 0, 50, 0, 0, 0},
+        Case{"pending-flag-2", 0, kOk, 0, 1, 0, 0, 0}, Case{"zero-pending-length", 0, kOk, 0, 1, 0, 0, 0},
+        Case{"short-status", 0, kFailed, 0, 1, 1, 0, 0},
+        Case{"empty-reply", 0, kOk, 260, 1, 0, 1, 1},  // a reply of no bytes counts too
+        Case{"no-acceptance", -1, kOk, 0, 200, 0, 0, 0}}) {
+    SCOPED_TRACE(std::string(c.scenario) + " " + std::to_string(c.acceptAfterMs));
+    Scenario scenario = Named(c.scenario);
+    scenario.acceptAfterMs = c.acceptAfterMs;
+    Bench bench(scenario);
+    ASSERT_EQ(bench.sender->Open(), 1);
+    PushImageDirectly(bench.sender->libraryHandle);
+    std::int32_t length = -1;
+    EXPECT_EQ(bench.sender->QueryPending(&length), c.query);
+    EXPECT_EQ(length, c.length);
+    bench.sender->accepted = c.acceptedBefore;
+    EXPECT_EQ(bench.sender->PollAccepted(), c.firstPoll);
+    int later = 0;
+    for (int i = 1; i < c.polls; ++i) later += bench.sender->PollAccepted();
+    EXPECT_EQ(later, 0);
+    EXPECT_EQ(bench.sender->accepted, c.acceptedBefore | c.firstPoll);
+    EXPECT_EQ(bench.library().ReplyReads(), c.replyReads);
+    EXPECT_EQ(bench.library().StatusReads(), 1 + c.polls);
+    EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
   }
-  std::unique_ptr<Bench> bench;
-};
-
-TEST_F(StatusRules, APendingReplyIsReadAndCountsAsAcceptance) {
-  Start("success");
-  std::int32_t length = -1;
-  EXPECT_EQ(bench->sender->QueryPending(&length), ImageSender::kQueryOk);
-  EXPECT_EQ(length, 260) << "bytes 2 and 3 are the little-endian length";
-  EXPECT_EQ(bench->sender->PollAccepted(), 1);
-  EXPECT_EQ(bench->sender->accepted, 1);
-  EXPECT_EQ(bench->library().ReplyReads(), 1);
-  EXPECT_EQ(bench->sender->PollAccepted(), 0) << "the one reply was read already";
-  EXPECT_EQ(bench->sender->accepted, 1);
-  EXPECT_EQ(bench->library().Faults(), std::vector<std::string>{});
 }
-
-TEST_F(StatusRules, NoReplyYetMeansNoRead) {
-  Start("success", 60000);
-  std::int32_t length = -1;
-  EXPECT_EQ(bench->sender->QueryPending(&length), ImageSender::kQueryOk);
-  EXPECT_EQ(length, 0);
-  for (int i = 0; i < 50; ++i) ASSERT_EQ(bench->sender->PollAccepted(), 0);
-  EXPECT_EQ(bench->sender->accepted, 0);
-  EXPECT_EQ(bench->library().ReplyReads(), 0);
-  EXPECT_EQ(bench->library().StatusReads(), 51);
-  EXPECT_EQ(bench->library().Faults(), std::vector<std::string>{});
-}
-
-TEST_F(StatusRules, OnlyAFirstByteOfOneMarksAPendingReply) {
-  Start("pending-flag-2");
-  std::int32_t length = -1;
-  EXPECT_EQ(bench->sender->QueryPending(&length), ImageSender::kQueryOk);
-  EXPECT_EQ(length, 0) << "the length counts only when byte 0 is 1";
-  EXPECT_EQ(bench->sender->PollAccepted(), 0);
-  EXPECT_EQ(bench->library().ReplyReads(), 0);
-}
-
-TEST_F(StatusRules, APendingReplyOfLengthZeroIsNotRead) {
-  Start("zero-pending-length");
-  std::int32_t length = -1;
-  EXPECT_EQ(bench->sender->QueryPending(&length), ImageSender::kQueryOk);
-  EXPECT_EQ(length, 0);
-  EXPECT_EQ(bench->sender->PollAccepted(), 0);
-  EXPECT_EQ(bench->library().ReplyReads(), 0);
-}
-
-TEST_F(StatusRules, AStatusShorterThanFourBytesFailsWhateverItSays) {
-  Start("short-status");
-  std::int32_t length = -1;
-  EXPECT_EQ(bench->sender->QueryPending(&length), ImageSender::kQueryFailed);
-  EXPECT_EQ(length, 0);
-  bench->sender->accepted = 1;
-  EXPECT_EQ(bench->sender->PollAccepted(), 0);
-  EXPECT_EQ(bench->sender->accepted, 1) << "a failed poll leaves accepted alone";
-  EXPECT_EQ(bench->library().ReplyReads(), 0);
-}
-
-TEST_F(StatusRules, AReplyOfZeroBytesStillCountsAsAcceptance) {
-  Start("empty-reply");
-  EXPECT_EQ(bench->sender->PollAccepted(), 1);
-  EXPECT_EQ(bench->sender->accepted, 1);
-  EXPECT_EQ(bench->library().ReplyReads(), 1);
-}
-
-TEST_F(StatusRules, ADeckThatNeverRepliesIsPolledWithoutEnd) {
-  Start("no-acceptance", -1);
-  for (int i = 0; i < 200; ++i) ASSERT_EQ(bench->sender->PollAccepted(), 0);
-  EXPECT_EQ(bench->library().ReplyReads(), 0);
-  EXPECT_EQ(bench->library().Faults(), std::vector<std::string>{});
-}
-
-}  // namespace

@@ -1,5 +1,6 @@
-// The emulated deck's driver side on its own: what it lists, its descriptors, how it answers each
-// frame, blocking reads, cancels, unplugging and the completion report.
+// The emulated deck's driver side on its own, where the link tests cannot see it: what it lists,
+// its descriptors, how it answers each frame, blocking reads, cancels, unplugging, a rewrite that
+// never completes, and its test hooks.
 #include "emulator/DriverSide.h"
 
 #include <gtest/gtest.h>
@@ -66,69 +67,33 @@ TEST(DeckDriver, ListsItselfAndServesItsPaths) {
   EXPECT_EQ(path, driver.DevicePath());
   EXPECT_NE(path.find("vid_31d4&pid_008e"), std::string::npos);
   EXPECT_FALSE(driver.InterfacePath(1, path));
-  EXPECT_EQ(driver.Open((path + "\\if000pipe002").c_str()), kInvalidHandle);
   EXPECT_EQ(driver.Open((path + "\\if001pipe000").c_str()), kInvalidHandle);
   EXPECT_EQ(driver.Open(nullptr), kInvalidHandle);
   const DriverHandle h = driver.Open(path.c_str());
   ASSERT_NE(h, kInvalidHandle);
   EXPECT_EQ(driver.OpenHandles(), 1);
   EXPECT_TRUE(driver.Close(h));
-  EXPECT_FALSE(driver.Close(h));
-  EXPECT_EQ(driver.Counters().badCloses, 1);
-
-  EmulatedDeck absent{Tweaked([](Scenario& s) { s.productId = 0; })};
-  EXPECT_FALSE(absent.Driver().InterfacePath(0, path));
-  EmulatedDeck pipeless{Tweaked([](Scenario& s) { s.pipe1Opens = false; })};
-  ASSERT_TRUE(pipeless.Driver().InterfacePath(0, path));
-  EXPECT_NE(pipeless.Driver().Open((path + "\\if000pipe000").c_str()), kInvalidHandle);
-  EXPECT_EQ(pipeless.Driver().Open((path + "\\if000pipe001").c_str()), kInvalidHandle);
 }
 
-TEST(DeckDriver, DescriptorsCarryTheScenariosIdsAndPacketSizes) {
-  Opened o(Tweaked([](Scenario& s) {
-    s.productId = 52;
-    s.packetSize0 = 0x0208;
-    s.packetSize1 = 0;
-  }));
+// The ids, packet sizes and ready state are read through DriverPort in the link tests, whose walk
+// would not notice a descriptor that claims more than it holds.
+TEST(DeckDriver, DescriptorsAreWholeAndBadRequestsFailOrLeaveTheBufferAlone) {
+  Opened o(Scenario{});
   const Bytes device = Descriptor(o.driver, o.device, 1, 18);
-  EXPECT_EQ(device[0], 18);
-  EXPECT_EQ(device[1], 1);
-  EXPECT_EQ(device[8] | device[9] << 8, kMakerVendorId);
-  EXPECT_EQ(device[10] | device[11] << 8, 52);
+  EXPECT_EQ(Bytes(device.begin(), device.begin() + 2), (Bytes{18, 1}));
   const Bytes head = Descriptor(o.driver, o.pipe0, 2, 9);
-  const int total = head[2] | head[3] << 8;
-  EXPECT_EQ(total, 32);
-  const Bytes config = Descriptor(o.driver, o.pipe1, 2, static_cast<std::uint32_t>(total));
-  EXPECT_EQ(Bytes(config.begin() + 9, config.begin() + 12), (Bytes{9, 4, 0}));  // interface 0
-  EXPECT_EQ(config[18 + 1], 5);
-  EXPECT_EQ(config[18 + 4] | config[18 + 5] << 8, 0x0208);
-  EXPECT_EQ(config[25 + 4] | config[25 + 5] << 8, 0);  // "missing": a size of zero
+  EXPECT_EQ(head[2] | head[3] << 8, 32);  // the configuration, its interface and two endpoints
   // A request for more than there is leaves the rest of the caller's buffer alone.
   EXPECT_EQ(Descriptor(o.driver, o.device, 2, 40)[32], 0xEE);
-
   unsigned char status[4] = {};
-  EXPECT_TRUE(o.driver.IoControl(o.device, 0x220018, nullptr, 0, status, 4));
-  EXPECT_EQ(status[0], 1);
   EXPECT_FALSE(o.driver.IoControl(o.device, 0x220018, nullptr, 0, status, 3));
   EXPECT_FALSE(o.driver.IoControl(o.device, 0x22001C, nullptr, 0, nullptr, 0));
   EXPECT_FALSE(o.driver.IoControl(kInvalidHandle, 0x220018, nullptr, 0, status, 4));
-
-  Opened sleepy(Tweaked([](Scenario& s) { s.ready = false; }));
-  EXPECT_TRUE(sleepy.driver.IoControl(sleepy.pipe1, 0x220018, nullptr, 0, status, 4));
-  EXPECT_EQ(status[0], 0);
 }
 
+// Where each reply carries its fields is read by the link's checks against the named decks.
 TEST(DeckDriver, AnswersTheFourQueriesOnlyAfterPowerOn) {
-  Opened o(Tweaked([](Scenario& s) {
-             s.replyDelayMs = 0;
-             s.versionMajor = 2;
-             s.versionMinor = 3;
-             s.versionVariant = 'm';
-             s.discState = 0x12;
-             s.modeState = 7;
-             s.model = "HVX-Z9KQ";
-           }),
-           false);
+  Opened o(Tweaked([](Scenario& s) { s.replyDelayMs = 0; }), false);
   EXPECT_TRUE(o.Send({0x04, 0x00, 0x60, 0xC0, 0x6A}));
   EXPECT_TRUE(o.deck.Driver().RepliesQueued().empty());  // still asleep
   o.Send({0x00, 0x60, 0x00});
@@ -141,22 +106,9 @@ TEST(DeckDriver, AnswersTheFourQueriesOnlyAfterPowerOn) {
   Bytes r;
   ASSERT_TRUE(o.ReadOne(r));
   EXPECT_EQ(r, (Bytes{0x00, 0x60, 0x01}));  // the link kit acknowledges the power-on
-  ASSERT_TRUE(o.ReadOne(r));
-  ASSERT_EQ(r.size(), 19u);
-  EXPECT_EQ(Bytes(r.begin(), r.begin() + 5), (Bytes{0x12, 0x00, 0x18, 0xC8, 0x6A}));
-  EXPECT_EQ(std::string(r.begin() + 5, r.begin() + 18), "HVX-Z9KQ     ");
-  ASSERT_TRUE(o.ReadOne(r));
-  ASSERT_EQ(r.size(), 14u);
-  EXPECT_EQ(Bytes(r.begin(), r.begin() + 5), (Bytes{0x0D, 0x00, 0x12, 0xB8, 0xF1}));
-  EXPECT_EQ(r[8], 2);
-  EXPECT_EQ(r[9], 3);
-  EXPECT_EQ(r[13], 'm');
-  ASSERT_TRUE(o.ReadOne(r));
-  ASSERT_EQ(r.size(), 18u);
-  EXPECT_EQ(Bytes(r.begin(), r.begin() + 5), (Bytes{0x11, 0x00, 0x12, 0xB8, 0x70}));
-  EXPECT_EQ(r[9], 0x12);
-  ASSERT_TRUE(o.ReadOne(r));
-  EXPECT_EQ(r, (Bytes{0x05, 0x00, 0x12, 0xB8, 0xCA, 7}));
+  std::vector<std::size_t> sizes;
+  for (int i = 0; i < 4 && o.ReadOne(r); ++i) sizes.push_back(r.size());
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{19, 14, 18, 6}));  // model, version, disc, mode
   EXPECT_EQ(o.driver.RepliesQueued().size(), 5u);
   EXPECT_EQ(o.driver.Counters().ignoredFrames, 3);
   EXPECT_EQ(o.driver.FramesReceived().size(), 8u);
@@ -170,11 +122,9 @@ TEST(DeckDriver, RepliesComeInPacketsOfTheEndpointsSize) {
   Bytes r;
   ASSERT_TRUE(o.ReadOne(r, 8));  // the power-on acknowledgement
   o.Send({0x04, 0x00, 0x60, 0xC0, 0x6A});
-  ASSERT_TRUE(o.ReadOne(r, 8));
-  EXPECT_EQ(r.size(), 8u);
-  ASSERT_TRUE(o.ReadOne(r, 8));
-  EXPECT_EQ(r.size(), 8u);
-  ASSERT_TRUE(o.ReadOne(r, 8));
+  std::vector<std::size_t> sizes;
+  for (int i = 0; i < 3 && o.ReadOne(r, 8); ++i) sizes.push_back(r.size());
+  EXPECT_EQ(sizes, (std::vector<std::size_t>{8, 8, 3}));  // the model reply's 19 bytes
   EXPECT_EQ(r, (Bytes{' ', ' ', 0x01}));
 }
 
@@ -245,18 +195,9 @@ TEST(DeckDriver, UnplugFailsEverythingAndOldHandlesStayDeadAfterPlug) {
   EXPECT_EQ(o.driver.OpenHandles(), 0);
 }
 
-TEST(DeckDriver, RewriteRequestCompletionAndUnplugAfterIt) {
-  Opened o(Tweaked([](Scenario& s) { s.completeAfterMs = 20; }));
+TEST(DeckDriver, ARewriteThatNeverCompletesEndsInTheScenariosUnplug) {
+  // The report that does come is read by the link's rewrite test.
   Bytes r;
-  ASSERT_TRUE(o.ReadOne(r));
-  o.driver.ImageAccepted();  // nothing was requested: nothing to complete
-  EXPECT_FALSE(o.driver.RewriteRequested());
-  o.Send({0x05, 0x00, 0x60, 0xB0, 0xC0, 0xA6});
-  EXPECT_TRUE(o.driver.RewriteRequested());
-  o.driver.ImageAccepted();
-  ASSERT_TRUE(o.ReadOne(r));
-  EXPECT_EQ(r, (Bytes{0x04, 0x00, 0x12, 0xB8, 0xEF}));
-
   Opened never(Tweaked([](Scenario& s) {
     s.completeAfterMs = -1;
     s.unplugAfterRequestMs = 2000;
@@ -321,11 +262,4 @@ TEST(DeckDriver, AHeldWriteReturnsOnceItsReplyIsReadAndTheReaderIsBack) {
   o.driver.Unplug();  // fails the reader's last read
   reader.join();
   EXPECT_EQ(replies.load(), 4);
-}
-
-TEST(DeckHex, SpacedUpperCasePairs) {
-  EXPECT_EQ(Hex(Bytes{}), "");
-  EXPECT_EQ(Hex(Bytes{0x05, 0x00, 0xAB, 0xff}), "05 00 AB FF");
-  const unsigned char two[] = {0x0A, 0x1B};
-  EXPECT_EQ(Hex(two, 1), "0A");
 }

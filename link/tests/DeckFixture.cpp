@@ -18,14 +18,19 @@ bool WaitForWorkerEnd(const LinkSession& session, int limitMs) {
   return WaitFor([&] { return !session.WorkerRunning(); }, limitMs);
 }
 
-std::vector<std::string> HexFrames(const std::vector<std::vector<unsigned char>>& frames) {
-  std::vector<std::string> out;
+Lines HexFrames(const std::vector<std::vector<unsigned char>>& frames) {
+  Lines out;
   for (const auto& f : frames) out.push_back(Hex(f));
   return out;
 }
 
-std::vector<std::string> OpenedLines(int readSize, int writeSize) {
+Lines OpenedLines(int readSize, int writeSize) {
   return {"USBデバイスを発見しました。", "read max packet size =" + std::to_string(readSize),
           "write max packet size =" + std::to_string(writeSize),
           "POWER ON REQローカルコマンドを送信しました。", "Send Data: [LINK KIT LOCAL COMMAND] 006000"};
+}
+
+Lines Concat(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }

@@ -1,8 +1,9 @@
-// Helpers for the link tests: an emulated deck of a named or tweaked scenario, waiting for what
-// the worker does, and frames in hex.
+// Helpers for the link tests: an emulated deck of a named or tweaked scenario with a session on
+// it, waiting for what the worker does, frames in hex and the session's log lines.
 #pragma once
 
-#include <chrono>
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "link/LinkSession.h"
 #include "link/tests/WaitFor.h"
 
+using Lines = std::vector<std::string>;
+
 // The named scenario, changed by `change` when given.
 Scenario Named(const std::string& name, const std::function<void(Scenario&)>& change = {});
 
@@ -23,7 +26,21 @@ bool WaitForReading(EmulatedDeck& deck, int limitMs = 5000);
 // Waits until the session's worker has ended by itself.
 bool WaitForWorkerEnd(const LinkSession& session, int limitMs = 5000);
 
-std::vector<std::string> HexFrames(const std::vector<std::vector<unsigned char>>& frames);
+// A session on a deck of the scenario.
+struct Session {
+  explicit Session(const Scenario& s) : deck(s), link(deck.Driver()) {}
+  EmulatedDeck deck;
+  LinkSession link;
+};
+
+// A session whose worker has opened the deck and is reading.
+struct Reading : Session {
+  explicit Reading(const Scenario& s) : Session(s) { EXPECT_TRUE(WaitForReading(deck)); }
+};
+
+Lines HexFrames(const std::vector<std::vector<unsigned char>>& frames);
 
 // The log lines of a successful open, as the session writes them with 64-byte packets.
-std::vector<std::string> OpenedLines(int readSize = 64, int writeSize = 64);
+Lines OpenedLines(int readSize = 64, int writeSize = 64);
+
+Lines Concat(Lines a, const Lines& b);

@@ -37,27 +37,27 @@ Bytes Join(std::initializer_list<Bytes> parts) {
   return out;
 }
 
+// An exact-size heap copy, so that a read past the end is caught by the sanitizers.
+std::unique_ptr<unsigned char[]> Exact(const Bytes& bytes) {
+  std::unique_ptr<unsigned char[]> copy(new unsigned char[bytes.size()]);
+  if (!bytes.empty()) std::memcpy(copy.get(), bytes.data(), bytes.size());
+  return copy;
+}
+
 int Walk(const Bytes& block, unsigned char interfaceNumber, unsigned char index) {
-  // An exact-size heap copy, so that a read past the block is caught by the sanitizers.
-  std::unique_ptr<unsigned char[]> exact(new unsigned char[block.size()]);
-  if (!block.empty()) std::memcpy(exact.get(), block.data(), block.size());
-  return EndpointPacketSize(exact.get(), block.size(), interfaceNumber, index);
+  return EndpointPacketSize(Exact(block).get(), block.size(), interfaceNumber, index);
 }
 
 ReplyKind Match(const Bytes& buffer, DeviceReport& fields) {
-  std::unique_ptr<unsigned char[]> exact(new unsigned char[buffer.size()]);
-  if (!buffer.empty()) std::memcpy(exact.get(), buffer.data(), buffer.size());
-  return MatchReply(exact.get(), static_cast<int>(buffer.size()), fields);
+  return MatchReply(Exact(buffer).get(), static_cast<int>(buffer.size()), fields);
 }
 }  // namespace
 
 TEST(HexText, NibblesAndPairs) {
-  EXPECT_EQ(HexNibble('0'), 0);
-  EXPECT_EQ(HexNibble('9'), 9);
-  EXPECT_EQ(HexNibble('A'), 10);
-  EXPECT_EQ(HexNibble('a'), 10);
-  EXPECT_EQ(HexNibble('F'), 15);
-  EXPECT_EQ(HexNibble('f'), 15);
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ(HexNibble("0123456789ABCDEF"[i]), i);
+    EXPECT_EQ(HexNibble("0123456789abcdef"[i]), i);
+  }
   for (char c : {'G', 'g', ' ', '/', ':', '@', '`', static_cast<char>(0xB0), static_cast<char>(0x80), '\0'})
     EXPECT_EQ(HexNibble(c), 0xFF) << int(c);
 
@@ -76,8 +76,6 @@ TEST(Frames, LengthInLowerCaseThenBytesInUpperCase) {
   EXPECT_EQ(FrameText(two, 2), "0212AB");
   const unsigned char ten[10] = {0x00, 0x60, 0xb0, 0xca, 0xff, 1, 2, 3, 4, 5};
   EXPECT_EQ(FrameText(ten, 10), "0a0060B0CAFF0102030405");
-  const unsigned char rewrite[] = {0x00, 0x60, 0xB0, 0xC0, 0xA6};
-  EXPECT_EQ(FrameText(rewrite, 5), "050060B0C0A6");
   EXPECT_EQ(FrameText(two, 0), "");
   EXPECT_EQ(FrameText(two, 1), "");
   const unsigned char big[256] = {};
@@ -89,11 +87,8 @@ TEST(Frames, LengthInLowerCaseThenBytesInUpperCase) {
 }
 
 TEST(PipePaths, ThreeDigitNumbersBelowTheDevicePath) {
+  // Pipes 0 and 1 of interface 0 are opened by name on the emulated deck in the link tests.
   std::string path;
-  ASSERT_TRUE(PipePath("\\\\?\\usb#dev", 0, 0, path));
-  EXPECT_EQ(path, "\\\\?\\usb#dev\\if000pipe000");
-  ASSERT_TRUE(PipePath("D", 0, 1, path));
-  EXPECT_EQ(path, "D\\if000pipe001");
   ASSERT_TRUE(PipePath("D", 7, 12, path));
   EXPECT_EQ(path, "D\\if007pipe012");
   ASSERT_TRUE(PipePath("D", 255, 255, path));
@@ -154,34 +149,28 @@ TEST(DescriptorWalk, StopsAtTheEndOfTheBlockAndAtBrokenDescriptors) {
   EXPECT_EQ(Walk(Bytes{}, 0, 0), 0);
 }
 
-TEST(Replies, EachPatternStoresItsOwnFields) {
-  DeviceReport f;
-  Bytes model = {0x12, 0x00, 0x18, 0xC8, 0x6A, 'H', 'V', 'X', '-', 'Z',
-                 '8',  'K',  'Q',  'a',  'b',  'c', 'd', 'e', 'Z'};
-  EXPECT_EQ(Match(model, f), kModelReply);
-  EXPECT_EQ(0, std::memcmp(f.modelName, "HVX-Z8KQabcde", 13));
-  EXPECT_EQ(f.versionMajor, 0);  // nothing else is stored
-
-  const Bytes version = {0x0D, 0x00, 0x12, 0xB8, 0xF1, 9, 9, 9, 0x01, 0x05, 9, 9, 9, 'A'};
-  f = DeviceReport{};
-  EXPECT_EQ(Match(version, f), kVersionReply);
-  EXPECT_EQ(f.versionMajor, 1);
-  EXPECT_EQ(f.versionMinor, 5);
-  EXPECT_EQ(f.versionVariant, 'A');
-  EXPECT_EQ(f.modelName[0], 0);
-
-  f = DeviceReport{};
-  EXPECT_EQ(Match({0x05, 0x00, 0x12, 0xB8, 0xCA, 0x01}, f), kModeReply);
-  EXPECT_EQ(f.modeState, 1);
-
-  f = DeviceReport{};
-  EXPECT_EQ(Match({0x11, 0x00, 0x12, 0xB8, 0x70, 1, 2, 3, 4, 0x13, 5, 6, 7, 8, 9, 10, 11, 12}, f),
-            kDiscReply);
-  EXPECT_EQ(f.discState, 0x13);
-  EXPECT_EQ(f.modeState, 0);
-
-  f = DeviceReport{};
-  EXPECT_EQ(Match({0x04, 0x00, 0x12, 0xB8, 0xEF}, f), kCompletionReply);
+TEST(Replies, EachPatternStoresItsOwnFieldsOnly) {
+  const struct {
+    Bytes reply;
+    ReplyKind kind;
+    DeviceReport fields;  // name, major, minor, variant, disc, mode
+  } cases[] = {
+      {{0x12, 0x00, 0x18, 0xC8, 0x6A, 'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q', 'a', 'b', 'c', 'd', 'e', 'Z'},
+       kModelReply,
+       {{'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q', 'a', 'b', 'c', 'd', 'e'}}},
+      {{0x0D, 0x00, 0x12, 0xB8, 0xF1, 9, 9, 9, 0x01, 0x05, 9, 9, 9, 'A'}, kVersionReply, {{}, 1, 5, 'A'}},
+      {{0x05, 0x00, 0x12, 0xB8, 0xCA, 0x01}, kModeReply, {{}, 0, 0, 0, 0, 1}},
+      {{0x11, 0x00, 0x12, 0xB8, 0x70, 1, 2, 3, 4, 0x13, 5, 6, 7, 8, 9, 10, 11, 12},
+       kDiscReply,
+       {{}, 0, 0, 0, 0x13}},
+      {{0x04, 0x00, 0x12, 0xB8, 0xEF}, kCompletionReply, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.kind);
+    DeviceReport f;
+    EXPECT_EQ(Match(c.reply, f), c.kind);
+    EXPECT_EQ(0, std::memcmp(&f, &c.fields, sizeof f));
+  }
 }
 
 TEST(Replies, NearMissesAndShortBuffersMatchNothing) {

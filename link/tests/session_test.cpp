@@ -11,13 +11,6 @@
 #include "link/tests/DeckFixture.h"
 
 namespace {
-using Lines = std::vector<std::string>;
-
-Lines Concat(Lines a, const Lines& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
 // Runs a session on a deck of the scenario until its worker ends by itself.
 Lines FailedOpenLog(const Scenario& scenario, int* stillOpen) {
   EmulatedDeck deck(scenario);
@@ -33,19 +26,15 @@ Lines FailedOpenLog(const Scenario& scenario, int* stillOpen) {
 TEST(LinkOpen, ASuccessfulOpenLogsItsLinesAndPowersTheDeckOn) {
   for (const char* name : {"success", "product-52", "stranger-first"}) {
     SCOPED_TRACE(name);
-    EmulatedDeck deck(Named(name));
-    LinkSession session(deck.Driver());
-    ASSERT_TRUE(WaitForReading(deck));
-    EXPECT_EQ(session.Log().Snapshot(), OpenedLines());  // no line for a search that failed first
-    EXPECT_EQ(session.State(), LinkSession::kReading);
-    EXPECT_EQ(HexFrames(deck.Driver().FramesReceived()), Lines{"00 60 00"});
-    EXPECT_EQ(deck.Driver().Counters().deviceControls, 1);
-    EXPECT_EQ(deck.Driver().OpenHandles(), 3);
+    Reading r(Named(name));
+    EXPECT_EQ(r.link.Log().Snapshot(), OpenedLines());  // no line for a search that failed first
+    EXPECT_EQ(r.link.State(), LinkSession::kReading);
+    EXPECT_EQ(HexFrames(r.deck.Driver().FramesReceived()), Lines{"00 60 00"});
+    EXPECT_EQ(r.deck.Driver().Counters().deviceControls, 1);
+    EXPECT_EQ(r.deck.Driver().OpenHandles(), 3);
   }
-  EmulatedDeck deck(Named("small-packets", [](Scenario& s) { s.packetSize0 = 16; }));
-  LinkSession session(deck.Driver());
-  ASSERT_TRUE(WaitForReading(deck));
-  EXPECT_EQ(session.Log().Snapshot(), OpenedLines(8, 16));
+  Reading r(Named("small-packets", [](Scenario& s) { s.packetSize0 = 16; }));
+  EXPECT_EQ(r.link.Log().Snapshot(), OpenedLines(8, 16));
 }
 
 TEST(LinkOpen, EachFailedStepLogsItsLineAndClosesWhatItOpened) {
@@ -77,110 +66,98 @@ TEST(LinkOpen, EachFailedStepLogsItsLineAndClosesWhatItOpened) {
   }
 }
 
-TEST(LinkOpen, TheLogTextsAreShiftJis) {
-  EmulatedDeck deck(Named("absent"));
-  LinkSession session(deck.Driver());
-  ASSERT_TRUE(WaitFor([&] { return !session.Log().Snapshot().empty(); }));
-  const std::string line = session.Log().Snapshot().at(0);
+TEST(LinkSend, WithoutADeckNothingIsWrittenAndTheLogSaysSoInShiftJis) {
+  Session s(Named("absent"));
+  ASSERT_TRUE(WaitFor([&] { return s.link.State() == LinkSession::kOpenFailed; }));
+  const unsigned char command[] = {0x00, 0x60, 0xC0, 0x6A};
+  s.link.SendBytes(command, 4);
+  EXPECT_EQ(s.link.Log().Snapshot(), (Lines{"USB OPEN出来ませんでした。", "USBはOPENしていません。"}));
+  EXPECT_TRUE(s.deck.Driver().FramesReceived().empty());
+  const std::string line = s.link.Log().Snapshot().at(0);
   EXPECT_EQ(Hex({line.begin(), line.end()}),
             "55 53 42 20 4F 50 45 4E 8F 6F 97 88 82 DC 82 B9 82 F1 82 C5 82 B5 82 BD 81 42");
 }
 
-TEST(LinkSend, WithoutADeckNothingIsWrittenAndTheLogSaysSo) {
-  EmulatedDeck deck(Named("absent"));
-  LinkSession session(deck.Driver());
-  ASSERT_TRUE(WaitFor([&] { return session.State() == LinkSession::kOpenFailed; }));
-  const unsigned char command[] = {0x00, 0x60, 0xC0, 0x6A};
-  session.SendBytes(command, 4);
-  EXPECT_EQ(session.Log().Snapshot(), (Lines{"USB OPEN出来ませんでした。", "USBはOPENしていません。"}));
-  EXPECT_TRUE(deck.Driver().FramesReceived().empty());
-}
-
 TEST(LinkSend, FramesGoOutOnPipeZeroAndAreLoggedWithoutTheirLength) {
-  EmulatedDeck deck(Named("success"));
-  LinkSession session(deck.Driver());
-  ASSERT_TRUE(WaitForReading(deck));
+  Reading r(Named("success"));
+  DriverSide& driver = r.deck.Driver();
   const unsigned char two[] = {0x12, 0xAB};
   const unsigned char ten[] = {0x0A, 1, 2, 3, 4, 5, 6, 7, 8, 0xFE};
-  session.SendBytes(two, 2);
-  session.SendBytes(ten, 10);
-  session.SendBytes(two, 1);  // too short to frame: neither written nor logged
-  session.SendBytes(two, 0);
-  session.SendHex("006000", 6);
-  EXPECT_EQ(HexFrames(deck.Driver().FramesReceived()),
+  r.link.SendBytes(two, 2);
+  r.link.SendBytes(ten, 10);
+  r.link.SendBytes(two, 1);  // too short to frame: neither written nor logged
+  r.link.SendBytes(two, 0);
+  r.link.SendHex("006000", 6);
+  EXPECT_EQ(HexFrames(driver.FramesReceived()),
             (Lines{"00 60 00", "02 12 AB", "0A 0A 01 02 03 04 05 06 07 08 FE", "00 60 00"}));
-  EXPECT_EQ(session.Log().Snapshot(),
+  EXPECT_EQ(r.link.Log().Snapshot(),
             Concat(OpenedLines(), {"Send Data: 12AB", "Send Data: 0A0102030405060708FE",
                                    "Send Data: [LINK KIT LOCAL COMMAND] 006000"}));
 
   // A write that fails is still logged, and the link stays as it was.
-  deck.Driver().FailWrites(true);
-  session.SendBytes(two, 2);
-  EXPECT_EQ(session.Log().Snapshot().back(), "Send Data: 12AB");
-  EXPECT_EQ(deck.Driver().FramesReceived().size(), 4u);
-  EXPECT_EQ(session.State(), LinkSession::kReading);
-  deck.Driver().FailWrites(false);
-  session.SendBytes(ten, 2);
-  EXPECT_EQ(HexFrames(deck.Driver().FramesReceived()).back(), "02 0A 01");
+  driver.FailWrites(true);
+  r.link.SendBytes(two, 2);
+  EXPECT_EQ(r.link.Log().Snapshot().back(), "Send Data: 12AB");
+  EXPECT_EQ(driver.FramesReceived().size(), 4u);
+  EXPECT_EQ(r.link.State(), LinkSession::kReading);
+  driver.FailWrites(false);
+  r.link.SendBytes(ten, 2);
+  EXPECT_EQ(HexFrames(driver.FramesReceived()).back(), "02 0A 01");
 }
 
-TEST(LinkRead, AnUnplugLogsTheRemovalAndEndsTheWorkerWithItsHandlesClosed) {
-  EmulatedDeck deck(Named("success"));
-  LinkSession session(deck.Driver());
-  ASSERT_TRUE(WaitForReading(deck));
-  deck.Driver().Unplug();
-  ASSERT_TRUE(WaitFor([&] { return session.State() == LinkSession::kDeviceRemoved; }));
-  EXPECT_EQ(session.Log().Snapshot(),
+TEST(LinkRead, AnUnplugLogsTheRemovalAndEndsTheWorkerWithItsHandlesClosedAndNoLink) {
+  Reading r(Named("success"));
+  r.deck.Driver().Unplug();
+  ASSERT_TRUE(WaitFor([&] { return r.link.State() == LinkSession::kDeviceRemoved; }));
+  EXPECT_EQ(r.link.Log().Snapshot(),
             Concat(OpenedLines(), {"read error size=0", "デバイスが取り外されました"}));
-  ASSERT_TRUE(WaitForWorkerEnd(session));
-  EXPECT_FALSE(session.DeviceOpen());
-  EXPECT_EQ(deck.Driver().OpenHandles(), 0);
-  EXPECT_EQ(deck.Driver().Counters().badCloses, 0);
+  // No link either while the worker pauses before its end with the handles still open.
+  EXPECT_EQ(r.link.CheckLinkOpen(), -1);
+  EXPECT_EQ(r.link.Log().Snapshot().back(), "ドライバオープンエラーが発生しました。");
+  ASSERT_TRUE(WaitForWorkerEnd(r.link));
+  EXPECT_FALSE(r.link.DeviceOpen());
+  EXPECT_EQ(r.deck.Driver().OpenHandles(), 0);
+  EXPECT_EQ(r.deck.Driver().Counters().badCloses, 0);
 }
 
 TEST(LinkRead, AReadErrorOnAReadyPipeIsRecoveredFrom) {
-  EmulatedDeck deck(Named("read-error"));
-  LinkSession session(deck.Driver());
-  ASSERT_TRUE(WaitForReading(deck));
-  EXPECT_EQ(session.Log().Snapshot(), Concat(OpenedLines(), {"read error size=0"}));
-  EXPECT_EQ(deck.Driver().Counters().pipeControls, 1);
-  EXPECT_EQ(session.CheckModel(), 1);  // reading goes on
-  EXPECT_EQ(session.State(), LinkSession::kReading);
+  Reading r(Named("read-error"));
+  EXPECT_EQ(r.link.Log().Snapshot(), Concat(OpenedLines(), {"read error size=0"}));
+  EXPECT_EQ(r.deck.Driver().Counters().pipeControls, 1);
+  EXPECT_EQ(r.link.CheckModel(), 1);  // reading goes on
+  EXPECT_EQ(r.link.State(), LinkSession::kReading);
 }
 
 TEST(LinkReset, StopsAWorkerBlockedInARead) {
-  EmulatedDeck deck(Named("success"));
-  LinkSession session(deck.Driver());
-  ASSERT_TRUE(WaitForReading(deck));
-  session.Reset();
+  Reading r(Named("success"));
+  r.link.Reset();
   // The old worker is gone and its handles are closed before the new one opens anything.
-  EXPECT_EQ(deck.Driver().Counters().readsCancelled, 1);
-  EXPECT_EQ(deck.Driver().Counters().closed, 3);
-  EXPECT_EQ(session.Log().Snapshot(), Concat(OpenedLines(), {"INTERFACE / PIPE の設定をリセットしました。"}));
-  ASSERT_TRUE(WaitForReading(deck));
-  EXPECT_EQ(session.Log().Snapshot(),
-            Concat(Concat(OpenedLines(), {"INTERFACE / PIPE の設定をリセットしました。"}), OpenedLines()));
-  EXPECT_EQ(HexFrames(deck.Driver().FramesReceived()), (Lines{"00 60 00", "00 60 00"}));
-  EXPECT_EQ(deck.Driver().OpenHandles(), 3);
-  EXPECT_EQ(session.CheckModel(), 1);
+  EXPECT_EQ(r.deck.Driver().Counters().readsCancelled, 1);
+  EXPECT_EQ(r.deck.Driver().Counters().closed, 3);
+  const Lines reset = Concat(OpenedLines(), {"INTERFACE / PIPE の設定をリセットしました。"});
+  EXPECT_EQ(r.link.Log().Snapshot(), reset);
+  ASSERT_TRUE(WaitForReading(r.deck));
+  EXPECT_EQ(r.link.Log().Snapshot(), Concat(reset, OpenedLines()));
+  EXPECT_EQ(HexFrames(r.deck.Driver().FramesReceived()), (Lines{"00 60 00", "00 60 00"}));
+  EXPECT_EQ(r.deck.Driver().OpenHandles(), 3);
+  EXPECT_EQ(r.link.CheckModel(), 1);
 }
 
 TEST(LinkReset, AfterTheWorkerEndedByItselfStartsAFreshOne) {
-  EmulatedDeck deck(Named("late-plug", [](Scenario& s) { s.plugInAfterMs = 1000000; }));
-  LinkSession session(deck.Driver());
-  ASSERT_TRUE(WaitForWorkerEnd(session));
-  session.Reset();
-  EXPECT_TRUE(session.WorkerRunning());
-  ASSERT_TRUE(WaitFor([&] { return session.State() == LinkSession::kOpenFailed; }));
-  EXPECT_EQ(session.Log().Snapshot(),
+  Session s(Named("late-plug", [](Scenario& x) { x.plugInAfterMs = 1000000; }));
+  ASSERT_TRUE(WaitForWorkerEnd(s.link));
+  s.link.Reset();
+  EXPECT_TRUE(s.link.WorkerRunning());
+  ASSERT_TRUE(WaitFor([&] { return s.link.State() == LinkSession::kOpenFailed; }));
+  EXPECT_EQ(s.link.Log().Snapshot(),
             (Lines{"USB OPEN出来ませんでした。", "INTERFACE / PIPE の設定をリセットしました。",
                    "USB OPEN出来ませんでした。"}));
   // A worker still pausing before its end is stopped too, and the next one finds the deck.
-  ASSERT_TRUE(WaitFor([&] { return session.Log().Snapshot().size() == 3; }));
-  deck.Driver().Plug();
-  session.Reset();
-  ASSERT_TRUE(WaitForReading(deck));
-  EXPECT_EQ(deck.Driver().OpenHandles(), 3);
+  ASSERT_TRUE(WaitFor([&] { return s.link.Log().Snapshot().size() == 3; }));
+  s.deck.Driver().Plug();
+  s.link.Reset();
+  ASSERT_TRUE(WaitForReading(s.deck));
+  EXPECT_EQ(s.deck.Driver().OpenHandles(), 3);
 }
 
 TEST(LinkReset, DestructionClosesEveryHandleOnceWhateverTheWorkerDoes) {
