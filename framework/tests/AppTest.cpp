@@ -17,6 +17,10 @@ class CountingApp : public CWinApp {
   int calls = 0;
 };
 
+int RunWinMain() {
+  return WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
+}
+
 TEST(WinApp, TheFirstObjectIsTheProgramsUntilItGoes) {
   ASSERT_EQ(AfxGetApp(), nullptr);
   {
@@ -25,22 +29,16 @@ TEST(WinApp, TheFirstObjectIsTheProgramsUntilItGoes) {
     EXPECT_EQ(AfxGetApp(), &first);
   }
   EXPECT_EQ(AfxGetApp(), nullptr);
+  EXPECT_EQ(RunWinMain(), 0) << "without an application object WinMain does nothing";
 }
 
-TEST(WinApp, WinMainRunsInitInstanceOnceAndEndsWhenItSaysFalse) {
-  CountingApp app(FALSE);
-  EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL), 0);
-  EXPECT_EQ(app.calls, 1);
-}
-
-TEST(WinApp, WinMainRunsTheMessageLoopWhenInitInstanceSaysTrue) {
-  CountingApp app(TRUE);
-  EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL), 7);
-  EXPECT_EQ(app.calls, 1);
-}
-
-TEST(WinApp, WinMainWithoutAnApplicationObjectDoesNothing) {
-  EXPECT_EQ(WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL), 0);
+// InitInstance runs once; TRUE goes on to the message loop, whose quit code WinMain returns.
+TEST(WinApp, WinMainRunsInitInstanceOnceAndTheMessageLoopOnlyAfterTrue) {
+  for (BOOL result : {FALSE, TRUE}) {
+    CountingApp app(result);
+    EXPECT_EQ(RunWinMain(), result ? 7 : 0);
+    EXPECT_EQ(app.calls, 1);
+  }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
-// CDialog under Wine: creation and binding, modal runs, message maps, command routing, data
-// exchange and the wait cursor, on the tests' own templates.
+// CDialog and the control classes under Wine: creation and binding, modal runs, message maps,
+// command routing, data exchange, the wait cursor, and each control operation reaching its
+// control, on the tests' own templates.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ class FormDialog : public CDialog {
   CString note;
   CEdit textEdit;
   CProgressCtrl progress;
+  CAnimateCtrl animation;
   int initCalls = 0;
   HWND windowAtInit = nullptr;
   bool destroyInInit = false;
@@ -33,10 +36,6 @@ class FormDialog : public CDialog {
 
   ~FormDialog() override { DeleteObject(brush); }
 
-  using CDialog::BeginWaitCursor;
-  using CDialog::EndWaitCursor;
-  using CDialog::RestoreWaitCursor;
-
  protected:
   BOOL OnInitDialog() override {
     ++initCalls;
@@ -48,6 +47,7 @@ class FormDialog : public CDialog {
   void DoDataExchange(CDataExchange* exchange) override {
     DDX_Control(exchange, IDC_TEST_TEXT, textEdit);
     DDX_Control(exchange, IDC_TEST_PROGRESS, progress);
+    DDX_Control(exchange, IDC_TEST_ANIMATION, animation);
     DDX_Text(exchange, IDC_TEST_TEXT, text);
     DDX_Text(exchange, IDC_TEST_NOTE, note);
   }
@@ -111,12 +111,6 @@ class OverridingDialog : public FormDialog {
   void OnOwnTimer(UINT_PTR) { ++ownTimers; }
 };
 
-// No map of its own: everything goes to default processing.
-class PlainDialog : public CDialog {
- public:
-  PlainDialog() : CDialog(IDD_TEST_FORM) {}
-};
-
 void Pump() {
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -125,59 +119,60 @@ void Pump() {
   }
 }
 
-TEST(DialogCreate, BindsTheObjectToItsWindowAndLetsGoWhenDestroyed) {
-  FormDialog dialog;
-  dialog.text = "初期値";
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
-  HWND window = dialog.m_hWnd;
-  ASSERT_TRUE(IsWindow(window));
-  EXPECT_EQ(dialog.initCalls, 1);
-  EXPECT_EQ(dialog.windowAtInit, window);
-  EXPECT_EQ(GetWindowLongPtrA(window, DWLP_USER), reinterpret_cast<LONG_PTR>(&dialog));
-  EXPECT_EQ(GetParent(window), nullptr);
-  EXPECT_EQ(GetWindow(window, GW_OWNER), nullptr);
-  EXPECT_FALSE(IsWindowVisible(window)) << "the template has no WS_VISIBLE";
-  char shown[64] = {};
-  GetDlgItemTextA(window, IDC_TEST_TEXT, shown, sizeof shown);
-  EXPECT_STREQ(shown, "初期値") << "OnInitDialog's first exchange goes towards the controls";
-  EXPECT_EQ(dialog.textEdit.m_hWnd, GetDlgItem(window, IDC_TEST_TEXT));
-
-  EXPECT_TRUE(dialog.DestroyWindow());
-  EXPECT_FALSE(IsWindow(window));
-  EXPECT_EQ(dialog.m_hWnd, nullptr);
-  EXPECT_EQ(dialog.initCalls, 1);
+std::string TextOf(HWND window) {
+  char buffer[64] = {};
+  GetWindowTextA(window, buffer, sizeof buffer);
+  return buffer;
 }
 
-namespace {
-int setTextCalls = 0;
-WNDPROC editProc = nullptr;
-LRESULT CALLBACK CountingEdit(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_SETTEXT) ++setTextCalls;
-  return CallWindowProcA(editProc, window, message, wParam, lParam);
-}
-}  // namespace
+// A window of D made modeless from the form template for each test.
+template <class D>
+class Made : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr)); }
+  HWND Item(int id) { return GetDlgItem(dialog.m_hWnd, id); }
+  LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    return SendMessageA(dialog.m_hWnd, message, wParam, lParam);
+  }
+  D dialog;
+};
+using Dialog = Made<FormDialog>;
+using DerivedDialog = Made<OverridingDialog>;
 
-TEST(DialogCreate, ATextExchangedAgainUnchangedLeavesTheControlAlone) {
-  FormDialog dialog;
-  dialog.text = "同じ文字列";
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
-  HWND edit = GetDlgItem(dialog.m_hWnd, IDC_TEST_TEXT);
-  editProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingEdit)));
-  setTextCalls = 0;
-  dialog.UpdateData(FALSE);
-  EXPECT_EQ(setTextCalls, 0) << "an unchanged text is not set again, so the control is not redrawn";
-  dialog.text = "別の文字列";
-  dialog.UpdateData(FALSE);
-  EXPECT_EQ(setTextCalls, 1);
-  char shown[64] = {};
-  GetWindowTextA(edit, shown, sizeof shown);
-  EXPECT_STREQ(shown, "別の文字列");
-  SetWindowLongPtrA(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(editProc));
+TEST(DialogLifetime, BindsEachWindowItMakesAndDestroysOneStillOpenWhenItGoes) {
+  HWND window;
+  {
+    FormDialog dialog;
+    dialog.text = "初期値";
+    ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
+    window = dialog.m_hWnd;
+    ASSERT_TRUE(IsWindow(window));
+    EXPECT_EQ(dialog.initCalls, 1);
+    EXPECT_EQ(dialog.windowAtInit, window);
+    EXPECT_EQ(GetWindowLongPtrA(window, DWLP_USER), reinterpret_cast<LONG_PTR>(&dialog));
+    EXPECT_EQ(GetParent(window), nullptr);
+    EXPECT_EQ(GetWindow(window, GW_OWNER), nullptr);
+    EXPECT_FALSE(IsWindowVisible(window)) << "the template has no WS_VISIBLE";
+    EXPECT_EQ(TextOf(GetDlgItem(window, IDC_TEST_TEXT)), "初期値")
+        << "OnInitDialog's first exchange goes towards the controls";
+    EXPECT_EQ(dialog.textEdit.m_hWnd, GetDlgItem(window, IDC_TEST_TEXT));
+
+    EXPECT_TRUE(dialog.DestroyWindow());
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(dialog.m_hWnd, nullptr);
+
+    ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
+    window = dialog.m_hWnd;
+    EXPECT_EQ(dialog.initCalls, 2);
+    EXPECT_EQ(dialog.progress.m_hWnd, GetDlgItem(window, IDC_TEST_PROGRESS)) << "controls bound afresh";
+    EXPECT_TRUE(IsWindow(dialog.progress.m_hWnd));
+  }
+  EXPECT_FALSE(IsWindow(window)) << "the object destroys a window still open";
 }
 
-TEST(DialogCreate, FailsWithoutAWindowWhenTheTemplateIsMissingOrTheWindowDiesAtBirth) {
-  FormDialog missing;
+TEST(DialogLifetime, NoWindowWhenTheTemplateIsMissingOrTheWindowDiesAtBirth) {
+  FormDialog missing(IDD_TEST_MISSING);
+  EXPECT_EQ(missing.DoModal(), -1);
   EXPECT_FALSE(missing.Create(IDD_TEST_MISSING, nullptr));
   EXPECT_EQ(missing.m_hWnd, nullptr);
   EXPECT_EQ(missing.initCalls, 0);
@@ -189,171 +184,129 @@ TEST(DialogCreate, FailsWithoutAWindowWhenTheTemplateIsMissingOrTheWindowDiesAtB
   EXPECT_EQ(dying.initCalls, 1);
 }
 
-TEST(DialogCreate, TheObjectDestroysAWindowStillOpen) {
-  HWND window;
-  {
-    FormDialog dialog;
-    ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
-    window = dialog.m_hWnd;
-  }
-  EXPECT_FALSE(IsWindow(window));
-}
-
-TEST(DialogCreate, ASecondWindowOfTheSameObjectRebindsItsControls) {
-  FormDialog dialog;
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
-  dialog.DestroyWindow();
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
-  EXPECT_EQ(dialog.progress.m_hWnd, GetDlgItem(dialog.m_hWnd, IDC_TEST_PROGRESS));
-  EXPECT_TRUE(IsWindow(dialog.progress.m_hWnd));
-}
-
-TEST(DialogModal, ReturnsWhatEndDialogWasGiven) {
-  FormDialog dialog;
-  ModalScript script({[&] { dialog.EndDialog(4711); }});
-  EXPECT_EQ(dialog.DoModal(), 4711);
-  EXPECT_EQ(dialog.m_hWnd, nullptr);
-  EXPECT_EQ(script.Abandoned(), 0);
-}
-
-TEST(DialogModal, ReturnsMinusOneWhenTheTemplateIsMissing) {
-  FormDialog dialog(IDD_TEST_MISSING);
-  EXPECT_EQ(dialog.DoModal(), -1);
-  EXPECT_EQ(dialog.initCalls, 0);
-}
-
-TEST(DialogModal, OkTakesTheControlsTextAndCancelLeavesTheMember) {
-  FormDialog accepted;
-  accepted.text = "前";
-  ModalScript acceptScript({
-      [&] { SetDlgItemTextA(accepted.m_hWnd, IDC_TEST_TEXT, "後の文字列"); },
-      [&] { SendMessageA(GetDlgItem(accepted.m_hWnd, IDOK), BM_CLICK, 0, 0); },
-  });
-  EXPECT_EQ(accepted.DoModal(), IDOK);
-  EXPECT_STREQ(accepted.text, "後の文字列");
-  EXPECT_EQ(accepted.okCalls, 1);
-
-  FormDialog refused;
-  refused.text = "前";
-  ModalScript refuseScript({
-      [&] { SetDlgItemTextA(refused.m_hWnd, IDC_TEST_TEXT, "捨てる"); },
-      [&] { SendMessageA(GetDlgItem(refused.m_hWnd, IDCANCEL), BM_CLICK, 0, 0); },
-  });
-  EXPECT_EQ(refused.DoModal(), IDCANCEL);
-  EXPECT_STREQ(refused.text, "前");
-  EXPECT_EQ(refused.cancelCalls, 1);
-}
-
-TEST(DialogModal, EscapeAndEnterGoThroughTheDialogManager) {
-  FormDialog escaped;
+TEST(DialogModal, EndsWithTheAnswerGivenAndOnlyOkTakesTheControlsText) {
+  auto click = [](int id) { return [id](FormDialog& d) { SendMessageA(d.GetDlgItem(id), BM_CLICK, 0, 0); }; };
   // To a control of the window, as the keyboard would: Wine may leave an inactive window's focus
-  // nowhere.
-  ModalScript escapeScript(
-      {[&] { PostMessageA(GetDlgItem(escaped.m_hWnd, IDC_TEST_TEXT), WM_KEYDOWN, VK_ESCAPE, 0); }});
-  EXPECT_EQ(escaped.DoModal(), IDCANCEL);
-  EXPECT_EQ(escaped.cancelCalls, 1);
-
-  FormDialog entered;
-  ModalScript enterScript(
-      {[&] { PostMessageA(GetDlgItem(entered.m_hWnd, IDC_TEST_TEXT), WM_KEYDOWN, VK_RETURN, 0); }});
-  EXPECT_EQ(entered.DoModal(), IDOK);
-  EXPECT_EQ(entered.okCalls, 1);
+  // nowhere. The dialog manager turns the key into the command.
+  auto key = [](WPARAM key) {
+    return [key](FormDialog& d) { PostMessageA(d.GetDlgItem(IDC_TEST_TEXT), WM_KEYDOWN, key, 0); };
+  };
+  struct {
+    const char* name;
+    std::function<void(FormDialog&)> act;
+    INT_PTR result;
+    int oks, cancels;
+  } const cases[] = {
+      {"OK", click(IDOK), IDOK, 1, 0},
+      {"Cancel", click(IDCANCEL), IDCANCEL, 0, 1},
+      {"Enter", key(VK_RETURN), IDOK, 1, 0},
+      {"Escape", key(VK_ESCAPE), IDCANCEL, 0, 1},
+      {"EndDialog", [](FormDialog& d) { d.EndDialog(4711); }, 4711, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FormDialog dialog;
+    dialog.text = "前";
+    ModalScript script(
+        {[&] { SetDlgItemTextA(dialog.m_hWnd, IDC_TEST_TEXT, "後の文字列"); }, [&] { c.act(dialog); }});
+    EXPECT_EQ(dialog.DoModal(), c.result);
+    EXPECT_EQ(dialog.m_hWnd, nullptr);
+    EXPECT_STREQ(dialog.text, c.result == IDOK ? "後の文字列" : "前");
+    EXPECT_EQ(dialog.okCalls, c.oks);
+    EXPECT_EQ(dialog.cancelCalls, c.cancels);
+    EXPECT_EQ(script.Abandoned(), 0);
+  }
 }
 
-TEST(DialogMessageMap, RoutesEachMappedMessageToItsMember) {
-  FormDialog dialog;
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
-  HWND window = dialog.m_hWnd;
+TEST_F(Dialog, RoutesEachMappedMessageToItsMemberAndOnlyAClickToAClickEntry) {
   dialog.seen.clear();
+  Send(WM_COMMAND, MAKEWPARAM(IDC_TEST_PUSH, 1));
+  Send(WM_COMMAND, MAKEWPARAM(IDC_TEST_TEXT, BN_CLICKED));
+  Send(WM_COMMAND, MAKEWPARAM(IDOK, 1));
+  EXPECT_EQ(dialog.okCalls, 0);
 
-  SendMessageA(window, WM_TIMER, 7, 0);
-  SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_TEST_PUSH, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_TEST_PUSH)));
-  SendMessageA(window, WM_SYSCOMMAND, 16, 0);
-  LRESULT icon = SendMessageA(window, WM_QUERYDRAGICON, 0, 0);
-  EXPECT_EQ(icon, reinterpret_cast<LRESULT>(dialog.brush));
+  Send(WM_TIMER, 7);
+  Send(WM_COMMAND, MAKEWPARAM(IDC_TEST_PUSH, BN_CLICKED), reinterpret_cast<LPARAM>(Item(IDC_TEST_PUSH)));
+  Send(WM_SYSCOMMAND, 16);
+  EXPECT_EQ(Send(WM_QUERYDRAGICON), reinterpret_cast<LRESULT>(dialog.brush));
   EXPECT_EQ(dialog.seen, (std::vector<std::string>{"timer 7", "push", "syscommand 16", "dragicon"}));
 
   dialog.seen.clear();
-  ShowWindow(window, SW_SHOW);
-  UpdateWindow(window);
+  ShowWindow(dialog.m_hWnd, SW_SHOW);
+  UpdateWindow(dialog.m_hWnd);
   EXPECT_EQ(dialog.seen, std::vector<std::string>{"paint"});
 }
 
-TEST(DialogMessageMap, EveryColourRequestReachesOneMemberWithItsKind) {
-  FormDialog dialog;
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
-  HWND edit = GetDlgItem(dialog.m_hWnd, IDC_TEST_TEXT);
+TEST_F(Dialog, EveryColourRequestReachesOneMemberWithItsKindAndUnmappedOnesGetDefaultProcessing) {
+  HWND edit = Item(IDC_TEST_TEXT);
   HDC dc = CreateCompatibleDC(nullptr);
   const UINT kinds[][2] = {{WM_CTLCOLOREDIT, CTLCOLOR_EDIT},       {WM_CTLCOLORSTATIC, CTLCOLOR_STATIC},
                            {WM_CTLCOLORBTN, CTLCOLOR_BTN},         {WM_CTLCOLORDLG, CTLCOLOR_DLG},
                            {WM_CTLCOLORLISTBOX, CTLCOLOR_LISTBOX}, {WM_CTLCOLORSCROLLBAR, CTLCOLOR_SCROLLBAR},
                            {WM_CTLCOLORMSGBOX, CTLCOLOR_MSGBOX}};
   for (const auto& kind : kinds) {
-    LRESULT brush =
-        SendMessageA(dialog.m_hWnd, kind[0], reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(edit));
+    LRESULT brush = Send(kind[0], reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(edit));
     EXPECT_EQ(brush, reinterpret_cast<LRESULT>(dialog.brush)) << kind[0];
     EXPECT_EQ(dialog.lastColourKind, kind[1]);
     EXPECT_EQ(dialog.lastColourControl, edit);
   }
-  DeleteDC(dc);
-}
 
-TEST(DialogMessageMap, UnmappedMessagesGetDefaultProcessing) {
-  PlainDialog plain;
+  CDialog plain(IDD_TEST_FORM);  // no map of its own: default processing
   ASSERT_TRUE(plain.Create(IDD_TEST_FORM, nullptr));
-  HWND edit = GetDlgItem(plain.m_hWnd, IDC_TEST_TEXT);
-  HDC dc = CreateCompatibleDC(nullptr);
-  LRESULT brush = SendMessageA(plain.m_hWnd, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
-                               reinterpret_cast<LPARAM>(edit));
-  LRESULT expected = DefWindowProcA(plain.m_hWnd, WM_CTLCOLOREDIT, reinterpret_cast<WPARAM>(dc),
-                                    reinterpret_cast<LPARAM>(edit));
+  auto wParam = reinterpret_cast<WPARAM>(dc);
+  auto lParam = reinterpret_cast<LPARAM>(plain.GetDlgItem(IDC_TEST_TEXT));
+  LRESULT brush = SendMessageA(plain.m_hWnd, WM_CTLCOLOREDIT, wParam, lParam);
   EXPECT_NE(brush, 0);
-  EXPECT_EQ(brush, expected);
+  EXPECT_EQ(brush, DefWindowProcA(plain.m_hWnd, WM_CTLCOLOREDIT, wParam, lParam));
   DeleteDC(dc);
 }
 
-TEST(DialogMessageMap, ADerivedMapComesFirstAndChainsToItsBase) {
-  OverridingDialog dialog;
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
+TEST_F(DerivedDialog, ItsOwnMapComesFirstAndChainsToItsBase) {
   dialog.seen.clear();
-  SendMessageA(dialog.m_hWnd, WM_TIMER, 1, 0);
-  SendMessageA(dialog.m_hWnd, WM_TIMER, 2, 0);
-  SendMessageA(dialog.m_hWnd, WM_SYSCOMMAND, 32, 0);
+  Send(WM_TIMER, 1);
+  Send(WM_TIMER, 2);
+  Send(WM_SYSCOMMAND, 32);
   EXPECT_EQ(dialog.ownTimers, 2);
   EXPECT_EQ(dialog.seen, std::vector<std::string>{"syscommand 32"});
 }
 
-TEST(DialogMessageMap, ABaseHandlerCalledFromAMemberRunsDefaultProcessing) {
+TEST_F(Dialog, ABaseHandlerCalledFromAMemberRunsDefaultProcessing) {
   // SC_CLOSE's default processing sends WM_CLOSE, which the dialog manager turns into IDCANCEL.
-  FormDialog dialog;
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
-  SendMessageA(dialog.m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+  Send(WM_SYSCOMMAND, SC_CLOSE);
   Pump();
   EXPECT_EQ(dialog.cancelCalls, 0) << "the member kept the command to itself";
-
   dialog.passSysCommands = true;
-  SendMessageA(dialog.m_hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+  Send(WM_SYSCOMMAND, SC_CLOSE);
   Pump();
   EXPECT_EQ(dialog.cancelCalls, 1);
 }
 
-TEST(DialogCommands, OnlyAClickReachesAClickEntry) {
-  FormDialog dialog;
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
-  dialog.seen.clear();
-  SendMessageA(dialog.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_TEST_PUSH, 1), 0);
-  SendMessageA(dialog.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_TEST_TEXT, BN_CLICKED), 0);
-  SendMessageA(dialog.m_hWnd, WM_COMMAND, MAKEWPARAM(IDOK, 1), 0);
-  EXPECT_TRUE(dialog.seen.empty());
-  EXPECT_EQ(dialog.okCalls, 0);
-  SendMessageA(dialog.m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_TEST_PUSH, BN_CLICKED), 0);
-  EXPECT_EQ(dialog.seen, std::vector<std::string>{"push"});
+namespace {
+int setTextCalls = 0;
+WNDPROC editProc = nullptr;
+LRESULT CALLBACK CountingEdit(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_SETTEXT) ++setTextCalls;
+  return CallWindowProcA(editProc, window, message, wParam, lParam);
+}
+}  // namespace
+
+TEST_F(Dialog, ATextExchangedAgainUnchangedLeavesTheControlAlone) {
+  dialog.text = "同じ文字列";
+  dialog.UpdateData(FALSE);
+  HWND edit = Item(IDC_TEST_TEXT);
+  editProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CountingEdit)));
+  setTextCalls = 0;
+  dialog.UpdateData(FALSE);
+  EXPECT_EQ(setTextCalls, 0) << "an unchanged text is not set again, so the control is not redrawn";
+  dialog.text = "別の文字列";
+  dialog.UpdateData(FALSE);
+  EXPECT_EQ(setTextCalls, 1);
+  EXPECT_EQ(TextOf(edit), "別の文字列");
+  SetWindowLongPtrA(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(editProc));
 }
 
-TEST(DialogDataExchange, MovesMultibyteTextBothWaysWhole) {
-  FormDialog dialog;
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
+TEST_F(Dialog, MovesMultibyteTextBothWaysWhole) {
   std::string longText;
   for (int i = 0; i < 300; ++i) longText += "ｱ漢字\r\n";  // 1 + 4 + 2 bytes a line
   dialog.note = longText.c_str();
@@ -364,9 +317,7 @@ TEST(DialogDataExchange, MovesMultibyteTextBothWaysWhole) {
   EXPECT_EQ(std::string(dialog.note), longText);
 }
 
-TEST(DialogDataExchange, FindsAControlMadeAgainUnderTheSameIdentifier) {
-  FormDialog dialog;
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
+TEST_F(Dialog, FindsAControlMadeAgainUnderTheSameIdentifier) {
   HWND first = dialog.ControlWindow(IDC_TEST_NOTE);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(dialog.ControlWindow(IDC_TEST_NOTE), first);
@@ -383,15 +334,11 @@ TEST(DialogDataExchange, FindsAControlMadeAgainUnderTheSameIdentifier) {
   ASSERT_NE(second, nullptr);
   dialog.note = "新しい欄";
   dialog.UpdateData(FALSE);
-  char shown[32] = {};
-  GetWindowTextA(second, shown, sizeof shown);
-  EXPECT_STREQ(shown, "新しい欄");
+  EXPECT_EQ(TextOf(second), "新しい欄");
   EXPECT_EQ(dialog.ControlWindow(IDC_TEST_NOTE), second);
 }
 
-TEST(DialogWaitCursor, ShowsRestoresAndEndsWithoutNesting) {
-  FormDialog dialog;
-  ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
+TEST_F(Dialog, TheWaitCursorShowsRestoresAndEndsWithoutNesting) {
   HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT);
   HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
   HCURSOR cross = LoadCursorA(nullptr, IDC_CROSS);
@@ -415,6 +362,28 @@ TEST(DialogWaitCursor, ShowsRestoresAndEndsWithoutNesting) {
   SetCursor(arrow);
   dialog.EndWaitCursor();
   EXPECT_EQ(GetCursor(), arrow) << "a second End does nothing";
+}
+
+TEST_F(Dialog, TheProgressBarTakesRangeAndPosition) {
+  dialog.progress.SetRange32(0, 1024);
+  int lower = -1, upper = -1;
+  dialog.progress.GetRange(lower, upper);
+  EXPECT_EQ(lower, 0);
+  EXPECT_EQ(upper, 1024);
+  EXPECT_EQ(dialog.progress.SetPos(1023), 0);
+  EXPECT_EQ(dialog.progress.GetPos(), 1023);
+  EXPECT_EQ(dialog.progress.SetPos(5), 1023);
+  EXPECT_EQ(dialog.progress.GetPos(), 5);
+}
+
+TEST_F(Dialog, TheAnimationOpensPlaysStopsAndClosesOnlyAClipFromTheResources) {
+  EXPECT_FALSE(dialog.animation.Open(4242));
+  EXPECT_FALSE(dialog.animation.Play(0, 0xFFFF, static_cast<UINT>(-1))) << "no clip is there to play";
+  EXPECT_TRUE(dialog.animation.Open(IDR_TEST_CLIP));
+  EXPECT_TRUE(dialog.animation.Play(0, 0xFFFF, static_cast<UINT>(-1)));
+  EXPECT_TRUE(dialog.animation.Stop());
+  EXPECT_TRUE(dialog.animation.Close());
+  EXPECT_FALSE(dialog.animation.Play(0, 0xFFFF, 1)) << "nothing to play once closed";
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "app/AgreementText.h"
 #include "app/Centring.h"
@@ -41,8 +42,16 @@ class Agreement : public ::testing::Test {
   HWND Item(int id) { return GetDlgItem(dialog.m_hWnd, id); }
   void Click(int id) { SendMessageA(Item(id), BM_CLICK, 0, 0); }
   void Repaint() { RedrawWindow(dialog.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); }
-  bool Enabled(int id) { return IsWindowEnabled(Item(id)) != FALSE; }
-  bool Checked(int id) { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+  // The choice as the user sees it, e.g. "OK on, Cancel on, agree (x), disagree ( )".
+  std::string Choice() {
+    auto on = [&](int id) { return IsWindowEnabled(Item(id)) ? " on" : " off"; };
+    auto mark = [&](int id) {
+      return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED ? " (x)" : " ( )";
+    };
+    return std::string("OK") + on(IDOK) + ", Cancel" + on(IDCANCEL) + ", agree" + mark(IDC_AGREE) +
+           ", disagree" + mark(IDC_DISAGREE);
+  }
+  bool FocusOnAgree() { return GetFocus() == Item(IDC_AGREE); }
   // To the control with the focus, as the keyboard would; Wine may leave an inactive window's
   // focus nowhere, and then the key goes to the control the window itself focuses.
   void Escape() {
@@ -63,117 +72,87 @@ class Agreement : public ::testing::Test {
   ObservedAgreement dialog;
 };
 
-TEST_F(Agreement, OpensWithTheWholeTextNothingChosenAndOkCancelDisabled) {
-  std::string shown;
-  bool okEnabled = true, cancelEnabled = true, agreeChecked = true, disagreeChecked = true,
-       focusOnAgree = false;
+// The presses in order (kEscape: the Escape key), and how the window ends.
+constexpr int kEscape = 0;
+struct PressCase {
+  const char* name;
+  std::vector<int> presses;
+  INT_PTR result;
+  std::int32_t agreed;
+};
+
+class AgreementChoice : public Agreement, public ::testing::WithParamInterface<PressCase> {};
+
+TEST_P(AgreementChoice, OnlyAgreeThenOkAccepts) {
+  std::vector<ModalScript::Step> steps;
+  for (int id : GetParam().presses) steps.push_back([this, id] { id == kEscape ? Escape() : Click(id); });
+  EXPECT_EQ(Drive(std::move(steps)), GetParam().result);
+  EXPECT_EQ(dialog.agreed, GetParam().agreed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Presses, AgreementChoice,
+    ::testing::Values(PressCase{"AgreeOk", {IDC_AGREE, IDOK}, IDOK, 1},
+                      PressCase{"DisagreeOk", {IDC_DISAGREE, IDOK}, IDCANCEL, 0},
+                      PressCase{"AgreeCancelForgetsTheAgreement", {IDC_AGREE, IDCANCEL}, IDCANCEL, 0},
+                      PressCase{"AgreeEscape", {IDC_AGREE, kEscape}, IDCANCEL, 0},
+                      PressCase{"DisagreeEscape", {IDC_DISAGREE, kEscape}, IDCANCEL, 0},
+                      PressCase{"AgreeDisagreeOk", {IDC_AGREE, IDC_DISAGREE, IDOK}, IDCANCEL, 0},
+                      PressCase{"DisagreeAgreeOk", {IDC_DISAGREE, IDC_AGREE, IDOK}, IDOK, 1}),
+    [](const ::testing::TestParamInfo<PressCase>& info) { return std::string(info.param.name); });
+
+// Opens with the whole text and nothing chosen; a choice enables OK and Cancel, and every repaint
+// disables them again and puts the focus back on "同意します。" until the user chooses again.
+TEST_F(Agreement, OpensAndRepaintsWithOkCancelDisabledUntilAChoice) {
+  std::string shown, opened, afterAgree, afterDisagree, afterPaint;
+  bool focusOnOpen = false, focusAfterPaint = false;
   char caption[64] = {};
   RECT rect{};
   LONG editStyle = 0;
-  Drive({[&] { return dialog.paints > 0; },
-         [&] {
-           int length = GetWindowTextLengthA(Item(IDC_TERMS));
-           shown.resize(static_cast<std::size_t>(length) + 1);
-           shown.resize(static_cast<std::size_t>(GetWindowTextA(Item(IDC_TERMS), shown.data(), length + 1)));
-           okEnabled = Enabled(IDOK);
-           cancelEnabled = Enabled(IDCANCEL);
-           agreeChecked = Checked(IDC_AGREE);
-           disagreeChecked = Checked(IDC_DISAGREE);
-           focusOnAgree = GetFocus() == Item(IDC_AGREE);
-           GetWindowTextA(dialog.m_hWnd, caption, sizeof caption);
-           GetWindowRect(dialog.m_hWnd, &rect);
-           editStyle = GetWindowLongA(Item(IDC_TERMS), GWL_STYLE);
-         },
-         [&] { Escape(); }});
+  int agreedAfterPaint = -1;
+  INT_PTR result = Drive(
+      {[&] { return dialog.paints > 0; },
+       [&] {
+         int length = GetWindowTextLengthA(Item(IDC_TERMS));
+         shown.resize(static_cast<std::size_t>(length) + 1);
+         shown.resize(static_cast<std::size_t>(GetWindowTextA(Item(IDC_TERMS), shown.data(), length + 1)));
+         opened = Choice();
+         focusOnOpen = FocusOnAgree();
+         GetWindowTextA(dialog.m_hWnd, caption, sizeof caption);
+         GetWindowRect(dialog.m_hWnd, &rect);
+         editStyle = GetWindowLongA(Item(IDC_TERMS), GWL_STYLE);
+       },
+       [&] {
+         Click(IDC_AGREE);
+         afterAgree = Choice();
+         Repaint();
+         Click(IDC_DISAGREE);
+         afterDisagree = Choice();
+       },
+       [&] {
+         SetFocus(Item(IDC_DISAGREE));
+         Repaint();
+         afterPaint = Choice();
+         focusAfterPaint = FocusOnAgree();
+         agreedAfterPaint = dialog.agreed;
+       },
+       [&] { Click(IDC_AGREE); }, [&] { Repaint(); }, [&] { Click(IDC_AGREE); }, [&] { Click(IDOK); }});
   EXPECT_EQ(shown, std::string(terms));
   EXPECT_EQ(shown.size(), 3675u);
-  EXPECT_FALSE(okEnabled);
-  EXPECT_FALSE(cancelEnabled);
-  EXPECT_FALSE(agreeChecked);
-  EXPECT_FALSE(disagreeChecked);
-  EXPECT_TRUE(focusOnAgree) << "focus on 同意します。";
+  EXPECT_EQ(opened, "OK off, Cancel off, agree ( ), disagree ( )");
+  EXPECT_TRUE(focusOnOpen);
   EXPECT_STREQ(caption, "バージョンアップ for Z8KQ");
   POINT centred = CentredOrigin(1024, 738, rect.right - rect.left, rect.bottom - rect.top);
   EXPECT_EQ(rect.left, centred.x);
   EXPECT_EQ(rect.top, centred.y);
   EXPECT_TRUE(editStyle & ES_READONLY);
   EXPECT_TRUE(editStyle & WS_VSCROLL);
-}
-
-TEST_F(Agreement, AgreeThenOkAccepts) {
-  EXPECT_EQ(Drive({[&] { Click(IDC_AGREE); }, [&] { Click(IDOK); }}), IDOK);
-  EXPECT_EQ(dialog.agreed, 1);
-}
-
-TEST_F(Agreement, DisagreeThenOkRefuses) {
-  EXPECT_EQ(Drive({[&] { Click(IDC_DISAGREE); }, [&] { Click(IDOK); }}), IDCANCEL);
-  EXPECT_EQ(dialog.agreed, 0);
-}
-
-TEST_F(Agreement, AgreeThenCancelRefusesAndForgetsTheAgreement) {
-  EXPECT_EQ(Drive({[&] { Click(IDC_AGREE); }, [&] { Click(IDCANCEL); }}), IDCANCEL);
-  EXPECT_EQ(dialog.agreed, 0);
-}
-
-TEST_F(Agreement, EscapeRefusesWhateverWasChosen) {
-  EXPECT_EQ(Drive({[&] { Click(IDC_AGREE); }, [&] { Escape(); }}), IDCANCEL);
-  EXPECT_EQ(dialog.agreed, 0);
-  AgreementDialog second(app, terms);
-  ModalScript script({[&] { SendMessageA(GetDlgItem(second.m_hWnd, IDC_DISAGREE), BM_CLICK, 0, 0); },
-                      [&] { PostMessageA(GetDlgItem(second.m_hWnd, IDC_AGREE), WM_KEYDOWN, VK_ESCAPE, 0); }});
-  EXPECT_EQ(second.DoModal(), IDCANCEL);
-}
-
-TEST_F(Agreement, ARadioClickEnablesBothButtons) {
-  bool afterAgree[2] = {}, afterDisagree[2] = {};
-  Drive({[&] {
-           Click(IDC_AGREE);
-           afterAgree[0] = Enabled(IDOK);
-           afterAgree[1] = Enabled(IDCANCEL);
-           Repaint();
-           Click(IDC_DISAGREE);
-           afterDisagree[0] = Enabled(IDOK);
-           afterDisagree[1] = Enabled(IDCANCEL);
-         },
-         [&] { Escape(); }});
-  EXPECT_TRUE(afterAgree[0] && afterAgree[1]);
-  EXPECT_TRUE(afterDisagree[0] && afterDisagree[1]);
-}
-
-TEST_F(Agreement, ARepaintDisablesOkAndCancelAgainAndRefocusesAgree) {
-  bool okAfterPaint = true, cancelAfterPaint = true, disagreeStillChecked = false, focusOnAgree = false;
-  int agreedAfterPaint = -1;
-  INT_PTR result =
-      Drive({[&] { Click(IDC_DISAGREE); },
-             [&] {
-               SetFocus(Item(IDC_DISAGREE));
-               Repaint();
-               okAfterPaint = Enabled(IDOK);
-               cancelAfterPaint = Enabled(IDCANCEL);
-               focusOnAgree = GetFocus() == Item(IDC_AGREE);
-               disagreeStillChecked = Checked(IDC_DISAGREE);
-               agreedAfterPaint = dialog.agreed;
-             },
-             [&] { Click(IDC_AGREE); }, [&] { Repaint(); }, [&] { Click(IDC_AGREE); }, [&] { Click(IDOK); }});
-  EXPECT_FALSE(okAfterPaint);
-  EXPECT_FALSE(cancelAfterPaint);
-  EXPECT_TRUE(focusOnAgree);
-  EXPECT_TRUE(disagreeStillChecked) << "a paint changes no choice";
+  EXPECT_EQ(afterAgree, "OK on, Cancel on, agree (x), disagree ( )");
+  EXPECT_EQ(afterDisagree, "OK on, Cancel on, agree ( ), disagree (x)");
+  EXPECT_EQ(afterPaint, "OK off, Cancel off, agree ( ), disagree (x)") << "a paint changes no choice";
+  EXPECT_TRUE(focusAfterPaint);
   EXPECT_EQ(agreedAfterPaint, 0);
   EXPECT_EQ(result, IDOK) << "after a repaint, the next click decides again";
-}
-
-TEST_F(Agreement, TheLastClickDecides) {
-  EXPECT_EQ(Drive({[&] { Click(IDC_AGREE); }, [&] { Click(IDC_DISAGREE); }, [&] { Click(IDOK); }}), IDCANCEL);
-  AgreementDialog again(app, terms);
-  HWND window = nullptr;
-  ModalScript script({[&] {
-                        window = again.m_hWnd;
-                        SendMessageA(GetDlgItem(window, IDC_DISAGREE), BM_CLICK, 0, 0);
-                      },
-                      [&] { SendMessageA(GetDlgItem(window, IDC_AGREE), BM_CLICK, 0, 0); },
-                      [&] { SendMessageA(GetDlgItem(window, IDOK), BM_CLICK, 0, 0); }});
-  EXPECT_EQ(again.DoModal(), IDOK);
 }
 
 TEST_F(Agreement, TheTextBoxIsWhiteWithOneBrushForTheWindowsLife) {

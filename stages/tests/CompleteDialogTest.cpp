@@ -6,7 +6,6 @@
 
 #include "framework/tests/ModalScript.h"
 #include "resources/resource.h"
-#include "stages/AboutDialog.h"
 #include "stages/CompleteDialog.h"
 
 namespace {
@@ -80,17 +79,23 @@ TEST(Complete, AppendsTheVersionEntryAfterASeparatorWhenThereIsASystemMenu) {
   EXPECT_STREQ(entryText, "Trevolin のﾊﾞｰｼﾞｮﾝ情報(&A)...");
 }
 
+// The version window opens on its own template and closes with OK.
 TEST(Complete, SystemCommands16To31OpenTheVersionWindowAndNoOthers) {
   CompleteDialog dialog;
   int opened = 0;
   int openedForOthers = 0;
+  std::string line;
   std::vector<ModalScript::Step> steps;
   for (UINT id = 16; id <= 31; ++id) {
     steps.push_back([&dialog, id] { SendMessageA(dialog.m_hWnd, WM_SYSCOMMAND, id, 0); });
-    steps.push_back([&opened]() -> bool {
+    steps.push_back([&]() -> bool {
       HWND about = FindAbout();
       if (!about) return false;
-      ++opened;
+      if (++opened == 1) {
+        char text[64] = {};
+        GetWindowTextA(FindWindowExA(about, nullptr, "Static", "Trevolin Version 1.0"), text, sizeof text);
+        line = text;
+      }
       ClickOk(about);
       return true;
     });
@@ -105,34 +110,19 @@ TEST(Complete, SystemCommands16To31OpenTheVersionWindowAndNoOthers) {
   ModalScript script(std::move(steps));
   EXPECT_EQ(dialog.DoModal(), IDOK);
   EXPECT_EQ(opened, 16);
+  EXPECT_EQ(line, "Trevolin Version 1.0");
   EXPECT_EQ(openedForOthers, 0);
   EXPECT_EQ(script.Abandoned(), 0);
 }
 
+// (client - icon + 1) / 2 on each axis, truncating toward zero.
 TEST(Complete, TheMinimisedIconIsCentredInTheClientArea) {
-  POINT at = CompleteDialog::MinimisedIconOrigin(36, 36, 32, 32);
-  EXPECT_EQ(at.x, 2);
-  EXPECT_EQ(at.y, 2);
-  EXPECT_EQ(CompleteDialog::MinimisedIconOrigin(37, 40, 32, 32).x, 3);
-  EXPECT_EQ(CompleteDialog::MinimisedIconOrigin(37, 40, 32, 32).y, 4);
-  EXPECT_EQ(CompleteDialog::MinimisedIconOrigin(0, 0, 32, 32).x, -15) << "-31 / 2 truncates toward zero";
-}
-
-TEST(About, ShowsItsTemplateAndClosesWithOk) {
-  AboutDialog about;
-  HWND found = nullptr;
-  char line[64] = {};
-  ModalScript script({[&]() -> bool {
-    found = FindAbout();
-    if (!found) return false;
-    HWND text = FindWindowExA(found, nullptr, "Static", "Trevolin Version 1.0");
-    if (text) GetWindowTextA(text, line, sizeof line);
-    ClickOk(found);
-    return true;
-  }});
-  EXPECT_EQ(about.DoModal(), IDOK);
-  EXPECT_EQ(found != nullptr, true);
-  EXPECT_STREQ(line, "Trevolin Version 1.0");
+  const int cases[][4] = {{36, 36, 2, 2}, {37, 40, 3, 4}, {0, 0, -15, -15}};  // client, origin
+  for (const auto& c : cases) {
+    POINT at = CompleteDialog::MinimisedIconOrigin(c[0], c[1], 32, 32);
+    EXPECT_EQ(at.x, c[2]) << c[0];
+    EXPECT_EQ(at.y, c[3]) << c[1];
+  }
 }
 
 }  // namespace
