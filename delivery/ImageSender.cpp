@@ -4,12 +4,15 @@
 
 #include "delivery/TavroUsb.h"
 #include "image/FirmwareImage.h"
-#include "link/Pause.h"
 
-static_assert(kFirmwareImageSize == std::size_t(ImageSender::kBlocks) * ImageSender::kImageBytesPerBlock,
-              "the image must be exactly 1,024 whole blocks");
+static_assert(kFirmwareImageSize == kImageLength, "the image must be exactly 1,024 whole blocks");
 
-ImageSender::ImageSender() = default;
+namespace {
+// The reply is read into twice the length asked for.
+constexpr int kReplyBufferLength = 2 * kReplyReadLength;
+}  // namespace
+
+ImageSender::ImageSender(Clock& clock) : clock(clock) {}
 
 ImageSender::~ImageSender() {
   Close();
@@ -23,7 +26,7 @@ std::int32_t ImageSender::Open() {
     log.Append("No Tavro exists");
     return 0;
   }
-  char name[kNameLength] = {};
+  char name[kDeviceNameLength] = {};
   if (VornUsbGetDeviceName(count - 1, name) == 0) {
     log.Append("The Device Name aquisition was failed");
     return 0;
@@ -39,28 +42,26 @@ std::int32_t ImageSender::Open() {
 
 std::int32_t ImageSender::SendImage(TransferView& view) {
   view.ShowWaitCursor();
-  unsigned char block[kBlockLength] = {0x01, 0x00, 0x02, 0x01, 0x80};
-  block[9] = 0x00;
-  block[10] = 0x06;
-  block[11] = 0x00;
-  block[12] = 0x00;
+  unsigned char block[kBlockLength];
+  std::memcpy(block, kBlockHeader, kBlockHeaderLength);
+  Pacer pause(clock, kBlockPauseMs);
   int index = 0;
-  for (std::uint32_t offset = 0; offset < kFirmwareImageSize; offset += kImageBytesPerBlock, ++index) {
+  for (std::uint32_t offset = 0; offset < kImageLength; offset += kImageBytesPerBlock, ++index) {
     view.ShowWaitCursor();
-    block[5] = static_cast<unsigned char>(offset >> 24);
-    block[6] = static_cast<unsigned char>(offset >> 16);
-    block[7] = static_cast<unsigned char>(offset >> 8);
-    block[8] = static_cast<unsigned char>(offset);
-    std::memcpy(block + kHeaderLength, FirmwareImage + offset, kImageBytesPerBlock);
+    for (int i = 0; i < 4; ++i)
+      block[kBlockOffsetAt + i] = static_cast<unsigned char>(offset >> (24 - 8 * i));
+    std::memcpy(block + kBlockHeaderLength, FirmwareImage + offset, kImageBytesPerBlock);
     view.SetProgress(index);
-    if (VornUsbControlSend(libraryHandle, kTransferCode, block, kBlockLength) == 0) {
+    pause.Wait();
+    if (VornUsbControlSend(libraryHandle, kLibraryTransferCode, block, kBlockLength) == 0) {
       // The caller shows a message box next; it must not appear under a wait cursor.
       view.EndWaitCursor();
       return 0;
     }
+    pause.Mark();
     view.PumpOneMessage();
-    PauseMs(kPauseMs);
   }
+  pause.Wait();
   view.EndWaitCursor();
   return 1;
 }
@@ -70,7 +71,8 @@ std::int32_t ImageSender::PollAccepted() {
   if (QueryPending(&pendingLength) != kQueryOk || pendingLength == 0) return 0;
   unsigned char reply[kReplyBufferLength];
   std::uint32_t received = 0;
-  if (VornUsbControlRecive(libraryHandle, kTransferCode, reply, kReplyReadLength, &received) == 0) return 0;
+  if (VornUsbControlRecive(libraryHandle, kLibraryTransferCode, reply, kReplyReadLength, &received) == 0)
+    return 0;
   accepted = 1;
   return 1;
 }
@@ -79,10 +81,10 @@ std::int32_t ImageSender::QueryPending(std::int32_t* pendingLength) {
   *pendingLength = 0;
   std::uint32_t received = 0;
   unsigned char status[kStatusLength] = {};
-  if (VornUsbControlRecive(libraryHandle, kStatusCode, status, kStatusLength, &received) == 0 ||
+  if (VornUsbControlRecive(libraryHandle, kLibraryStatusCode, status, kStatusLength, &received) == 0 ||
       received != kStatusLength)
     return kQueryFailed;
-  if (status[0] == 1) *pendingLength = status[2] + 256 * status[3];
+  if (status[0] == kReplyPending) *pendingLength = status[2] + 256 * status[3];
   return kQueryOk;
 }
 

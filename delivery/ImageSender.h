@@ -5,27 +5,18 @@
 #include <cstdint>
 
 #include "delivery/TransferView.h"
+#include "link/Clock.h"
 #include "link/LogRing.h"
+#include "link/Protocol.h"
 
 class ImageSender {
  public:
-  static constexpr int kImageBytesPerBlock = 384;
-  static constexpr int kHeaderLength = 13;
-  static constexpr int kBlockLength = kHeaderLength + kImageBytesPerBlock;  // 397
-  static constexpr int kBlocks = 1024;
-  static constexpr int kTransferCode = 255;  // blocks out, the deck's reply in
-  static constexpr int kStatusCode = 1;
-  static constexpr int kStatusLength = 4;
-  static constexpr int kReplyReadLength = 512;
-  static constexpr int kReplyBufferLength = 1024;
-  static constexpr int kPauseMs = 10;
-  static constexpr int kNameLength = 260;
-
   // Results of QueryPending, as the platform spells S_OK and E_FAIL.
   static constexpr std::int32_t kQueryOk = 0;
   static constexpr std::int32_t kQueryFailed = static_cast<std::int32_t>(0x80004005u);
 
-  ImageSender();
+  // The pauses between blocks are counted on `clock`.
+  explicit ImageSender(Clock& clock = SystemClock());
   ~ImageSender();  // closes a deck still open
   ImageSender(const ImageSender&) = delete;
   ImageSender& operator=(const ImageSender&) = delete;
@@ -33,9 +24,10 @@ class ImageSender {
   // Opens the last deck the library enumerates. 1 when open; 0 after logging why not.
   std::int32_t Open();
 
-  // Sends the whole image, one block per library call with a 10 ms pause after each, setting the
-  // view's progress to the block's index before it goes out and dispatching at most one waiting
-  // message per block. 1 when the library took every block; 0 at the first block it refused,
+  // Sends the whole image, one block per library call, each at least 10 ms after the previous
+  // call returned (and the last followed by 10 ms), setting the view's progress to the block's
+  // index before it goes out and dispatching at most one waiting message per block; that work is
+  // done inside the pauses. 1 when the library took every block; 0 at the first block it refused,
   // with nothing sent after it and the deck left open. Writes nothing to the log.
   std::int32_t SendImage(TransferView& view);
 
@@ -53,6 +45,9 @@ class ImageSender {
 
   std::uint32_t libraryHandle = 0;  // 0: not open
   std::int32_t accepted = 0;        // the transfer stage clears it before polling
-  std::int32_t blockCount = kBlocks;
+  std::int32_t blockCount = kImageBlocks;
   LogRing log;
+
+ private:
+  Clock& clock;
 };

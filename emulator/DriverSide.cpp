@@ -4,28 +4,27 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 
 #include "emulator/EmulatedDeck.h"
 #include "emulator/Hex.h"
+#include "link/Protocol.h"
 
 namespace {
-// The maker's driver: its control codes and the descriptor requests it passes to the deck.
-constexpr std::uint32_t kStartCode = 0x220004;
-constexpr std::uint32_t kResetPipeCode = 0x220008;
-constexpr std::uint32_t kGetDescriptorCode = 0x220014;
-constexpr std::uint32_t kReadyCode = 0x220018;
 constexpr int kStrangerProduct = 0x0099;
 
 using Bytes = std::vector<unsigned char>;
 
-// The deck's commands, as they follow the frame's length byte.
-const Bytes kModelQuery = {0x00, 0x60, 0xC0, 0x6A};
-const Bytes kVersionQuery = {0x00, 0x60, 0xB0, 0xF1, 0x00};
-const Bytes kDiscQuery = {0x00, 0x60, 0xB0, 0x0F};
-const Bytes kModeQuery = {0x00, 0x60, 0xB0, 0xCA, 0xFF};
-const Bytes kRewriteRequest = {0x00, 0x60, 0xB0, 0xC0, 0xA6};
-const Bytes kPowerOn = {0x00, 0x60, 0x00};
+template <std::size_t N>
+bool Is(const Bytes& command, const unsigned char (&expected)[N]) {
+  return command.size() == N && std::equal(command.begin(), command.end(), expected);
+}
+
+// A reply of that kind with its head in place and the rest zero, for the fields to be set in.
+Bytes Reply(const ReplyShape& shape) {
+  Bytes reply(static_cast<std::size_t>(shape.length), 0);
+  std::copy(shape.head, shape.head + kReplyHeadLength, reply.begin());
+  return reply;
+}
 
 std::string HandleText(DriverHandle h) {
   char text[24];
@@ -34,8 +33,8 @@ std::string HandleText(DriverHandle h) {
 }
 
 Bytes DeviceDescriptor(int vendor, int product) {
-  return {18,
-          1,
+  return {kDeviceDescriptorLength,
+          kDeviceDescriptorType,
           0x00,
           0x02,
           0xFF,
@@ -57,8 +56,8 @@ Bytes DeviceDescriptor(int vendor, int product) {
 // One configuration, one vendor-specific interface 0 with a bulk OUT endpoint (pipe 0) and a bulk
 // IN endpoint (pipe 1).
 Bytes ConfigDescriptor(int packetSize0, int packetSize1) {
-  Bytes block = {9,
-                 2,
+  Bytes block = {kConfigHeadLength,
+                 kConfigDescriptorType,
                  0,
                  0,
                  1,
@@ -67,8 +66,8 @@ Bytes ConfigDescriptor(int packetSize0, int packetSize1) {
                  0x80,
                  50,  // configuration
                  9,
-                 4,
-                 0,
+                 kInterfaceDescriptorType,
+                 kDeckInterface,
                  0,
                  2,
                  0xFF,
@@ -76,14 +75,14 @@ Bytes ConfigDescriptor(int packetSize0, int packetSize1) {
                  0,
                  0,  // interface 0
                  7,
-                 5,
+                 kEndpointDescriptorType,
                  0x01,
                  2,
                  static_cast<unsigned char>(packetSize0),  // endpoint OUT
                  static_cast<unsigned char>(packetSize0 >> 8),
                  0,  //
                  7,
-                 5,
+                 kEndpointDescriptorType,
                  0x82,
                  2,
                  static_cast<unsigned char>(packetSize1),  // endpoint IN
@@ -111,16 +110,18 @@ bool DriverSide::PresentAt(double now) const {
 }
 
 void DriverSide::Refresh() {
-  const bool now = PresentAt(Now());
-  if (present && !now) {
+  const double now = Now();
+  const bool there = PresentAt(now);
+  if (present && !there) {
     ++generation;
     pipe1.clear();
-    Note("the deck was unplugged");
+    if (acceptedAtMs >= 0 && now < acceptedAtMs + deck.scenario.completeAfterMs) rewriteCutShort = true;
+    Note("unplugged", "the deck was unplugged");
     changed.notify_all();
-  } else if (!present && now) {
-    Note("the deck was plugged in");
+  } else if (!present && there) {
+    Note("plugged", "the deck was plugged in");
   }
-  present = now;
+  present = there;
 }
 
 bool DriverSide::Alive(const Handle& h) const {
@@ -134,8 +135,8 @@ DriverSide::Handle* DriverSide::Find(DriverHandle handle) {
   return it == handles.end() ? nullptr : &it->second;
 }
 
-void DriverSide::Note(const std::string& what) {
-  deck.events.Add("driver", what);
+void DriverSide::Note(const char* kind, const std::string& text) {
+  deck.events.Add("driver", kind, text);
 }
 
 std::string DriverSide::DevicePath() const {
@@ -178,6 +179,9 @@ DriverHandle DriverSide::Open(const char* path) {
   Refresh();
   const std::string wanted = path ? path : "";
   const std::string device = DevicePath();
+  char pipePath[2][16];
+  for (unsigned char pipe : {kCommandPipe, kReplyPipe})
+    std::snprintf(pipePath[pipe], sizeof pipePath[pipe], "\\if%03dpipe%03d", kDeckInterface, pipe);
   Kind kind;
   bool allowed = present;
   if (deck.scenario.strangerFirst && wanted == StrangerPath()) {
@@ -185,29 +189,29 @@ DriverHandle DriverSide::Open(const char* path) {
     allowed = true;
   } else if (wanted == device) {
     kind = Kind::Device;
-  } else if (wanted == device + "\\if000pipe000") {
+  } else if (wanted == device + pipePath[kCommandPipe]) {
     kind = Kind::Pipe0;
     allowed = allowed && deck.scenario.pipe0Opens;
-  } else if (wanted == device + "\\if000pipe001") {
+  } else if (wanted == device + pipePath[kReplyPipe]) {
     kind = Kind::Pipe1;
     allowed = allowed && deck.scenario.pipe1Opens;
   } else {
     ++counts.refusedOpens;
-    Note("open refused, no such path: " + wanted);
+    Note("open-refused", "open refused, no such path: " + wanted);
     return kInvalidHandle;
   }
   static const char* const kNames[] = {"device", "pipe 0", "pipe 1", "other device"};
   const char* name = kNames[static_cast<int>(kind)];
   if (!allowed) {
     ++counts.refusedOpens;
-    Note(std::string("open of ") + name + " refused");
+    Note("open-refused", std::string("open of ") + name + " refused");
     return kInvalidHandle;
   }
   const DriverHandle h = nextHandle;
   nextHandle += 4;
   handles[h] = Handle{kind, generation, true};
   ++counts.opened;
-  Note(std::string("opened ") + name + " as handle " + HandleText(h));
+  Note("opened", std::string("opened ") + name + " as handle " + HandleText(h));
   return h;
 }
 
@@ -219,48 +223,52 @@ bool DriverSide::IoControl(DriverHandle handle, std::uint32_t code, const void* 
   char codeText[16];
   std::snprintf(codeText, sizeof codeText, "0x%06X", code);
   if (!h || !Alive(*h)) {
-    Note(std::string("control ") + codeText + " on a dead or unknown handle " + HandleText(handle) +
-         " failed");
+    Note("control-refused", std::string("control ") + codeText + " on a dead or unknown handle " +
+                                HandleText(handle) + " failed");
     return false;
   }
-  const Scenario& s = deck.scenario;
   switch (code) {
-    case kGetDescriptorCode: {
-      if (!in || inSize < 4 || (outSize > 0 && !out)) return false;
-      const unsigned char type = static_cast<const unsigned char*>(in)[0];
-      Bytes descriptor;
-      if (type == 1 && h->kind == Kind::Stranger) {
-        descriptor = DeviceDescriptor(kMakerVendorId, kStrangerProduct);
-      } else if (type == 1) {
-        descriptor = DeviceDescriptor(s.vendorId < 0 ? kMakerVendorId : s.vendorId, s.productId);
-      } else if (type == 2) {
-        descriptor = ConfigDescriptor(s.packetSize0, s.packetSize1);
-      } else {
-        Note("descriptor request of unknown type " + std::to_string(type) + " refused");
-        return false;
-      }
-      const std::size_t n = std::min<std::size_t>(outSize, descriptor.size());
-      if (n) std::memcpy(out, descriptor.data(), n);
-      return true;
-    }
+    case kDescriptorCode:
+      return Descriptor(*h, in, inSize, out, outSize);
     case kReadyCode: {
       if (outSize < 4 || !out) return false;
-      const unsigned char status[4] = {static_cast<unsigned char>(s.ready ? 1 : 0), 0, 0, 0};
+      const unsigned char status[4] = {static_cast<unsigned char>(deck.scenario.ready ? 1 : 0), 0, 0, 0};
       std::memcpy(out, status, sizeof status);
       return true;
     }
-    case kStartCode:
+    case kDeviceControlCode:
       ++counts.deviceControls;
-      Note(std::string("control ") + codeText + " on handle " + HandleText(handle));
+      Note("control", std::string("control ") + codeText + " on handle " + HandleText(handle));
       return true;
-    case kResetPipeCode:
+    case kPipeControlCode:
       ++counts.pipeControls;
-      Note(std::string("control ") + codeText + " on handle " + HandleText(handle));
+      Note("control", std::string("control ") + codeText + " on handle " + HandleText(handle));
       return true;
     default:
-      Note(std::string("unknown control code ") + codeText + " refused");
+      Note("control-refused", std::string("unknown control code ") + codeText + " refused");
       return false;
   }
+}
+
+bool DriverSide::Descriptor(const Handle& h, const void* in, std::uint32_t inSize, void* out,
+                            std::uint32_t outSize) {
+  if (!in || inSize < 4 || (outSize > 0 && !out)) return false;
+  const Scenario& s = deck.scenario;
+  const unsigned char type = static_cast<const unsigned char*>(in)[0];
+  Bytes descriptor;
+  if (type == kDeviceDescriptorType && h.kind == Kind::Stranger) {
+    descriptor = DeviceDescriptor(kMakerVendorId, kStrangerProduct);
+  } else if (type == kDeviceDescriptorType) {
+    descriptor = DeviceDescriptor(s.vendorId < 0 ? kMakerVendorId : s.vendorId, s.productId);
+  } else if (type == kConfigDescriptorType) {
+    descriptor = ConfigDescriptor(s.packetSize0, s.packetSize1);
+  } else {
+    Note("control-refused", "descriptor request of unknown type " + std::to_string(type) + " refused");
+    return false;
+  }
+  const std::size_t n = std::min<std::size_t>(outSize, descriptor.size());
+  if (n) std::memcpy(out, descriptor.data(), n);
+  return true;
 }
 
 bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std::uint32_t& got) {
@@ -270,13 +278,13 @@ bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std
   Handle* h = Find(handle);
   if (!h || h->kind != Kind::Pipe1 || size == 0 || !buffer) {
     ++counts.readsFailed;
-    Note("read on " + HandleText(handle) + ", which is not an open pipe 1, failed");
+    Note("read-failed", "read on " + HandleText(handle) + ", which is not an open pipe 1, failed");
     return false;
   }
   if (failedReadsLeft > 0 && Alive(*h)) {
     --failedReadsLeft;
     ++counts.readsFailed;
-    Note("read failed, as the scenario says");
+    Note("read-failed", "read failed, as the scenario says");
     return false;
   }
   const std::thread::id me = std::this_thread::get_id();
@@ -288,27 +296,18 @@ bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std
     if (blockedReaders[me].cancelled) {
       blockedReaders.erase(me);
       ++counts.readsCancelled;
-      Note("read cancelled");
+      Note("read-cancelled", "read cancelled");
       return false;
     }
     if (!Alive(*h)) {
       blockedReaders.erase(me);
       ++counts.readsFailed;
-      Note("read failed: the pipe is gone");
+      Note("read-failed", "read failed: the pipe is gone");
       return false;
     }
     const double now = Now();
     if (!pipe1.empty() && pipe1.front().due <= now) {
-      Packet& packet = pipe1.front();
-      const std::size_t n = std::min<std::size_t>(size, packet.bytes.size());
-      std::memcpy(buffer, packet.bytes.data(), n);
-      Note("pipe 1 read: " + Hex(packet.bytes.data(), n));
-      if (n < packet.bytes.size()) {
-        packet.bytes.erase(packet.bytes.begin(), packet.bytes.begin() + static_cast<std::ptrdiff_t>(n));
-      } else {
-        pipe1.pop_front();
-      }
-      got = static_cast<std::uint32_t>(n);
+      got = TakePacket(static_cast<unsigned char*>(buffer), size);
       ++counts.readsDone;
       blockedReaders.erase(me);
       return true;
@@ -324,6 +323,19 @@ bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std
   }
 }
 
+std::uint32_t DriverSide::TakePacket(unsigned char* buffer, std::uint32_t size) {
+  Packet& packet = pipe1.front();
+  const std::size_t n = std::min<std::size_t>(size, packet.bytes.size());
+  std::memcpy(buffer, packet.bytes.data(), n);
+  Note("read", "pipe 1 read: " + Hex(packet.bytes.data(), n));
+  if (n < packet.bytes.size()) {
+    packet.bytes.erase(packet.bytes.begin(), packet.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+  } else {
+    pipe1.pop_front();
+  }
+  return static_cast<std::uint32_t>(n);
+}
+
 bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size, std::uint32_t& written) {
   std::unique_lock<std::mutex> hold(lock);
   written = 0;
@@ -331,12 +343,12 @@ bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size
   Handle* h = Find(handle);
   if (!h || h->kind != Kind::Pipe0 || !Alive(*h) || (size > 0 && !data)) {
     ++counts.ignoredFrames;
-    Note("write on " + HandleText(handle) + ", which is not a live pipe 0, failed");
+    Note("write-failed", "write on " + HandleText(handle) + ", which is not a live pipe 0, failed");
     return false;
   }
   if (failWrites) {
     ++counts.ignoredFrames;
-    Note("write on pipe 0 failed, as the test asked");
+    Note("write-failed", "write on pipe 0 failed, as the test asked");
     return false;
   }
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
@@ -347,9 +359,9 @@ bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size
                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                            std::chrono::duration<double, std::milli>(std::max(0.0, due - Now()) + 5000));
     if (changed.wait_until(hold, limit, [this] { return pipe1.empty() && !blockedReaders.empty(); }))
-      Note("write returns: its reply was read and the reader waits for the next");
+      Note("write-held", "write returns: its reply was read and the reader waits for the next");
     else
-      Note("write returns: its reply was not read in time");
+      Note("write-held", "write returns: its reply was not read in time");
   }
   return true;
 }
@@ -359,12 +371,12 @@ bool DriverSide::Close(DriverHandle handle) {
   Handle* h = Find(handle);
   if (!h || !h->open) {
     ++counts.badCloses;
-    Note("close of " + HandleText(handle) + ", which is not open");
+    Note("bad-close", "close of " + HandleText(handle) + ", which is not open");
     return false;
   }
   h->open = false;
   ++counts.closed;
-  Note("closed handle " + HandleText(handle));
+  Note("closed", "closed handle " + HandleText(handle));
   changed.notify_all();
   return true;
 }
@@ -379,7 +391,7 @@ void DriverSide::CancelRead(std::thread& reader, DriverHandle handle) {
 }
 
 void DriverSide::Queue(Bytes reply, double due) {
-  Note("reply queued: " + Hex(reply));
+  Note("reply-queued", "reply queued: " + Hex(reply));
   replies.push_back(reply);
   // The deck sends a reply in packets of the IN endpoint's size; each read takes one packet.
   const std::size_t packet =
@@ -394,94 +406,85 @@ void DriverSide::Queue(Bytes reply, double due) {
 
 double DriverSide::TakeFrame(const Bytes& frame) {
   frames.push_back(frame);
-  Note("frame received: " + Hex(frame));
-  const Scenario& s = deck.scenario;
-  const double now = Now();
-  if (frame.empty()) {
-    ++counts.ignoredFrames;
-    Note("empty frame ignored");
-    return -1;
-  }
-  if (frame[0] == 0x00) {  // the link kit's own commands
-    if (frame == kPowerOn) {
-      poweredOn = true;
-      ++counts.powerOns;
-      Queue({0x00, 0x60, 0x01}, now);
-    } else {
-      ++counts.ignoredFrames;
-      Note("unknown link kit command ignored");
-    }
+  Note("frame", "frame received: " + Hex(frame));
+  if (frame.empty()) return Ignore("empty frame ignored");
+  if (frame[0] == kLinkKitCommand) {
+    if (!Is(frame, kPowerOn)) return Ignore("unknown link kit command ignored");
+    poweredOn = true;
+    ++counts.powerOns;
+    Queue(Bytes(std::begin(kPowerOnAcknowledged), std::end(kPowerOnAcknowledged)), Now());
     return -1;
   }
   if (frame[0] != frame.size() - 1) {
-    ++counts.ignoredFrames;
     char text[96];
     std::snprintf(text, sizeof text, "frame ignored: length byte %02X, but %02X bytes followed", frame[0],
                   static_cast<unsigned>(frame.size() - 1));
-    Note(text);
-    return -1;
+    return Ignore(text);
   }
-  const Bytes command(frame.begin() + 1, frame.end());
-  if (!poweredOn) {
-    ++counts.ignoredFrames;
-    Note("command before the power-on request, not answered");
-    return -1;
-  }
-  const double due = now + s.replyDelayMs;
-  Bytes reply;
-  if (command == kModelQuery) {
-    if (s.answersModel) {
-      reply = {0x12, 0x00, 0x18, 0xC8, 0x6A};
-      std::string name = s.model;
-      name.resize(13, ' ');
-      reply.insert(reply.end(), name.begin(), name.end());
-      reply.push_back(0x01);
-    }
-  } else if (command == kVersionQuery) {
-    if (s.answersVersion)
-      reply = {0x0D,
-               0x00,
-               0x12,
-               0xB8,
-               0xF1,
-               0x5A,
-               0x38,
-               0x4B,
-               static_cast<unsigned char>(s.versionMajor),
-               static_cast<unsigned char>(s.versionMinor),
-               0x01,
-               0x11,
-               0x28,
-               static_cast<unsigned char>(s.versionVariant)};
-  } else if (command == kDiscQuery) {
-    reply = {0x11, 0x00, 0x12, 0xB8, 0x70, 0x00, 0x01, 0x00, 0x00, static_cast<unsigned char>(s.discState),
-             0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-  } else if (command == kModeQuery) {
-    reply = {0x05, 0x00, 0x12, 0xB8, 0xCA, static_cast<unsigned char>(s.modeState)};
-  } else if (command == kRewriteRequest) {
+  if (!poweredOn) return Ignore("command before the power-on request, not answered");
+  return Answer(Bytes(frame.begin() + 1, frame.end()));
+}
+
+double DriverSide::Ignore(const std::string& why) {
+  ++counts.ignoredFrames;
+  Note("frame-ignored", why);
+  return -1;
+}
+
+double DriverSide::Answer(const Bytes& command) {
+  const Scenario& s = deck.scenario;
+  const double now = Now();
+  if (Is(command, kRewriteRequest)) {
     rewriteRequested = true;
-    Note("rewrite requested");
+    Note("rewrite-requested", "rewrite requested");
     if (s.unplugAfterRequestMs >= 0) {
       unplugAt = now + s.unplugAfterRequestMs;
       changed.notify_all();
     }
     return -1;
+  }
+  Bytes reply;
+  if (Is(command, kModelQuery)) {
+    if (s.answersModel) {
+      reply = Reply(kModelReply);
+      std::string name = s.model;
+      name.resize(kModelNameLength, ' ');
+      std::copy(name.begin(), name.end(), reply.begin() + kModelNameAt);
+      reply.back() = 0x01;
+    }
+  } else if (Is(command, kVersionQuery)) {
+    if (s.answersVersion) {
+      // Around the numbers the deck repeats its version record: "Z8K", then the date.
+      reply = Reply(kVersionReply);
+      const unsigned char record[] = {'Z', '8', 'K', 0, 0, 0x01, 0x11, 0x28};
+      std::copy(std::begin(record), std::end(record), reply.begin() + kReplyHeadLength);
+      reply[kVersionMajorAt] = static_cast<unsigned char>(s.versionMajor);
+      reply[kVersionMinorAt] = static_cast<unsigned char>(s.versionMinor);
+      reply[kVersionVariantAt] = static_cast<unsigned char>(s.versionVariant);
+    }
+  } else if (Is(command, kDiscQuery)) {
+    reply = Reply(kDiscReply);
+    reply[kReplyHeadLength + 1] = 0x01;
+    reply[kDiscAt] = static_cast<unsigned char>(s.discState);
+  } else if (Is(command, kModeQuery)) {
+    reply = Reply(kModeReply);
+    reply[kModeAt] = static_cast<unsigned char>(s.modeState);
   } else {
-    ++counts.ignoredFrames;
-    Note("unknown command ignored");
-    return -1;
+    return Ignore("unknown command ignored");
   }
   if (reply.empty()) {
-    Note("query left unanswered, as the scenario says");
+    Note("unanswered", "query left unanswered, as the scenario says");
     return -1;
   }
+  const double due = now + s.replyDelayMs;
   if (s.garbage) {
     // Unrelated traffic around the reply: a near miss of the model reply, a link kit status that
     // is not addressed to the program, and a reply-like frame of no known kind.
-    Queue(
-        {0x12, 0x00, 0x18, 0xC8, 0x6B, 'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q', ' ', ' ', ' ', ' ', ' ', 0x00},
-        now + s.replyDelayMs / 2.0);
-    Queue({0x00, 0x12, 0x34}, now + s.replyDelayMs / 2.0);
+    Bytes nearMiss = Reply(kModelReply);
+    nearMiss[kReplyHeadLength - 1] ^= 0x01;
+    std::copy(kDeckModelName, kDeckModelName + kModelComparedLength, nearMiss.begin() + kModelNameAt);
+    Queue(nearMiss, now + s.replyDelayMs / 2.0);
+    Queue({kLinkKitCommand, 0x12, 0x34}, now + s.replyDelayMs / 2.0);
     Queue(reply, due);
     Queue({0x07, 0x00, 0x12, 0xB8, 0x55, 0x01, 0x02, 0x03}, due);
     return due;
@@ -494,17 +497,23 @@ void DriverSide::ImageAccepted() {
   std::lock_guard<std::mutex> hold(lock);
   Refresh();
   if (!rewriteRequested) {
-    Note("image accepted without a rewrite request: nothing to rewrite");
+    Note("image-accepted", "image accepted without a rewrite request: nothing to rewrite");
     return;
   }
-  if (completionQueued) return;
+  if (acceptedAtMs >= 0) return;
   if (deck.scenario.completeAfterMs < 0) {
-    Note("image accepted; the rewrite never completes, as the scenario says");
+    Note("image-accepted", "image accepted; the rewrite never completes, as the scenario says");
     return;
   }
-  completionQueued = true;
-  Note("image accepted; rewriting");
-  Queue({0x04, 0x00, 0x12, 0xB8, 0xEF}, Now() + deck.scenario.completeAfterMs);
+  acceptedAtMs = Now();
+  Note("image-accepted", "image accepted; rewriting");
+  Queue(Reply(kCompletionReply), acceptedAtMs + deck.scenario.completeAfterMs);
+}
+
+bool DriverSide::RewriteCompleted() const {
+  std::lock_guard<std::mutex> hold(lock);
+  if (acceptedAtMs < 0) return false;
+  return !rewriteCutShort && Now() >= acceptedAtMs + deck.scenario.completeAfterMs;
 }
 
 bool DriverSide::RewriteRequested() const {
@@ -575,25 +584,31 @@ DriverSide::Counts DriverSide::Counters() const {
   return counts;
 }
 
-std::string DriverSide::Report() const {
+Json DriverSide::Report() const {
   std::lock_guard<std::mutex> hold(lock);
-  std::ostringstream out;
   const int stillOpen = static_cast<int>(
       std::count_if(handles.begin(), handles.end(), [](const auto& h) { return h.second.open; }));
-  out << "driver:\n";
-  out << "  device path: " << DevicePath() << "\n";
-  out << "  plugged in: " << (PresentAt(Now()) ? "yes" : "no") << "\n";
-  out << "  handles: " << counts.opened << " opened, " << counts.closed << " closed, " << stillOpen
-      << " still open, " << counts.badCloses << " closed when not open, " << counts.refusedOpens
-      << " opens refused\n";
-  out << "  power-on requests: " << counts.powerOns << "\n";
-  out << "  rewrite requested: " << (rewriteRequested ? "yes" : "no") << "\n";
-  out << "  frames received: " << frames.size() << " (" << counts.ignoredFrames << " not taken)\n";
-  for (const Bytes& f : frames) out << "    " << Hex(f) << "\n";
-  out << "  replies queued: " << replies.size() << "\n";
-  for (const Bytes& r : replies) out << "    " << Hex(r) << "\n";
-  out << "  reads: " << counts.readsDone << " delivered, " << counts.readsFailed << " failed, "
-      << counts.readsCancelled << " cancelled\n";
-  out << "  controls: " << counts.deviceControls << " start, " << counts.pipeControls << " pipe reset\n";
-  return out.str();
+  Json frameList = Json::Array(), replyList = Json::Array();
+  for (const Bytes& f : frames) frameList.Push(Hex(f));
+  for (const Bytes& r : replies) replyList.Push(Hex(r));
+  return Json::Object()
+      .Add("devicePath", DevicePath())
+      .Add("pluggedIn", PresentAt(Now()))
+      .Add("handles", Json::Object()
+                          .Add("opened", counts.opened)
+                          .Add("closed", counts.closed)
+                          .Add("stillOpen", stillOpen)
+                          .Add("badCloses", counts.badCloses)
+                          .Add("refusedOpens", counts.refusedOpens))
+      .Add("powerOns", counts.powerOns)
+      .Add("rewriteRequested", rewriteRequested)
+      .Add("frames", frameList)
+      .Add("framesNotTaken", counts.ignoredFrames)
+      .Add("replies", replyList)
+      .Add("reads", Json::Object()
+                        .Add("delivered", counts.readsDone)
+                        .Add("failed", counts.readsFailed)
+                        .Add("cancelled", counts.readsCancelled))
+      .Add("controls",
+           Json::Object().Add("start", counts.deviceControls).Add("pipeReset", counts.pipeControls));
 }

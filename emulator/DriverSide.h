@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "link/DriverCalls.h"
+#include "tools/Json.h"
 
 class EmulatedDeck;
 
@@ -35,6 +36,9 @@ class DriverSide : public DriverCalls {
   // the completion report follows on pipe 1 after the scenario's time (never when it is -1).
   void ImageAccepted();
   bool RewriteRequested() const;
+  // The image was accepted after a rewrite request, and the deck finished rewriting itself
+  // without being pulled out meanwhile.
+  bool RewriteCompleted() const;
   // Handles opened and not yet closed.
   int OpenHandles() const;
   // Every write on pipe 0, in order, as it arrived.
@@ -78,7 +82,7 @@ class DriverSide : public DriverCalls {
   // Every reply (whole, before it is split into packets) that the deck queued on pipe 1.
   std::vector<std::vector<unsigned char>> RepliesQueued() const;
 
-  std::string Report() const;
+  Json Report() const;
 
  private:
   enum class Kind { Device, Pipe0, Pipe1, Stranger };
@@ -97,10 +101,16 @@ class DriverSide : public DriverCalls {
   void Refresh();  // notices the deck coming and going; lock held
   bool Alive(const Handle& h) const;
   Handle* Find(DriverHandle handle);
-  void Note(const std::string& what);
+  void Note(const char* kind, const std::string& text);
+  bool Descriptor(const Handle& h, const void* in, std::uint32_t inSize, void* out, std::uint32_t outSize);
+  // Copies the next packet on pipe 1 into the buffer; the part that does not fit stays queued.
+  std::uint32_t TakePacket(unsigned char* buffer, std::uint32_t size);
   void Queue(std::vector<unsigned char> reply, double due);
-  // Returns the time the reply it queued is due, or -1 when it queued none.
+  // A frame off pipe 0: its framing judged, then answered. Each returns the time the reply it
+  // queued is due, or -1 when it queued none.
   double TakeFrame(const std::vector<unsigned char>& frame);
+  double Answer(const std::vector<unsigned char>& command);
+  double Ignore(const std::string& why);
   std::string StrangerPath() const;
 
   EmulatedDeck& deck;
@@ -124,7 +134,8 @@ class DriverSide : public DriverCalls {
   bool holdWrites = false;
   bool poweredOn = false;
   bool rewriteRequested = false;
-  bool completionQueued = false;
+  double acceptedAtMs = -1;      // the image accepted and the rewrite begun; -1: not (yet)
+  bool rewriteCutShort = false;  // unplugged while rewriting
   std::vector<std::vector<unsigned char>> frames;
   std::vector<std::vector<unsigned char>> replies;
   Counts counts;

@@ -10,10 +10,6 @@
 #include "emulator/LibrarySide.h"
 
 namespace {
-// The driver side's notes that tell how far the rewrite got.
-constexpr char kAcceptedNote[] = "image accepted; rewriting";
-constexpr char kUnpluggedNote[] = "the deck was unplugged";
-
 std::string VersionText(int major, int minor, char variant) {
   char text[16];
   std::snprintf(text, sizeof text, "%d.%02d%c", major, minor, variant);
@@ -27,12 +23,12 @@ DeckEvents::~DeckEvents() {
   if (live) std::fclose(live);
 }
 
-void DeckEvents::Add(const char* path, std::string what) {
+void DeckEvents::Add(const char* path, const char* kind, std::string text) {
   const double ms = Now();
   std::lock_guard<std::mutex> hold(lock);
-  events.push_back({ms, path, std::move(what)});
+  events.push_back({ms, path, kind, std::move(text)});
   if (live) {
-    const std::string line = Line(events.back()) + "\n";
+    const std::string line = Describe(events.back()).Text() + "\n";
     std::fwrite(line.data(), 1, line.size(), live);
     std::fflush(live);
   }
@@ -44,17 +40,15 @@ bool DeckEvents::LogTo(const std::string& file) {
   live = std::fopen(file.c_str(), "wb");
   if (!live) return false;
   for (const DeckEvent& e : events) {
-    const std::string line = Line(e) + "\n";
+    const std::string line = Describe(e).Text() + "\n";
     std::fwrite(line.data(), 1, line.size(), live);
   }
   std::fflush(live);
   return true;
 }
 
-std::string DeckEvents::Line(const DeckEvent& e) {
-  char when[32];
-  std::snprintf(when, sizeof when, "%10.1f", e.ms);
-  return std::string(when) + " ms  " + e.path + ": " + e.what;
+Json DeckEvents::Describe(const DeckEvent& e) {
+  return Json::Object().Add("ms", e.ms).Add("path", e.path).Add("kind", e.kind).Add("text", e.text);
 }
 
 std::vector<DeckEvent> DeckEvents::All() const {
@@ -74,33 +68,24 @@ EmulatedDeck::EmulatedDeck(const Scenario& scenario)
 EmulatedDeck::~EmulatedDeck() = default;
 
 std::string EmulatedDeck::Report() const {
-  std::ostringstream out;
-  out << "scenario: " << scenario.name << "\n";
-  out << driver->Report();
-  out << library->Report();
-  out << "version: " << VersionText(scenario.versionMajor, scenario.versionMinor, scenario.versionVariant)
-      << " before; " << VersionNow() << " now"
-      << (RewriteCompleted() ? " (image taken and rewritten)" : " (not rewritten)") << "\n";
-  out << "events:\n";
-  for (const DeckEvent& e : events.All()) out << "  " << DeckEvents::Line(e) << "\n";
-  return out.str();
-}
-
-bool EmulatedDeck::RewriteCompleted() const {
-  if (scenario.completeAfterMs < 0) return false;
-  double acceptedAt = -1;
-  for (const DeckEvent& e : events.All()) {
-    if (e.path != "driver") continue;
-    if (e.what == kAcceptedNote && acceptedAt < 0) acceptedAt = e.ms;
-    // Pulled before it was done: the rewrite did not finish.
-    if (e.what == kUnpluggedNote && acceptedAt >= 0 && e.ms < acceptedAt + scenario.completeAfterMs)
-      return false;
-  }
-  return acceptedAt >= 0 && events.Now() >= acceptedAt + scenario.completeAfterMs;
+  const bool rewritten = driver->RewriteCompleted();
+  Json all = Json::Array();
+  for (const DeckEvent& e : events.All()) all.Push(DeckEvents::Describe(e));
+  return Json::Object()
+      .Add("scenario", scenario.name)
+      .Add("driver", driver->Report())
+      .Add("library", library->Report())
+      .Add("version", Json::Object()
+                          .Add("before", VersionText(scenario.versionMajor, scenario.versionMinor,
+                                                     scenario.versionVariant))
+                          .Add("now", VersionNow())
+                          .Add("rewritten", rewritten))
+      .Add("events", all)
+      .Text();
 }
 
 std::string EmulatedDeck::VersionNow() const {
-  if (!RewriteCompleted())
+  if (!driver->RewriteCompleted())
     return VersionText(scenario.versionMajor, scenario.versionMinor, scenario.versionVariant);
   // The version record of what the deck took: "Z8KQV01.07A..." from byte 4 on.
   const std::vector<std::uint8_t> image = library->Image();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "emulator/Scenario.h"
+#include "tools/Json.h"
 
 class DriverSide;
 class LibrarySide;
@@ -18,7 +19,8 @@ class LibrarySide;
 struct DeckEvent {
   double ms;         // since the deck was made
   std::string path;  // "driver" or "library"
-  std::string what;
+  std::string kind;  // one word for a test to look for: "frame", "block", "rewrite-requested", ...
+  std::string text;  // the same for a person, with its details
 };
 
 class DeckEvents {
@@ -28,15 +30,15 @@ class DeckEvents {
   DeckEvents(const DeckEvents&) = delete;
   DeckEvents& operator=(const DeckEvents&) = delete;
 
-  void Add(const char* path, std::string what);
+  void Add(const char* path, const char* kind, std::string text);
   std::vector<DeckEvent> All() const;
   double Now() const;
-  // From now on every event is also appended to this file as it happens, one line each, flushed
-  // at once: a test reads it while the program still runs. False when it cannot be opened.
+  // From now on every event is also appended to this file as it happens, one JSON object a line,
+  // flushed at once: a test reads it while the program still runs. False when it cannot be opened.
   bool LogTo(const std::string& file);
 
-  // One event as a line of the report and of the live log.
-  static std::string Line(const DeckEvent& e);
+  // One event as a JSON object.
+  static ::Json Describe(const DeckEvent& e);
 
  private:
   std::chrono::steady_clock::time_point start;
@@ -58,17 +60,17 @@ class EmulatedDeck {
   DriverSide& Driver() { return *driver; }
   LibrarySide& Library() { return *library; }
 
-  // What the deck received and how it judged it, as text a test or a person can read.
+  // What the deck received and how it judged it, as one JSON object (scenario, driver, library,
+  // version, events) that tests and scripts read field by field.
   std::string Report() const;
 
   // The version the deck reports now: the scenario's, or the image's once the deck has taken the
   // image, been asked to rewrite itself and finished doing so (e.g. "1.07A").
   std::string VersionNow() const;
-  bool RewriteCompleted() const;
 
   // The deck of this process: the scenario named by TREVOLIN_DECK ("success" when unset). When
   // TREVOLIN_DECK_REPORT names a file, the report is written there as the process ends; when
-  // TREVOLIN_DECK_EVENTS names one, every event is appended there as it happens.
+  // TREVOLIN_DECK_EVENTS names one, every event is appended there as it happens (JSON lines).
   static EmulatedDeck& Process();
 
  private:

@@ -3,21 +3,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 #include <utility>
 
 #include "emulator/DriverSide.h"
 #include "emulator/EmulatedDeck.h"
 #include "emulator/Hex.h"
 #include "image/FirmwareImage.h"
+#include "link/Protocol.h"
 
 namespace {
-constexpr int kTransferCode = 255;
-constexpr int kStatusCode = 1;
-constexpr int kStatusLength = 4;
-constexpr int kFaultsKept = 20;  // in detail; the rest are counted
-constexpr std::uint8_t kHeader[LibrarySide::kHeaderLength] = {0x01, 0x00, 0x02, 0x01, 0x80, 0,   0,
-                                                              0,    0,    0x00, 0x06, 0x00, 0x00};
+constexpr int kFaultsKept = 20;    // in detail; the rest are counted
+constexpr int kReplyLength = 260;  // both bytes of the status's length field in use
 
 std::string Offset(std::uint32_t offset) {
   const std::uint8_t bytes[4] = {std::uint8_t(offset >> 24), std::uint8_t(offset >> 16),
@@ -52,9 +48,13 @@ std::string Missing(const std::vector<bool>& filled) {
 }  // namespace
 
 LibrarySide::LibrarySide(EmulatedDeck& deck)
-    : deck(deck), image(kFirmwareImageSize, 0), filled(kBlocks, false) {}
+    : deck(deck), image(kFirmwareImageSize, 0), filled(kImageBlocks, false) {}
 
 LibrarySide::~LibrarySide() = default;
+
+void LibrarySide::Note(const char* kind, const std::string& text) {
+  deck.events.Add("library", kind, text);
+}
 
 std::string LibrarySide::DeckName(int index) const {
   return "TAVRO-HVX-Z8KQ-" + std::to_string(index);
@@ -63,7 +63,7 @@ std::string LibrarySide::DeckName(int index) const {
 int LibrarySide::EnumerateDevices() {
   std::lock_guard<std::mutex> hold(lock);
   ++enumerateCalls;
-  deck.events.Add("library", "enumerate: " + std::to_string(deck.scenario.libraryDecks) + " deck(s)");
+  Note("enumerate", "enumerate: " + std::to_string(deck.scenario.libraryDecks) + " deck(s)");
   return deck.scenario.libraryDecks;
 }
 
@@ -79,12 +79,12 @@ int LibrarySide::GetDeviceName(int index, char* name) {
     return 0;
   }
   if (deck.scenario.nameRefused) {
-    deck.events.Add("library", "name of deck " + std::to_string(index) + ": refused");
+    Note("name", "name of deck " + std::to_string(index) + ": refused");
     return 0;
   }
   const std::string text = DeckName(index);
-  std::snprintf(name, 260, "%s", text.c_str());
-  deck.events.Add("library", "name of deck " + std::to_string(index) + ": " + text);
+  std::snprintf(name, kDeviceNameLength, "%s", text.c_str());
+  Note("name", "name of deck " + std::to_string(index) + ": " + text);
   return 1;
 }
 
@@ -94,10 +94,10 @@ int LibrarySide::Open(const char* name, std::uint32_t* handle) {
     Fault("open with no name or no handle");
     return 0;
   }
-  const void* end = std::memchr(name, 0, 260);
-  const std::string text(name, end ? static_cast<const char*>(end) : name + 260);
+  const void* end = std::memchr(name, 0, kDeviceNameLength);
+  const std::string text(name, end ? static_cast<const char*>(end) : name + kDeviceNameLength);
   if (deck.scenario.openRefused) {
-    deck.events.Add("library", "open " + text + ": refused");
+    Note("open", "open " + text + ": refused");
     return 0;
   }
   int index = -1;
@@ -110,18 +110,23 @@ int LibrarySide::Open(const char* name, std::uint32_t* handle) {
   *handle = nextHandle++;
   openHandles.emplace_back(*handle, index);
   openedDeck = index;
-  deck.events.Add("library", "open " + text + ": handle " + HandleText(*handle) +
-                                 (index == deck.scenario.libraryDecks - 1 ? "" : " (not this deck)"));
+  Note("open", "open " + text + ": handle " + HandleText(*handle) +
+                   (index == deck.scenario.libraryDecks - 1 ? "" : " (not this deck)"));
   return 1;
+}
+
+const std::pair<std::uint32_t, int>* LibrarySide::FindOpen(std::uint32_t handle) const {
+  for (const auto& h : openHandles)
+    if (h.first == handle) return &h;
+  return nullptr;
 }
 
 int LibrarySide::ControlSend(std::uint32_t handle, int code, const void* data, int length) {
   const bool rewriteRequested = deck.Driver().RewriteRequested();
   std::lock_guard<std::mutex> hold(lock);
   ++sendCalls;
-  const auto open = std::find_if(openHandles.begin(), openHandles.end(),
-                                 [&](const std::pair<std::uint32_t, int>& h) { return h.first == handle; });
-  if (open == openHandles.end()) {
+  const auto* open = FindOpen(handle);
+  if (!open) {
     Fault("block sent on handle " + HandleText(handle) + ", which is not open");
     return 0;
   }
@@ -129,7 +134,7 @@ int LibrarySide::ControlSend(std::uint32_t handle, int code, const void* data, i
     Fault("block sent to deck " + std::to_string(open->second) + ", not to this deck (the last enumerated)");
     return 0;
   }
-  if (code != kTransferCode || !data || length != kBlockLength) {
+  if (code != kLibraryTransferCode || !data || length != kBlockLength) {
     Fault("block sent with code " + std::to_string(code) + " and " + std::to_string(length) +
           " bytes; expected code 255 and 397 bytes");
     return 0;
@@ -141,62 +146,65 @@ int LibrarySide::ControlSend(std::uint32_t handle, int code, const void* data, i
   }
   if (index == deck.scenario.refuseBlock) {
     refused = true;
-    deck.events.Add("library", "block " + std::to_string(index) + ": refused");
+    Note("block", "block " + std::to_string(index) + ": refused");
     return 0;
   }
-  if (index >= kBlocks) {
+  if (index >= kImageBlocks) {
     Fault("block " + std::to_string(index) + " sent after the whole image");
     return 0;
   }
+  TakeBlock(index, static_cast<const std::uint8_t*>(data));
+  if (index == 0)
+    Note("block", std::string("block 0 arrived; the rewrite request came before it: ") +
+                      (rewriteRequested ? "yes" : "no"));
+  if (blocksReceived == kImageBlocks) Judge();
+  return 1;
+}
 
+void LibrarySide::TakeBlock(int index, const std::uint8_t* block) {
   const double now = deck.events.Now();
   if (lastBlockMs >= 0) pauses.push_back(now - lastBlockMs);
+  if (index == 0) firstBlockMs = now;
   lastBlockMs = now;
 
-  const auto* block = static_cast<const std::uint8_t*>(data);
-  std::array<std::uint8_t, kHeaderLength> header;
-  std::memcpy(header.data(), block, kHeaderLength);
+  std::array<std::uint8_t, kBlockHeaderLength> header;
+  std::memcpy(header.data(), block, kBlockHeaderLength);
   headers.push_back(header);
   ++blocksReceived;
 
   bool good = true;
-  if (std::memcmp(block, kHeader, 5) != 0 || std::memcmp(block + 9, kHeader + 9, 4) != 0) {
+  if (std::memcmp(block, kBlockHeader, kBlockOffsetAt) != 0 ||
+      std::memcmp(block + kBlockOffsetAt + 4, kBlockHeader + kBlockOffsetAt + 4, 4) != 0) {
     good = false;
     Fault("block " + std::to_string(index) + ": header expected 01 00 02 01 80 .. 00 06 00 00, arrived " +
-          Hex(block, kHeaderLength));
+          Hex(block, kBlockHeaderLength));
   }
+  const std::uint8_t* at = block + kBlockOffsetAt;
   const std::uint32_t offset =
-      std::uint32_t(block[5]) << 24 | std::uint32_t(block[6]) << 16 | std::uint32_t(block[7]) << 8 | block[8];
-  const std::uint32_t expected = std::uint32_t(index) * kBlockData;
+      std::uint32_t(at[0]) << 24 | std::uint32_t(at[1]) << 16 | std::uint32_t(at[2]) << 8 | at[3];
+  const std::uint32_t expected = std::uint32_t(index) * kImageBytesPerBlock;
   if (offset != expected) {
     good = false;
     std::string why;
-    if (offset % kBlockData != 0 || offset >= kFirmwareImageSize)
+    if (offset % kImageBytesPerBlock != 0 || offset >= kFirmwareImageSize)
       why = "not a block of the image";
     else if (offset < expected)
-      why = filled[offset / kBlockData] ? "a block repeated" : "a block out of order";
+      why = filled[offset / kImageBytesPerBlock] ? "a block repeated" : "a block out of order";
     else
       why = "blocks skipped";
     Fault("block " + std::to_string(index) + ": offset expected " + Offset(expected) + ", arrived " +
           Offset(offset) + ": " + why);
   }
-  if (offset % kBlockData == 0 && offset < kFirmwareImageSize) {
-    std::memcpy(image.data() + offset, block + kHeaderLength, kBlockData);
-    filled[offset / kBlockData] = true;
+  if (offset % kImageBytesPerBlock == 0 && offset < kFirmwareImageSize) {
+    std::memcpy(image.data() + offset, block + kBlockHeaderLength, kImageBytesPerBlock);
+    filled[offset / kImageBytesPerBlock] = true;
   }
   if (!good) ++blockFaults;
-
-  if (index == 0)
-    deck.events.Add("library", std::string("block 0 arrived; the rewrite request came before it: ") +
-                                   (rewriteRequested ? "yes" : "no"));
-  if (blocksReceived == kBlocks) Judge();
-  return 1;
 }
 
 void LibrarySide::Judge() {
   judged = true;
-  const bool complete =
-      blockFaults == 0 && std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
+  complete = blockFaults == 0 && std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
   std::uint32_t sum = 0;
   for (std::size_t i = 4; i < image.size(); ++i) sum += image[i];
   const std::uint32_t stored = image[0] | image[1] << 8 | image[2] << 16 | std::uint32_t(image[3]) << 24;
@@ -206,19 +214,19 @@ void LibrarySide::Judge() {
       if (r[i] < '0' || r[i] > '9') return false;
     return true;
   };
-  const bool record = std::memcmp(r, "Z8KQV", 5) == 0 && digits(5, 2) && r[7] == '.' && digits(8, 2) &&
-                      r[10] >= 'A' && r[10] <= 'Z' && digits(11, 6) && r[17] == 0;
-  imageGood = complete && sum == stored && record;
-  judgement = std::string(sum == stored ? "checksum right" : "checksum wrong") +
-              (record ? ", version record right" : ", version record wrong") +
-              (imageGood ? ": taken" : ": not taken");
+  checksumRight = sum == stored;
+  recordRight = std::memcmp(r, "Z8KQV", 5) == 0 && digits(5, 2) && r[7] == '.' && digits(8, 2) &&
+                r[10] >= 'A' && r[10] <= 'Z' && digits(11, 6) && r[17] == 0;
+  imageGood = complete && checksumRight && recordRight;
   std::string when;
   if (imageGood)
     when = deck.scenario.acceptAfterMs < 0
                ? "; no reply will be offered"
                : "; reply in " + std::to_string(deck.scenario.acceptAfterMs) + " ms";
-  deck.events.Add("library", std::string("block 1023 arrived: image ") +
-                                 (complete ? "complete; " : "not complete; ") + judgement + when);
+  Note("block", std::string("block 1023 arrived: image ") + (complete ? "complete; " : "not complete; ") +
+                    (checksumRight ? "checksum right" : "checksum wrong") +
+                    (recordRight ? ", version record right" : ", version record wrong") +
+                    (imageGood ? ": taken" : ": not taken") + when);
 }
 
 bool LibrarySide::ReplyPending() const {
@@ -232,9 +240,7 @@ int LibrarySide::ControlRecive(std::uint32_t handle, int code, void* buffer, int
   int result = 0;
   {
     std::lock_guard<std::mutex> hold(lock);
-    const bool open = std::any_of(openHandles.begin(), openHandles.end(),
-                                  [&](const std::pair<std::uint32_t, int>& h) { return h.first == handle; });
-    if (!open) {
+    if (!FindOpen(handle)) {
       Fault("read with code " + std::to_string(code) + " on handle " + HandleText(handle) +
             ", which is not open");
       return 0;
@@ -243,32 +249,12 @@ int LibrarySide::ControlRecive(std::uint32_t handle, int code, void* buffer, int
       Fault("read with code " + std::to_string(code) + " with no buffer or no count");
       return 0;
     }
-    const bool pending = ReplyPending();
-    if (code == kStatusCode) {
-      ++statusReads;
-      if (length != kStatusLength) Fault("status read of " + std::to_string(length) + " bytes; expected 4");
-      const int replyLength = pending && !deck.scenario.zeroPendingLength ? kReplyLength : 0;
-      // Byte 1 is deck state the program does not examine; it is never 0 so that a length read
-      // from the wrong bytes shows.
-      const std::uint8_t status[kStatusLength] = {std::uint8_t(pending ? deck.scenario.pendingFlag : 0), 0x80,
-                                                  std::uint8_t(replyLength & 0xFF),
-                                                  std::uint8_t(replyLength >> 8)};
-      const int delivered = std::min(length, deck.scenario.shortStatus ? kStatusLength - 1 : kStatusLength);
-      std::memcpy(buffer, status, delivered);
-      *received = delivered;
-      if (pending && !pendingSeen) {
-        pendingSeen = true;
-        deck.events.Add("library", "status read " + std::to_string(statusReads) + ": reply pending, status " +
-                                       Hex(status, kStatusLength) + ", " + std::to_string(delivered) +
-                                       " bytes delivered");
-      }
-      return 1;
-    }
-    if (code != kTransferCode) {
+    if (code == kLibraryStatusCode) return Status(static_cast<std::uint8_t*>(buffer), length, received);
+    if (code != kLibraryTransferCode) {
       Fault("read with code " + std::to_string(code) + "; expected 1 or 255");
       return 0;
     }
-    if (!pending) {
+    if (!ReplyPending()) {
       Fault("reply read with no reply pending");
       *received = 0;
       return 0;
@@ -279,13 +265,34 @@ int LibrarySide::ControlRecive(std::uint32_t handle, int code, void* buffer, int
     *received = delivered;
     replyTaken = true;
     ++replyReads;
-    deck.events.Add("library", "reply read: " + std::to_string(delivered) + " bytes delivered");
+    Note("reply-read", "reply read: " + std::to_string(delivered) + " bytes delivered");
     accepted = true;
     result = 1;
   }
   // Outside the lock: the driver side answers to its own thread.
   if (accepted) deck.Driver().ImageAccepted();
   return result;
+}
+
+int LibrarySide::Status(std::uint8_t* buffer, int length, std::uint32_t* received) {
+  ++statusReads;
+  if (length != kStatusLength) Fault("status read of " + std::to_string(length) + " bytes; expected 4");
+  const bool pending = ReplyPending();
+  const int replyLength = pending && !deck.scenario.zeroPendingLength ? kReplyLength : 0;
+  // Byte 1 is deck state the program does not examine; it is never 0 so that a length read
+  // from the wrong bytes shows.
+  const std::uint8_t status[kStatusLength] = {std::uint8_t(pending ? deck.scenario.pendingFlag : 0), 0x80,
+                                              std::uint8_t(replyLength & 0xFF),
+                                              std::uint8_t(replyLength >> 8)};
+  const int delivered = std::min(length, deck.scenario.shortStatus ? kStatusLength - 1 : kStatusLength);
+  std::memcpy(buffer, status, delivered);
+  *received = delivered;
+  if (pending && !pendingSeen) {
+    pendingSeen = true;
+    Note("status", "status read " + std::to_string(statusReads) + ": reply pending, status " +
+                       Hex(status, kStatusLength) + ", " + std::to_string(delivered) + " bytes delivered");
+  }
+  return 1;
 }
 
 int LibrarySide::Close(std::uint32_t handle) {
@@ -298,12 +305,12 @@ int LibrarySide::Close(std::uint32_t handle) {
     return 0;
   }
   openHandles.erase(open);
-  deck.events.Add("library", "close handle " + HandleText(handle));
+  Note("close", "close handle " + HandleText(handle));
   return 1;
 }
 
 void LibrarySide::Fault(std::string what) {
-  if (static_cast<int>(faults.size()) < kFaultsKept) deck.events.Add("library", "FAULT: " + what);
+  if (static_cast<int>(faults.size()) < kFaultsKept) Note("fault", "FAULT: " + what);
   faults.push_back(std::move(what));
 }
 
@@ -345,6 +352,10 @@ bool LibrarySide::ImageComplete() const {
 
 bool LibrarySide::ImageIdentical() const {
   std::lock_guard<std::mutex> hold(lock);
+  return Identical();
+}
+
+bool LibrarySide::Identical() const {
   return blockFaults == 0 && std::all_of(filled.begin(), filled.end(), [](bool b) { return b; }) &&
          std::memcmp(image.data(), FirmwareImage, kFirmwareImageSize) == 0;
 }
@@ -377,7 +388,7 @@ std::vector<std::string> LibrarySide::Faults() const {
 std::string LibrarySide::ImageVerdict() const {
   if (blocksReceived == 0) return "nothing received";
   const int in = static_cast<int>(std::count(filled.begin(), filled.end(), true));
-  if (in < kBlocks)
+  if (in < kImageBlocks)
     return "incomplete, " + std::to_string(in) + " of 1024 blocks in; missing " + Missing(filled);
   if (blockFaults > 0) return "all blocks in, " + std::to_string(blockFaults) + " of them faulty";
   int differ = 0;
@@ -395,38 +406,40 @@ std::string LibrarySide::ImageVerdict() const {
   return text;
 }
 
-std::string LibrarySide::Report() const {
+Json LibrarySide::Report() const {
   std::lock_guard<std::mutex> hold(lock);
-  std::ostringstream out;
-  out << "library:\n";
-  out << "  enumerate calls: " << enumerateCalls << ", decks: " << deck.scenario.libraryDecks << "\n";
-  out << "  opened: ";
-  if (openedDeck < 0)
-    out << "none";
-  else
-    out << DeckName(openedDeck) << (openedDeck == deck.scenario.libraryDecks - 1 ? "" : " (not this deck)");
-  out << "; close calls: " << closeCalls << "; handles left open: " << openHandles.size() << "\n";
-  out << "  blocks: " << blocksReceived << " taken of " << sendCalls << " sent";
-  if (refused) out << "; block " << deck.scenario.refuseBlock << " refused";
-  out << "\n";
+  Json pauseFigures = Json::Object().Add("count", static_cast<int>(pauses.size()));
   if (!pauses.empty()) {
     std::vector<double> sorted = pauses;
     std::sort(sorted.begin(), sorted.end());
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "  pauses between blocks: %zu, min %.2f ms, median %.2f ms, max %.2f ms\n", sorted.size(),
-                  sorted.front(), sorted[sorted.size() / 2], sorted.back());
-    out << text;
+    pauseFigures.Add("minMs", sorted.front())
+        .Add("medianMs", sorted[sorted.size() / 2])
+        .Add("maxMs", sorted.back());
   }
-  out << "  image: " << ImageVerdict();
-  if (judged) out << "; " << judgement;
-  out << "\n";
-  out << "  status reads: " << statusReads << "; reply offered: " << (pendingSeen ? "yes" : "no")
-      << "; reply read: " << (replyReads ? "yes" : "no") << "\n";
-  out << "  faults: " << faults.size() << "\n";
-  for (int i = 0; i < static_cast<int>(faults.size()) && i < kFaultsKept; ++i)
-    out << "    " << faults[i] << "\n";
-  if (static_cast<int>(faults.size()) > kFaultsKept)
-    out << "    ... and " << faults.size() - kFaultsKept << " more\n";
-  return out.str();
+  Json faultList = Json::Array();
+  for (const std::string& f : faults) faultList.Push(f);
+  return Json::Object()
+      .Add("enumerateCalls", enumerateCalls)
+      .Add("decks", deck.scenario.libraryDecks)
+      .Add("opened", openedDeck < 0 ? std::string() : DeckName(openedDeck))
+      .Add("openedThisDeck", openedDeck >= 0 && openedDeck == deck.scenario.libraryDecks - 1)
+      .Add("closeCalls", closeCalls)
+      .Add("handlesLeftOpen", static_cast<int>(openHandles.size()))
+      .Add("blocksTaken", blocksReceived)
+      .Add("blocksSent", sendCalls)
+      .Add("refusedBlock", refused ? deck.scenario.refuseBlock : -1)
+      .Add("firstBlockMs", firstBlockMs)
+      .Add("lastBlockMs", lastBlockMs)
+      .Add("pauses", pauseFigures)
+      .Add("image", Json::Object()
+                        .Add("verdict", ImageVerdict())
+                        .Add("complete", judged && complete)
+                        .Add("identical", Identical())
+                        .Add("checksumRight", judged && checksumRight)
+                        .Add("recordRight", judged && recordRight)
+                        .Add("taken", imageGood))
+      .Add("statusReads", statusReads)
+      .Add("replyOffered", pendingSeen)
+      .Add("replyRead", replyReads > 0)
+      .Add("faults", faultList);
 }

@@ -10,16 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "link/Protocol.h"
+#include "tools/Json.h"
+
 class EmulatedDeck;
 
 class LibrarySide {
  public:
-  static constexpr int kBlockLength = 397;
-  static constexpr int kHeaderLength = 13;
-  static constexpr int kBlockData = 384;
-  static constexpr int kBlocks = 1024;
-  static constexpr int kReplyLength = 260;  // both bytes of the status's length field in use
-
   explicit LibrarySide(EmulatedDeck& deck);
   ~LibrarySide();
   LibrarySide(const LibrarySide&) = delete;
@@ -52,13 +49,19 @@ class LibrarySide {
   std::vector<std::string> Faults() const;  // everything the program did wrong, in order
 
   // What the library path received and the verdict on it.
-  std::string Report() const;
+  Json Report() const;
 
  private:
-  bool ReplyPending() const;         // under `lock`
-  void Fault(std::string what);      // under `lock`
-  std::string ImageVerdict() const;  // under `lock`
-  void Judge();                      // under `lock`: the image after the last block
+  // All under `lock`.
+  void Note(const char* kind, const std::string& text);
+  const std::pair<std::uint32_t, int>* FindOpen(std::uint32_t handle) const;  // handle, deck index
+  void TakeBlock(int index, const std::uint8_t* block);  // records and judges one block in order
+  int Status(std::uint8_t* buffer, int length, std::uint32_t* received);
+  bool ReplyPending() const;
+  void Fault(std::string what);
+  std::string ImageVerdict() const;
+  bool Identical() const;
+  void Judge();  // the image after the last block
 
   EmulatedDeck& deck;
   mutable std::mutex lock;
@@ -72,16 +75,19 @@ class LibrarySide {
   int sendCalls = 0;
   int blocksReceived = 0;  // also the index the next block must carry
   bool refused = false;    // a block was refused: the transfer is over
-  std::vector<std::array<std::uint8_t, 13>> headers;
+  std::vector<std::array<std::uint8_t, kBlockHeaderLength>> headers;
   std::vector<std::uint8_t> image;
   std::vector<bool> filled;
   int blockFaults = 0;
+  double firstBlockMs = -1;
   double lastBlockMs = -1;
   std::vector<double> pauses;
 
   bool judged = false;
+  bool complete = false;
+  bool checksumRight = false;
+  bool recordRight = false;
   bool imageGood = false;  // complete, checksum and version record right: the deck takes it
-  std::string judgement;
 
   int statusReads = 0;
   bool pendingSeen = false;

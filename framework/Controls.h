@@ -15,17 +15,7 @@ class CButton : public CWnd {};
 class CProgressCtrl : public CWnd {
  public:
   void SetRange32(int lower, int upper) { SendMessage(PBM_SETRANGE32, static_cast<WPARAM>(lower), upper); }
-  void GetRange(int& lower, int& upper) {
-    PBRANGE range{};
-    SendMessage(PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-    lower = range.iLow;
-    upper = range.iHigh;
-  }
-  // Returns the previous position.
-  int SetPos(int position) {
-    return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(position)));
-  }
-  int GetPos() { return static_cast<int>(SendMessage(PBM_GETPOS)); }
+  void SetPos(int position) { SendMessage(PBM_SETPOS, static_cast<WPARAM>(position)); }
 };
 
 class CAnimateCtrl : public CWnd {

@@ -6,21 +6,11 @@
 #include <string>
 #include <thread>
 
+#include "link/Protocol.h"
+
 // A driver handle as the portable code carries it; the Win32 backend maps it to a HANDLE.
 using DriverHandle = std::intptr_t;
 inline constexpr DriverHandle kInvalidHandle = -1;
-
-// Build constants of the maker's driver: its USB vendor ID and the class GUID of the device
-// interface it registers for each attached deck.
-inline constexpr std::uint16_t kMakerVendorId = 0x31D4;
-struct DriverClassGuid {
-  std::uint32_t data1;
-  std::uint16_t data2;
-  std::uint16_t data3;
-  std::uint8_t data4[8];
-};
-inline constexpr DriverClassGuid kDriverInterfaceClass = {
-    0xF37537E5, 0xE0D8, 0x4B21, {0x91, 0xE3, 0xAA, 0x59, 0x2A, 0x7A, 0x7E, 0xBA}};
 
 class DriverCalls {
  public:

@@ -13,13 +13,14 @@ DriverHandle DriverPort::OpenDevicePath(const char* path) {
   return calls.Open(path);
 }
 
-bool DriverPort::GetDeviceDescriptor(DriverHandle handle, unsigned char (&descriptor)[18]) {
-  const unsigned char request[4] = {1, 0, 0, 0};
+bool DriverPort::GetDeviceDescriptor(DriverHandle handle,
+                                     unsigned char (&descriptor)[kDeviceDescriptorLength]) {
+  const unsigned char request[4] = {kDeviceDescriptorType, 0, 0, 0};
   return calls.IoControl(handle, kDescriptorCode, request, sizeof request, descriptor, sizeof descriptor);
 }
 
 bool DriverPort::GetConfigDescriptor(DriverHandle handle, unsigned char* block, std::uint16_t size) {
-  const unsigned char request[4] = {2, 0, 0, 0};
+  const unsigned char request[4] = {kConfigDescriptorType, 0, 0, 0};
   return calls.IoControl(handle, kDescriptorCode, request, sizeof request, block, size);
 }
 
@@ -37,13 +38,15 @@ bool DriverPort::FindDevice(std::uint16_t vendorId, std::uint16_t productId, int
     if (!GetDevicePath(i, candidate)) return false;
     const DriverHandle h = OpenDevicePath(candidate.c_str());
     if (h == kInvalidHandle) continue;
-    unsigned char descriptor[18] = {};
+    unsigned char descriptor[kDeviceDescriptorLength] = {};
     if (!GetDeviceDescriptor(h, descriptor)) {
       calls.Close(h);
       continue;
     }
-    const std::uint16_t vendor = static_cast<std::uint16_t>(descriptor[8] | descriptor[9] << 8);
-    const std::uint16_t product = static_cast<std::uint16_t>(descriptor[10] | descriptor[11] << 8);
+    const std::uint16_t vendor =
+        static_cast<std::uint16_t>(descriptor[kVendorIdAt] | descriptor[kVendorIdAt + 1] << 8);
+    const std::uint16_t product =
+        static_cast<std::uint16_t>(descriptor[kProductIdAt] | descriptor[kProductIdAt + 1] << 8);
     if (((matchFlags & kMatchVendor) && vendor != vendorId) ||
         ((matchFlags & kMatchProduct) && product != productId)) {
       calls.Close(h);
@@ -71,7 +74,7 @@ int DriverPort::HandleState(DriverHandle handle) {
 
 int DriverPort::GetMaxPacketSize(DriverHandle handle, unsigned char interfaceNumber,
                                  unsigned char endpointIndex) {
-  unsigned char head[9] = {};
+  unsigned char head[kConfigHeadLength] = {};
   if (!GetConfigDescriptor(handle, head, sizeof head)) return 0;
   const std::uint16_t total = static_cast<std::uint16_t>(head[2] | head[3] << 8);
   std::vector<unsigned char> block(total);

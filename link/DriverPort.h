@@ -11,11 +11,6 @@
 
 class DriverPort {
  public:
-  // I/O control codes of the maker's driver.
-  static constexpr std::uint32_t kDeviceControlCode = 0x220004;
-  static constexpr std::uint32_t kPipeControlCode = 0x220008;
-  static constexpr std::uint32_t kDescriptorCode = 0x220014;
-  static constexpr std::uint32_t kReadyCode = 0x220018;
   // Match flags of FindDevice.
   static constexpr int kMatchVendor = 1;
   static constexpr int kMatchProduct = 2;
@@ -60,7 +55,7 @@ class DriverPort {
  private:
   bool GetDevicePath(std::uint32_t index, std::string& path);
   DriverHandle OpenDevicePath(const char* path);
-  bool GetDeviceDescriptor(DriverHandle handle, unsigned char (&descriptor)[18]);
+  bool GetDeviceDescriptor(DriverHandle handle, unsigned char (&descriptor)[kDeviceDescriptorLength]);
   bool GetConfigDescriptor(DriverHandle handle, unsigned char* block, std::uint16_t size);
   bool QueryReady(DriverHandle handle, std::uint32_t& status);
 

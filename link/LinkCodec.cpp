@@ -55,10 +55,10 @@ int EndpointPacketSize(const unsigned char* block, std::size_t size, unsigned ch
     const std::size_t length = block[pos];
     if (length < 2 || length > size - pos) return 0;
     const unsigned char type = block[pos + 1];
-    if (type == 4 && length >= 3) {
+    if (type == kInterfaceDescriptorType && length >= 3) {
       inside = block[pos + 2] == interfaceNumber;
       count = 0;
-    } else if (type == 5 && inside && length >= 6) {
+    } else if (type == kEndpointDescriptorType && inside && length >= 6) {
       if (count == endpointIndex) return block[pos + 4] | block[pos + 5] << 8;
       ++count;
     }
@@ -70,40 +70,40 @@ int EndpointPacketSize(const unsigned char* block, std::size_t size, unsigned ch
 namespace {
 struct Pattern {
   ReplyKind kind;
-  unsigned char head[5];
+  const ReplyShape& shape;
   int needs;  // bytes the reply's fields reach into
 };
 constexpr Pattern kPatterns[] = {
-    {kModelReply, {0x12, 0x00, 0x18, 0xC8, 0x6A}, 18},
-    {kVersionReply, {0x0D, 0x00, 0x12, 0xB8, 0xF1}, 14},
-    {kModeReply, {0x05, 0x00, 0x12, 0xB8, 0xCA}, 6},
-    {kDiscReply, {0x11, 0x00, 0x12, 0xB8, 0x70}, 10},
-    {kCompletionReply, {0x04, 0x00, 0x12, 0xB8, 0xEF}, 5},
+    {ReplyKind::Model, kModelReply, kModelNameAt + kModelNameLength},
+    {ReplyKind::Version, kVersionReply, kVersionVariantAt + 1},
+    {ReplyKind::Mode, kModeReply, kModeAt + 1},
+    {ReplyKind::Disc, kDiscReply, kDiscAt + 1},
+    {ReplyKind::Completion, kCompletionReply, kReplyHeadLength},
 };
 }  // namespace
 
 ReplyKind MatchReply(const unsigned char* buffer, int size, DeviceReport& fields) {
   for (const Pattern& p : kPatterns) {
-    if (size < p.needs || std::memcmp(buffer, p.head, sizeof p.head) != 0) continue;
+    if (size < p.needs || std::memcmp(buffer, p.shape.head, kReplyHeadLength) != 0) continue;
     switch (p.kind) {
-      case kModelReply:
-        std::memcpy(fields.modelName, buffer + 5, sizeof fields.modelName);
+      case ReplyKind::Model:
+        std::memcpy(fields.modelName, buffer + kModelNameAt, kModelNameLength);
         break;
-      case kVersionReply:
-        fields.versionMajor = buffer[8];
-        fields.versionMinor = buffer[9];
-        fields.versionVariant = buffer[13];
+      case ReplyKind::Version:
+        fields.versionMajor = buffer[kVersionMajorAt];
+        fields.versionMinor = buffer[kVersionMinorAt];
+        fields.versionVariant = buffer[kVersionVariantAt];
         break;
-      case kModeReply:
-        fields.modeState = buffer[5];
+      case ReplyKind::Mode:
+        fields.modeState = buffer[kModeAt];
         break;
-      case kDiscReply:
-        fields.discState = buffer[9];
+      case ReplyKind::Disc:
+        fields.discState = buffer[kDiscAt];
         break;
       default:
         break;
     }
     return p.kind;
   }
-  return kNoReply;
+  return ReplyKind::None;
 }

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "link/Protocol.h"
+
 // '0'-'9', 'A'-'F' and 'a'-'f' give 0-15; every other character gives 0xFF.
 unsigned char HexNibble(char c);
 
@@ -34,19 +36,12 @@ bool PipePath(const std::string& devicePath, unsigned char interfaceNumber, unsi
 int EndpointPacketSize(const unsigned char* block, std::size_t size, unsigned char interfaceNumber,
                        unsigned char endpointIndex);
 
-// The five replies of the deck, recognised by their first five bytes.
-enum ReplyKind {
-  kNoReply = 0,
-  kModelReply = 1,
-  kVersionReply = 2,
-  kModeReply = 3,
-  kDiscReply = 4,
-  kCompletionReply = 5
-};
+// The five replies of the deck, recognised by their first five bytes; None for anything else.
+enum class ReplyKind { None = 0, Model = 1, Version = 2, Mode = 3, Disc = 4, Completion = 5 };
 
 // What the deck's replies reported: the report fields of the link session.
 struct DeviceReport {
-  unsigned char modelName[13] = {};
+  unsigned char modelName[kModelNameLength] = {};
   unsigned char versionMajor = 0;
   unsigned char versionMinor = 0;
   unsigned char versionVariant = 0;

@@ -1,6 +1,7 @@
 // LinkSession: the command channel to the deck over the maker's driver. Its worker thread opens
-// the deck and reads the deck's replies into the device report; the user-interface thread sends
-// commands and runs the once-only checks against that report.
+// the deck and reads the deck's replies into the device report (LinkWorker.cpp); the
+// user-interface thread sends commands and runs the once-only checks against that report
+// (LinkChecks.cpp).
 #pragma once
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "link/Clock.h"
 #include "link/DriverCalls.h"
 #include "link/LinkCodec.h"
 #include "link/LogRing.h"
@@ -20,19 +22,18 @@ class DriverPort;
 
 class LinkSession {
  public:
-  // Worker states.
-  static constexpr int kOpening = 0;
-  static constexpr int kReading = 1;
-  static constexpr int kOpenFailed = 4;
-  static constexpr int kPacketSizeFailed = 5;
-  static constexpr int kDeviceRemoved = 6;
+  // The worker's states. 2 and 3 are never produced; the worker would end on them as on 4 to 6.
+  enum WorkerState : int {
+    kOpening = 0,           // the open sequence runs on the next pass
+    kReading = 1,           // the deck is open; every pass reads one reply
+    kOpenFailed = 4,        // no deck found, deck not ready, or a pipe failed to open
+    kPacketSizeFailed = 5,  // a pipe's largest packet size was not obtained
+    kDeviceRemoved = 6,     // a read failed and the read pipe no longer reports ready
+  };
 
-  static constexpr std::uint16_t kProductIds[2] = {142, 52};
-  static constexpr unsigned char kWritePipe = 0;
-  static constexpr unsigned char kReadPipe = 1;
-
-  // Starts the worker, which opens the deck on its first pass, 20 ms later.
-  explicit LinkSession(DriverCalls& calls);
+  // Starts the worker, which opens the deck on its first pass, 20 ms later. The checks poll on
+  // `clock`.
+  explicit LinkSession(DriverCalls& calls, Clock& clock = SystemClock());
   // Stops the worker (it is never killed), then closes the handles.
   ~LinkSession();
   LinkSession(const LinkSession&) = delete;
@@ -61,7 +62,7 @@ class LinkSession {
   // 1 once a completion report has been read and no RequestRewrite came after it, else -9.
   int IsRewriteDone();
 
-  // For tests and diagnostics.
+  // For tests.
   const LogRing& Log() const { return log; }
   int State() const { return state.load(); }
   bool WorkerRunning() const { return running.load() != 0; }
@@ -69,25 +70,35 @@ class LinkSession {
   DeviceReport Report() const;
 
  private:
-  int LinkWorker();
+  // --- The worker (LinkWorker.cpp) ---
+  void LinkWorker();
+  // The open sequence: kReading when the deck is open, else the end state its failure leads to.
   int OpenLink();
+  // Finds the deck and opens its device; false when it is not there.
+  bool FindDeck(DriverHandle& device, std::string& path);
+  // Opens both pipes and learns their packet sizes; kReading, or the failure's end state.
+  int OpenPipes(const std::string& path);
+  // One read; kReading to go on, kDeviceRemoved when the deck has gone.
   int ReadReply();
-  int CloseHandles();
-  int ParseReply();  // on readBuffer, with replyLock held
+  void CloseHandles();
   void StartWorker();
   void StopWorker();
   // Sleeps on the worker thread; returns early, false, once `running` is cleared.
   bool Pause(int ms);
+
+  // --- The replies and the checks (LinkChecks.cpp) ---
+  void ParseReply();  // on readBuffer, with replyLock held
   // Clears readBuffer and the awaited field (under replyLock), sends the command, then tests
   // `met` (under replyLock) every 10 ms, at most 300 times.
-  template <typename Clear, typename Met>
-  bool SendAndPoll(const unsigned char* command, int count, Clear clear, Met met);
+  template <std::size_t N, typename Clear, typename Met>
+  bool SendAndPoll(const unsigned char (&command)[N], Clear clear, Met met);
 
+  Clock& clock;
   std::thread worker;
   std::atomic<int> running{1};
   std::atomic<int> state{kOpening};
   LogRing log;
-  const unsigned char interfaceNumber = 0;
+  const unsigned char interfaceNumber = kDeckInterface;
   std::unique_ptr<DriverPort> port;
 
   // The reply buffer, its size and the device report change under replyLock, never held across

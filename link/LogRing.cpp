@@ -15,13 +15,3 @@ std::vector<std::string> LogRing::Snapshot() const {
   for (int i = 0; i < used; ++i) out.push_back(slots[(nextSlot - used + i + kSlots) % kSlots]);
   return out;
 }
-
-int LogRing::NextSlot() const {
-  std::lock_guard<std::mutex> hold(lock);
-  return nextSlot;
-}
-
-std::string LogRing::Slot(int index) const {
-  std::lock_guard<std::mutex> hold(lock);
-  return slots[index];
-}

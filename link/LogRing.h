@@ -16,8 +16,6 @@ class LogRing {
 
   // The messages in the order they were appended, oldest first (at most 51).
   std::vector<std::string> Snapshot() const;
-  int NextSlot() const;
-  std::string Slot(int index) const;
 
  private:
   mutable std::mutex lock;

@@ -23,7 +23,7 @@ cmake --build --preset win64 -j2 --target Trevolin-emulated uiprobe
 build=$PWD/build/win64
 program=$build/Trevolin-emulated.exe
 if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ]; then
-  report=$(mktemp -d)/deck-report.txt
+  report=$(mktemp -d)/deck-report.json
   echo "The update against the emulated deck \"$scenario\" opens on a Wine desktop: click through it."
   TREVOLIN_DECK=$scenario TREVOLIN_DECK_REPORT="Z:${report//\//\\}" \
     scripts/wine-run "$build/wineprefix" explorer /desktop=Trevolin,1024x768 "$program" || true

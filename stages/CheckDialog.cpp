@@ -7,6 +7,8 @@
 
 namespace {
 constexpr UINT_PTR kTimer = 1;
+constexpr int kFirstPauseMs = 500;
+constexpr int kStepMs = 10;
 
 // The status line shows the check of the hundred steps it falls in.
 constexpr const char* kStatusTexts[7] = {
@@ -24,13 +26,14 @@ constexpr char kDiscInside[] = "ＫＤメディアを取り出してください
 constexpr char kNotTavroMode[] = "Tavro モードにして下さい";
 }  // namespace
 
-CheckDialog::CheckDialog(LinkSession& link, ImageSender& sender, const UpdateApp& app, CWnd* parent)
-    : StageDialog(IDD_CHECK, app, parent), link(link), sender(sender) {}
+CheckDialog::CheckDialog(LinkSession& link, ImageSender& sender, const UpdateApp& app, Clock& clock,
+                         CWnd* parent)
+    : StageDialog(IDD_CHECK, app, parent), link(link), sender(sender), clock(clock) {}
 
 void CheckDialog::DoDataExchange(CDataExchange* exchange) {
   DDX_Control(exchange, IDC_PROGRESS, progressBar);
-  DDX_Text(exchange, IDC_STATUS, statusText);
-  DDX_Text(exchange, IDC_MESSAGE, messageText);
+  DDX_Text(exchange, IDC_CHECK_STATUS, statusText);
+  DDX_Text(exchange, IDC_CHECK_MESSAGE, messageText);
 }
 
 BOOL CheckDialog::OnInitDialog() {
@@ -48,10 +51,14 @@ bool CheckDialog::RunStage() {
   timerTicks = 0;
   progressBar.SetFocus();
   progressBar.SetRange32(0, 70);
-  ::Sleep(500);
+  clock.SleepMs(kFirstPauseMs);
 
   bool linkOpen = false;
+  // Each step lasts at least 10 ms from its start; a step whose check waited long is not followed
+  // by shorter ones.
+  Pacer pace(clock, kStepMs);
   for (int step = 0; step < kSteps; ++step) {
+    pace.Mark();
     RestoreWaitCursor();
     statusText = kStatusTexts[step / 100];
     UpdateData(FALSE);
@@ -62,7 +69,7 @@ bool CheckDialog::RunStage() {
     // The bar follows the timer, not the steps: it fills in about 7 s, stays full, and restarts.
     progressBar.SetPos(timerTicks % 84);
     PumpOneMessage();
-    ::Sleep(10);
+    pace.Wait();
   }
   KillTimer(kTimer);
   EndWaitCursor();
@@ -80,7 +87,7 @@ const char* CheckDialog::RunStep(int step, bool& linkOpen) {
       // A deck plugged in after the first look gets three more chances, each on a fresh worker.
       if (!linkOpen) {
         link.Reset();
-        ::Sleep(10);
+        clock.SleepMs(kStepMs);
         if (link.CheckLinkOpen() == 1) linkOpen = true;
       }
       return nullptr;

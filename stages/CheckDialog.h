@@ -3,6 +3,7 @@
 // image sender; the first failure ends the stage with its message.
 #pragma once
 
+#include "link/Clock.h"
 #include "stages/StageDialog.h"
 
 class LinkSession;
@@ -10,7 +11,9 @@ class ImageSender;
 
 class CheckDialog : public StageDialog {
  public:
-  CheckDialog(LinkSession& link, ImageSender& sender, const UpdateApp& app, CWnd* parent = nullptr);
+  // The schedule's pauses are counted on `clock`.
+  CheckDialog(LinkSession& link, ImageSender& sender, const UpdateApp& app, Clock& clock = SystemClock(),
+              CWnd* parent = nullptr);
 
   CProgressCtrl progressBar;  // control 1000
   CString statusText;         // control 1003: the check under way
@@ -31,4 +34,5 @@ class CheckDialog : public StageDialog {
 
   LinkSession& link;
   ImageSender& sender;
+  Clock& clock;
 };

@@ -22,7 +22,7 @@ const MessageMap* CompleteDialog::GetMessageMap() const {
 }
 
 void CompleteDialog::DoDataExchange(CDataExchange* exchange) {
-  DDX_Text(exchange, IDC_TERMS, text);
+  DDX_Text(exchange, IDC_COMPLETE_MESSAGE, text);
 }
 
 BOOL CompleteDialog::OnInitDialog() {

@@ -14,8 +14,8 @@ FinishWaitDialog::FinishWaitDialog(LinkSession& link, StayAwake& awake, const Up
 
 void FinishWaitDialog::DoDataExchange(CDataExchange* exchange) {
   DDX_Control(exchange, IDC_ANIMATION, animation);
-  DDX_Text(exchange, IDC_TERMS, messageText);
-  DDX_Text(exchange, IDC_NOTICE, noticeText);
+  DDX_Text(exchange, IDC_WAIT_MESSAGE, messageText);
+  DDX_Text(exchange, IDC_POWER_NOTICE, noticeText);
 }
 
 BOOL FinishWaitDialog::OnInitDialog() {

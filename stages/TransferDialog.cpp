@@ -30,8 +30,8 @@ TransferDialog::TransferDialog(LinkSession& link, ImageSender& sender, StayAwake
 
 void TransferDialog::DoDataExchange(CDataExchange* exchange) {
   DDX_Control(exchange, IDC_PROGRESS, progressBar);
-  DDX_Text(exchange, IDC_NOTICE, noticeText);
-  DDX_Text(exchange, IDC_STATUS, messageText);
+  DDX_Text(exchange, IDC_CABLE_NOTICE, noticeText);
+  DDX_Text(exchange, IDC_TRANSFER_MESSAGE, messageText);
 }
 
 BOOL TransferDialog::OnInitDialog() {

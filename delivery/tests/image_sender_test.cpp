@@ -118,8 +118,6 @@ TEST(ImageSenderTransfer, SendsEveryBlockOnceInOrderThenReadsTheReplyAndClosesOn
   EXPECT_EQ(0, std::memcmp(image.data() + 392832, FirmwareImage + 392832, 384)) << "last block's data";
   EXPECT_TRUE(bench.library().ImageIdentical());
   EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
-  EXPECT_NE(bench.deck.Report().find("image: complete, byte-identical"), std::string::npos)
-      << bench.deck.Report();
   EXPECT_TRUE(bench.sender->log.Snapshot().empty());
 
   // At least 10 ms between blocks: the sleep itself, which slowness only lengthens.

@@ -14,9 +14,9 @@
 #endif
 
 namespace {
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
-double Ms(Clock::duration d) {
+double Ms(Steady::duration d) {
   return std::chrono::duration<double, std::milli>(d).count();
 }
 
@@ -25,14 +25,14 @@ class TimingView : public TransferView {
  public:
   void SetProgress(int position) override {
     last = position;
-    starts.push_back(Clock::now());
+    starts.push_back(Steady::now());
   }
   void ShowWaitCursor() override {}
   void EndWaitCursor() override {}
   void PumpOneMessage() override {}
 
   int last = -1;
-  std::vector<Clock::time_point> starts;
+  std::vector<Steady::time_point> starts;
 };
 }  // namespace
 
@@ -43,12 +43,12 @@ int main() {
     return 1;
   }
   TimingView view;
-  const Clock::time_point begin = Clock::now();
+  const Steady::time_point begin = Steady::now();
   const int sent = sender.SendImage(view);
-  const double wall = Ms(Clock::now() - begin);
+  const double wall = Ms(Steady::now() - begin);
   std::printf("transfer: %s after %d blocks, %.3f s (floor %.3f s, %+.1f %%)\n", sent ? "done" : "refused",
-              view.last + (sent ? 1 : 0), wall / 1000, ImageSender::kBlocks * ImageSender::kPauseMs / 1000.0,
-              (wall / (ImageSender::kBlocks * ImageSender::kPauseMs) - 1) * 100);
+              view.last + (sent ? 1 : 0), wall / 1000, kImageBlocks * kBlockPauseMs / 1000.0,
+              (wall / (kImageBlocks * kBlockPauseMs) - 1) * 100);
 
   std::vector<double> pauses;
   for (std::size_t i = 1; i < view.starts.size(); ++i)
@@ -65,18 +65,18 @@ int main() {
   int polls = 0;
   if (sent) {
     // The transfer stage's limit: 81 timer periods of 100 ms.
-    const Clock::time_point pollStart = Clock::now();
+    const Steady::time_point pollStart = Steady::now();
     sender.accepted = 0;
-    while (!sender.accepted && Clock::now() - pollStart < std::chrono::milliseconds(8100)) {
+    while (!sender.accepted && Steady::now() - pollStart < std::chrono::milliseconds(8100)) {
       sender.PollAccepted();
       ++polls;
     }
     std::printf("reply: %s after %.3f s, %d polls\n", sender.accepted ? "read" : "none",
-                Ms(Clock::now() - pollStart) / 1000, polls);
+                Ms(Steady::now() - pollStart) / 1000, polls);
   }
   sender.Close();
 #ifdef TREVOLIN_PROBE_EMULATED
-  std::printf("%s", EmulatedDeck::Process().Library().Report().c_str());
+  std::printf("%s", (EmulatedDeck::Process().Library().Report().Text() + "\n").c_str());
 #endif
   return sent && sender.accepted ? 0 : 1;
 }

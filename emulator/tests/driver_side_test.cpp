@@ -220,8 +220,10 @@ TEST(DeckDriver, ALateDeckAppearsAndTheReportSaysWhatHappened) {
   EXPECT_GE(deck.events.Now(), 2000.0);
   const DriverHandle h = deck.Driver().Open(path.c_str());
   const std::string report = deck.Report();
-  EXPECT_NE(report.find("handles: 1 opened, 0 closed, 1 still open"), std::string::npos) << report;
-  EXPECT_NE(report.find("driver: the deck was plugged in"), std::string::npos) << report;
+  EXPECT_NE(report.find(R"("handles":{"opened":1,"closed":0,"stillOpen":1,)"), std::string::npos) << report;
+  EXPECT_NE(report.find(R"("path":"driver","kind":"plugged","text":"the deck was plugged in")"),
+            std::string::npos)
+      << report;
   deck.Driver().Close(h);
 }
 

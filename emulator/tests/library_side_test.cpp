@@ -100,9 +100,10 @@ TEST(LibrarySideTransfer, TakesAFaithfulImageAndOffersItsReply) {
   EXPECT_EQ(d.Status()[0], 0x00) << "the reply is gone once read";
   EXPECT_NE(VornUsbClose(d.handle), 0);
   const std::string report = d.deck.Report();
-  EXPECT_TRUE(Holds(report, "image: complete, byte-identical; checksum right, version record right: taken"));
-  EXPECT_TRUE(Holds(report, "handles left open: 0"));
-  EXPECT_TRUE(Holds(report, "library: block 0 arrived; the rewrite request came before it: no"));
+  EXPECT_TRUE(Holds(report, R"("verdict":"complete, byte-identical","complete":true,"identical":true,)"
+                            R"("checksumRight":true,"recordRight":true,"taken":true)"));
+  EXPECT_TRUE(Holds(report, R"("handlesLeftOpen":0)"));
+  EXPECT_TRUE(Holds(report, "block 0 arrived; the rewrite request came before it: no"));
 }
 
 TEST(LibrarySideTransfer, OffersTheReplyOnlyAfterTheScenarioDelayAndNeverWhenItIsMinusOne) {
@@ -228,7 +229,7 @@ TEST(LibrarySideDecks, NamesEveryDeckAndOpensOnlyThoseNames) {
   for (const char* fault :
        {"name of deck 2 asked, 2 enumerated", "which no deck is called", "not to this deck"})
     EXPECT_TRUE(Holds(FaultText(deck), fault));
-  EXPECT_TRUE(Holds(deck.Report(), "handles left open: 1"));
+  EXPECT_TRUE(Holds(deck.Report(), R"("handlesLeftOpen":1)"));
   VornUsbClose(handle);
 }
 
@@ -239,7 +240,7 @@ TEST(LibrarySideEvents, RecordsTheLibraryPathInOrder) {
   VornUsbClose(d.handle);
   std::vector<std::string> library;
   for (const DeckEvent& e : d.deck.events.All())
-    if (e.path == "library") library.push_back(e.what);
+    if (e.path == "library") library.push_back(e.text);
   ASSERT_EQ(library.size(), 7u);
   EXPECT_EQ(library[0], "enumerate: 1 deck(s)");
   EXPECT_EQ(library[1], "name of deck 0: TAVRO-HVX-Z8KQ-0");
@@ -275,9 +276,8 @@ TEST(LibrarySideEvents, ShowWhetherTheRewriteRequestCameBeforeTheFirstBlockAndSt
 
   std::vector<std::string> order;
   for (const DeckEvent& e : d.deck.events.All())
-    if (e.what == "rewrite requested" || e.what.rfind("block 0 arrived", 0) == 0 ||
-        e.what.rfind("reply read", 0) == 0)
-      order.push_back(e.path + ": " + e.what);
+    if (e.kind == "rewrite-requested" || e.text.rfind("block 0 arrived", 0) == 0 || e.kind == "reply-read")
+      order.push_back(e.path + ": " + e.text);
   EXPECT_EQ(order,
             (std::vector<std::string>{"driver: rewrite requested",
                                       "library: block 0 arrived; the rewrite request came before it: yes",

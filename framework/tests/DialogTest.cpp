@@ -366,14 +366,12 @@ TEST_F(Dialog, TheWaitCursorShowsRestoresAndEndsWithoutNesting) {
 
 TEST_F(Dialog, TheProgressBarTakesRangeAndPosition) {
   dialog.progress.SetRange32(0, 1024);
-  int lower = -1, upper = -1;
-  dialog.progress.GetRange(lower, upper);
-  EXPECT_EQ(lower, 0);
-  EXPECT_EQ(upper, 1024);
-  EXPECT_EQ(dialog.progress.SetPos(1023), 0);
-  EXPECT_EQ(dialog.progress.GetPos(), 1023);
-  EXPECT_EQ(dialog.progress.SetPos(5), 1023);
-  EXPECT_EQ(dialog.progress.GetPos(), 5);
+  PBRANGE range{-1, -1};
+  SendMessageA(dialog.progress.m_hWnd, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+  EXPECT_EQ(range.iLow, 0);
+  EXPECT_EQ(range.iHigh, 1024);
+  dialog.progress.SetPos(1023);
+  EXPECT_EQ(SendMessageA(dialog.progress.m_hWnd, PBM_GETPOS, 0, 0), 1023);
 }
 
 TEST_F(Dialog, TheAnimationOpensPlaysStopsAndClosesOnlyAClipFromTheResources) {

@@ -11,15 +11,15 @@ namespace {
 // The bytes each kind's fields reach into.
 int Needs(ReplyKind kind) {
   switch (kind) {
-    case kModelReply:
+    case ReplyKind::Model:
       return 18;
-    case kVersionReply:
+    case ReplyKind::Version:
       return 14;
-    case kModeReply:
+    case ReplyKind::Mode:
       return 6;
-    case kDiscReply:
+    case ReplyKind::Disc:
       return 10;
-    case kCompletionReply:
+    case ReplyKind::Completion:
       return 5;
     default:
       return 0;
@@ -28,7 +28,7 @@ int Needs(ReplyKind kind) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  ReplyKind previous = kNoReply;
+  ReplyKind previous = ReplyKind::None;
   for (std::size_t length = 0; length <= 64; ++length) {
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[length]);
     const std::size_t copied = size < length ? size : length;
@@ -38,16 +38,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     DeviceReport fields;
     std::memset(&fields, 0xA5, sizeof fields);
     const ReplyKind kind = MatchReply(buffer.get(), static_cast<int>(length), fields);
-    if (kind < kNoReply || kind > kCompletionReply) std::abort();
-    if (kind != kNoReply && static_cast<int>(length) < Needs(kind)) std::abort();
+    if (kind < ReplyKind::None || kind > ReplyKind::Completion) std::abort();
+    if (kind != ReplyKind::None && static_cast<int>(length) < Needs(kind)) std::abort();
     // A longer buffer holding the same reply still matches it.
-    if (previous != kNoReply && length <= size && kind != previous) std::abort();
+    if (previous != ReplyKind::None && length <= size && kind != previous) std::abort();
     if (length <= size) previous = kind;
     // Only the fields of the kind found are written.
-    if (kind != kModelReply && fields.modelName[0] != 0xA5) std::abort();
-    if (kind != kModeReply && fields.modeState != 0xA5) std::abort();
-    if (kind != kDiscReply && fields.discState != 0xA5) std::abort();
-    if (kind != kVersionReply && fields.versionMajor != 0xA5) std::abort();
+    if (kind != ReplyKind::Model && fields.modelName[0] != 0xA5) std::abort();
+    if (kind != ReplyKind::Mode && fields.modeState != 0xA5) std::abort();
+    if (kind != ReplyKind::Disc && fields.discState != 0xA5) std::abort();
+    if (kind != ReplyKind::Version && fields.versionMajor != 0xA5) std::abort();
   }
   return 0;
 }

@@ -164,7 +164,8 @@ TEST(LinkChecks, RepeatsWithoutADeckFailEachTimeSoonAfterTheOpenFails) {
 TEST(Rewrite, TheCompletionReportFollowsTheAcceptedImageAndAnyReportCountsUntilTheNextRequest) {
   Reading r(Named("success", [](Scenario& s) { s.completeAfterMs = 30; }));
   EXPECT_EQ(r.link.IsRewriteDone(), -9);
-  r.deck.Driver().Inject({0x04, 0x00, 0x12, 0xB8, 0xEF});  // unasked for, and it counts
+  r.deck.Driver().Inject(
+      {std::begin(kCompletionReply.head), std::end(kCompletionReply.head)});  // unasked for
   ASSERT_TRUE(WaitFor([&] { return r.link.IsRewriteDone() == 1; }));
   EXPECT_EQ(r.link.RequestRewrite(), 1);
   EXPECT_EQ(r.link.IsRewriteDone(), -9);
@@ -198,7 +199,7 @@ TEST(ChecksTiming, DelayFromAReplyReadToItsCheckPassing) {
     auto readAt = [&](const char* head) {
       double at = -1;
       for (const DeckEvent& e : deck.events.All())
-        if (e.what.rfind(std::string("pipe 1 read: ") + head, 0) == 0) at = e.ms;
+        if (e.kind == "read" && e.text.rfind(std::string("pipe 1 read: ") + head, 0) == 0) at = e.ms;
       return at;
     };
     const struct {

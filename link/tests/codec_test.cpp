@@ -156,17 +156,19 @@ TEST(Replies, EachPatternStoresItsOwnFieldsOnly) {
     DeviceReport fields;  // name, major, minor, variant, disc, mode
   } cases[] = {
       {{0x12, 0x00, 0x18, 0xC8, 0x6A, 'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q', 'a', 'b', 'c', 'd', 'e', 'Z'},
-       kModelReply,
+       ReplyKind::Model,
        {{'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q', 'a', 'b', 'c', 'd', 'e'}}},
-      {{0x0D, 0x00, 0x12, 0xB8, 0xF1, 9, 9, 9, 0x01, 0x05, 9, 9, 9, 'A'}, kVersionReply, {{}, 1, 5, 'A'}},
-      {{0x05, 0x00, 0x12, 0xB8, 0xCA, 0x01}, kModeReply, {{}, 0, 0, 0, 0, 1}},
+      {{0x0D, 0x00, 0x12, 0xB8, 0xF1, 9, 9, 9, 0x01, 0x05, 9, 9, 9, 'A'},
+       ReplyKind::Version,
+       {{}, 1, 5, 'A'}},
+      {{0x05, 0x00, 0x12, 0xB8, 0xCA, 0x01}, ReplyKind::Mode, {{}, 0, 0, 0, 0, 1}},
       {{0x11, 0x00, 0x12, 0xB8, 0x70, 1, 2, 3, 4, 0x13, 5, 6, 7, 8, 9, 10, 11, 12},
-       kDiscReply,
+       ReplyKind::Disc,
        {{}, 0, 0, 0, 0x13}},
-      {{0x04, 0x00, 0x12, 0xB8, 0xEF}, kCompletionReply, {}},
+      {{0x04, 0x00, 0x12, 0xB8, 0xEF}, ReplyKind::Completion, {}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.kind);
+    SCOPED_TRACE(static_cast<int>(c.kind));
     DeviceReport f;
     EXPECT_EQ(Match(c.reply, f), c.kind);
     EXPECT_EQ(0, std::memcmp(&f, &c.fields, sizeof f));
@@ -179,22 +181,22 @@ TEST(Replies, NearMissesAndShortBuffersMatchNothing) {
   f.modelName[0] = 'x';
   EXPECT_EQ(
       Match({0x12, 0x00, 0x18, 0xC8, 0x6B, 'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q', 0, 0, 0, 0, 0, 0}, f),
-      kNoReply);
-  EXPECT_EQ(Match({0x00, 0x60, 0x01}, f), kNoReply);
+      ReplyKind::None);
+  EXPECT_EQ(Match({0x00, 0x60, 0x01}, f), ReplyKind::None);
   EXPECT_EQ(f.versionMajor, 7);  // untouched
   EXPECT_EQ(f.modelName[0], 'x');
 
   // A reply whose fields lie beyond the buffer matches nothing.
   Bytes model = {0x12, 0x00, 0x18, 0xC8, 0x6A, 'H', 'V', 'X', '-',
                  'Z',  '8',  'K',  'Q',  ' ',  ' ', ' ', ' ', ' '};
-  EXPECT_EQ(Match(model, f), kModelReply);  // 18 bytes reach byte 17, the last one stored
+  EXPECT_EQ(Match(model, f), ReplyKind::Model);  // 18 bytes reach byte 17, the last one stored
   model.pop_back();
-  EXPECT_EQ(Match(model, f), kNoReply);
-  EXPECT_EQ(Match(Bytes(model.begin(), model.begin() + 8), f), kNoReply);
-  EXPECT_EQ(Match({0x0D, 0x00, 0x12, 0xB8, 0xF1, 0, 0, 0, 1, 5, 0, 0, 0}, f), kNoReply);
-  EXPECT_EQ(Match({0x05, 0x00, 0x12, 0xB8, 0xCA}, f), kNoReply);
-  EXPECT_EQ(Match({0x11, 0x00, 0x12, 0xB8, 0x70, 1, 2, 3, 4}, f), kNoReply);
-  EXPECT_EQ(Match({0x04, 0x00, 0x12, 0xB8}, f), kNoReply);
-  EXPECT_EQ(Match({}, f), kNoReply);
+  EXPECT_EQ(Match(model, f), ReplyKind::None);
+  EXPECT_EQ(Match(Bytes(model.begin(), model.begin() + 8), f), ReplyKind::None);
+  EXPECT_EQ(Match({0x0D, 0x00, 0x12, 0xB8, 0xF1, 0, 0, 0, 1, 5, 0, 0, 0}, f), ReplyKind::None);
+  EXPECT_EQ(Match({0x05, 0x00, 0x12, 0xB8, 0xCA}, f), ReplyKind::None);
+  EXPECT_EQ(Match({0x11, 0x00, 0x12, 0xB8, 0x70, 1, 2, 3, 4}, f), ReplyKind::None);
+  EXPECT_EQ(Match({0x04, 0x00, 0x12, 0xB8}, f), ReplyKind::None);
+  EXPECT_EQ(Match({}, f), ReplyKind::None);
   EXPECT_EQ(f.versionMajor, 7);
 }

@@ -14,7 +14,7 @@ constexpr int kBoth = DriverPort::kMatchVendor | DriverPort::kMatchProduct;
 
 bool Noted(EmulatedDeck& deck, const std::string& part) {
   for (const DeckEvent& e : deck.events.All())
-    if (e.what.find(part) != std::string::npos) return true;
+    if (e.text.find(part) != std::string::npos) return true;
   return false;
 }
 

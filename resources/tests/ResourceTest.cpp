@@ -69,11 +69,13 @@ class Resources : public ::testing::Test {
 TEST_F(Resources, EveryTemplateBuildsItsWindowWithItsControlsAndOnlyTheVersionWindowASystemMenu) {
   const std::vector<Template> templates = {
       {IDD_ABOUTBOX, "Trevolinのﾊﾞｰｼﾞｮﾝ情報", 4, {{IDOK, "Button", "OK"}}},
-      {IDD_COMPLETE, "バージョンアップ完了", 2, {{IDOK, "Button", "OK"}, {IDC_TERMS, "Edit", ""}}},
+      {IDD_COMPLETE, "バージョンアップ完了", 2, {{IDOK, "Button", "OK"}, {IDC_COMPLETE_MESSAGE, "Edit", ""}}},
       {IDD_CHECK,
        "機器の接続チェック",
        3,
-       {{IDC_PROGRESS, "msctls_progress32", nullptr}, {IDC_STATUS, "Edit", ""}, {IDC_MESSAGE, "Edit", ""}}},
+       {{IDC_PROGRESS, "msctls_progress32", nullptr},
+        {IDC_CHECK_STATUS, "Edit", ""},
+        {IDC_CHECK_MESSAGE, "Edit", ""}}},
       {IDD_AGREEMENT,
        "バージョンアップ for Z8KQ",
        5,
@@ -85,11 +87,15 @@ TEST_F(Resources, EveryTemplateBuildsItsWindowWithItsControlsAndOnlyTheVersionWi
       {IDD_TRANSFER,
        "バージョンアップデータ転送中",
        3,
-       {{IDC_PROGRESS, "msctls_progress32", nullptr}, {IDC_NOTICE, "Edit", ""}, {IDC_STATUS, "Edit", ""}}},
+       {{IDC_PROGRESS, "msctls_progress32", nullptr},
+        {IDC_CABLE_NOTICE, "Edit", ""},
+        {IDC_TRANSFER_MESSAGE, "Edit", ""}}},
       {IDD_FINISH_WAIT,
        "バージョンアップ中",
        3,
-       {{IDC_TERMS, "Edit", ""}, {IDC_NOTICE, "Edit", ""}, {IDC_ANIMATION, "SysAnimate32", nullptr}}},
+       {{IDC_WAIT_MESSAGE, "Edit", ""},
+        {IDC_POWER_NOTICE, "Edit", ""},
+        {IDC_ANIMATION, "SysAnimate32", nullptr}}},
   };
   for (const Template& t : templates) {
     SCOPED_TRACE(t.id);

@@ -7,11 +7,11 @@
 
 namespace {
 
-const std::vector<unsigned char> kPowerOn = {0x00, 0x60, 0x00};
-const std::vector<unsigned char> kModelQuery = {0x04, 0x00, 0x60, 0xC0, 0x6A};
-const std::vector<unsigned char> kVersionQuery = {0x05, 0x00, 0x60, 0xB0, 0xF1, 0x00};
-const std::vector<unsigned char> kDiscQuery = {0x04, 0x00, 0x60, 0xB0, 0x0F};
-const std::vector<unsigned char> kModeQuery = {0x05, 0x00, 0x60, 0xB0, 0xCA, 0xFF};
+const std::vector<unsigned char> kPowerOnFrame(std::begin(kPowerOn), std::end(kPowerOn));
+const std::vector<unsigned char> kModelFrame = Framed(kModelQuery);
+const std::vector<unsigned char> kVersionFrame = Framed(kVersionQuery);
+const std::vector<unsigned char> kDiscFrame = Framed(kDiscQuery);
+const std::vector<unsigned char> kModeFrame = Framed(kModeQuery);
 
 TEST(CheckDialog, PassesOnADeckThatMayBeUpdatedAndOpensTheLibraryLast) {
   DeckStage s("success");
@@ -23,7 +23,7 @@ TEST(CheckDialog, PassesOnADeckThatMayBeUpdatedAndOpensTheLibraryLast) {
   EXPECT_EQ(window.StageResult, 1);
   EXPECT_FALSE(box.seen);
   EXPECT_EQ(s.deck.Driver().FramesReceived(),
-            (Frames{kPowerOn, kModelQuery, kVersionQuery, kDiscQuery, kModeQuery}));
+            (Frames{kPowerOnFrame, kModelFrame, kVersionFrame, kDiscFrame, kModeFrame}));
   EXPECT_STREQ(window.statusText, "Tavro 動作モードチェック");
   EXPECT_STREQ(window.messageText, "機器の接続チェックを行っています。\r\nしばらくお待ちください。");
   EXPECT_NE(s.sender.libraryHandle, 0u);
@@ -58,21 +58,23 @@ TEST_P(CheckFailure, StopsAtItsStepWithItsMessageOwnedByTheWindow) {
   EXPECT_FALSE(s.deck.Driver().RewriteRequested());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Schedule, CheckFailure,
-    ::testing::Values(
-        Failure{"absent", "デバイスドライバが見つかりません      ", {}},
-        Failure{"other-model", "接続されている機種が違うか、電源が入っていません", {kPowerOn, kModelQuery}},
-        Failure{
-            "variant-M", "本体KD装置はバージョンアップ対象外です", {kPowerOn, kModelQuery, kVersionQuery}},
-        Failure{"library-open-refused",
-                "ＵＳＢオープンエラー",
-                {kPowerOn, kModelQuery, kVersionQuery, kDiscQuery, kModeQuery}}),
-    [](const ::testing::TestParamInfo<Failure>& info) {
-      std::string name = info.param.scenario;
-      for (char& c : name)
-        if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-      return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Schedule, CheckFailure,
+                         ::testing::Values(Failure{"absent", "デバイスドライバが見つかりません      ", {}},
+                                           Failure{"other-model",
+                                                   "接続されている機種が違うか、電源が入っていません",
+                                                   {kPowerOnFrame, kModelFrame}},
+                                           Failure{"variant-M",
+                                                   "本体KD装置はバージョンアップ対象外です",
+                                                   {kPowerOnFrame, kModelFrame, kVersionFrame}},
+                                           Failure{"library-open-refused",
+                                                   "ＵＳＢオープンエラー",
+                                                   {kPowerOnFrame, kModelFrame, kVersionFrame, kDiscFrame,
+                                                    kModeFrame}}),
+                         [](const ::testing::TestParamInfo<Failure>& info) {
+                           std::string name = info.param.scenario;
+                           for (char& c : name)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
 
 }  // namespace

@@ -37,7 +37,7 @@ TEST(Complete, ShowsItsTextsAndTheProgramsIcon) {
   ModalScript script({[&] {
                         HWND window = dialog.m_hWnd;
                         GetWindowTextA(window, caption, sizeof caption);
-                        GetDlgItemTextA(window, IDC_TERMS, text, sizeof text);
+                        GetDlgItemTextA(window, IDC_COMPLETE_MESSAGE, text, sizeof text);
                         big = SendMessageA(window, WM_GETICON, ICON_BIG, 0);
                         small = SendMessageA(window, WM_GETICON, ICON_SMALL, 0);
                         dragIcon = SendMessageA(window, WM_QUERYDRAGICON, 0, 0);

@@ -43,7 +43,7 @@ class ReportOnLastTick : public FinishWaitDialog {
   void OnTick() override {
     FinishWaitDialog::OnTick();
     if (timerTicks != kTimeoutTicks) return;
-    s.deck.Driver().Inject({0x04, 0x00, 0x12, 0xB8, 0xEF});
+    s.deck.Driver().Inject({std::begin(kCompletionReply.head), std::end(kCompletionReply.head)});
     for (int i = 0; i < 2500 && s.link.IsRewriteDone() != 1; ++i) Sleep(2);
     reportIn = s.link.IsRewriteDone() == 1;
   }

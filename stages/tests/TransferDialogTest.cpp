@@ -8,7 +8,7 @@
 
 namespace {
 
-const std::vector<unsigned char> kRewriteRequest = {0x05, 0x00, 0x60, 0xB0, 0xC0, 0xA6};
+const std::vector<unsigned char> kRewriteFrame = Framed(kRewriteRequest);
 
 class Transfer : public ::testing::Test {
  protected:
@@ -45,7 +45,7 @@ TEST_F(Transfer, RequestsTheRewriteThenDeliversTheWholeImage) {
   EXPECT_TRUE(RunModelessStage(*window, true));
   EXPECT_EQ(window->StageResult, 1);
   EXPECT_FALSE(box.seen);
-  EXPECT_EQ(s->deck.Driver().FramesReceived().back(), kRewriteRequest);
+  EXPECT_EQ(s->deck.Driver().FramesReceived().back(), kRewriteFrame);
   EXPECT_TRUE(s->deck.Library().ImageIdentical());
   EXPECT_TRUE(s->deck.Library().Faults().empty());
   EXPECT_EQ(s->deck.Library().ReplyReads(), 1);

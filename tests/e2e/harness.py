@@ -96,8 +96,9 @@ class UnixMeter:
         self.pid = None
         self.program = None  # (user, system) seconds, last sample
         self.samples = []  # (monotonic seconds, user + system seconds)
+        self.server_pid = self._server_pid()
         self.server_start = self._server()
-        self.server = None
+        self.server_samples = []  # (monotonic seconds, the wineserver's user + system seconds)
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._run, daemon=True)
         self._thread.start()
@@ -120,13 +121,12 @@ class UnixMeter:
         except (OSError, IndexError, ValueError):
             return None
 
+    def _server_pid(self):
+        return next((e for e in os.listdir("/proc") if e.isdigit() and self._ours(e, b"wineserver")), None)
+
     def _server(self):
-        for entry in os.listdir("/proc"):
-            if entry.isdigit() and self._ours(entry, b"wineserver"):
-                times = self._times(entry)
-                if times:
-                    return sum(times)
-        return None
+        times = self._times(self.server_pid) if self.server_pid else None
+        return sum(times) if times else None
 
     def _run(self):
         while not self._stop.is_set():
@@ -139,12 +139,20 @@ class UnixMeter:
                     return  # it has ended
                 self.program = times
                 self.samples.append((time.monotonic(), sum(times)))
+                server = self._server()
+                if server is not None:
+                    self.server_samples.append((time.monotonic(), server))
             self._stop.wait(self.every_s)
 
     def cpu_at(self, when):
         """The program's processor seconds as last sampled before `when` (monotonic seconds)."""
         before = [cpu for t, cpu in self.samples if t <= when]
         return before[-1] if before else 0.0
+
+    def server_at(self, when):
+        """The wineserver's processor seconds as last sampled before `when`."""
+        before = [cpu for t, cpu in self.server_samples if t <= when]
+        return before[-1] if before else (self.server_start or 0.0)
 
     def stop(self):
         """Stops sampling (it stops by itself once the program has gone) and returns what was

@@ -25,7 +25,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Desktop, Slot  # noqa: E402
 from walk import (AGREE, AGREEMENT, CANCEL_AFTER_AGREE, CHECK, COMPLETE, DISAGREE, ERROR_CAPTION,  # noqa: E402
-                  ESCAPE_AFTER_AGREE, TRANSFER, WAIT, WRITES, Walk)
+                  ESCAPE_AFTER_AGREE, TRANSFER, WAIT, Walk, is_write)
 
 ARGS = None
 
@@ -200,7 +200,7 @@ class UpdateEndToEnd(unittest.TestCase):
         # Nothing that changes the deck before the user agreed.
         if case.reaches != CHECK:
             self.assertIsNotNone(outcome.events_at_consent, "the deck's events were read at the agreement window")
-            early = [e for e in outcome.events_at_consent if WRITES.search(e)]
+            early = [e for e in outcome.events_at_consent if is_write(e)]
             self.assertEqual(early, [], "written to the deck while the agreement window waited")
             agreed_at = len(outcome.events_at_consent)
             self.assertEqual(report.events[:agreed_at], outcome.events_at_consent,
@@ -211,7 +211,7 @@ class UpdateEndToEnd(unittest.TestCase):
         if case.consent:
             self.assertTrue(writes, "the update was written to the deck after the user agreed")
             self.assertGreaterEqual(writes[0], agreed_at, "the first write came after the user agreed")
-            self.assertIn("rewrite requested", report.events[writes[0]], "the rewrite request comes first")
+            self.assertEqual(report.events[writes[0]]["kind"], "rewrite-requested", "the rewrite request comes first")
         else:
             self.assertEqual(writes, [], "nothing was written to a deck whose update did not go ahead")
             self.assertFalse(report.rewrite_requested)

@@ -7,8 +7,8 @@ agreed, and the deck's report.
 
 The end-to-end tests, scripts/run.sh and scripts/bench.sh all walk through here.
 """
+import json
 import os
-import re
 import time
 
 from harness import ProbeError, UnixMeter, Window, windows_path
@@ -31,48 +31,47 @@ DISAGREE = "disagree"          # 同意しません, then OK
 CANCEL_AFTER_AGREE = "cancel"  # 同意します, then ｷｬﾝｾﾙ
 ESCAPE_AFTER_AGREE = "escape"  # 同意します, then the Escape key
 
-# Deck events that may only follow the user's consent.
-WRITES = re.compile(r"driver: rewrite requested|library: block \d+")
+# Deck events that may only follow the user's consent: the rewrite request and the blocks.
+WRITE_KINDS = ("rewrite-requested", "block")
+
+
+def is_write(event):
+    return event.get("kind") in WRITE_KINDS
 
 
 class Report:
-    """The emulated deck's report, with the parts the tests look at picked out."""
+    """The emulated deck's report (a JSON object), with the fields the tests look at picked out."""
 
     def __init__(self, text):
         self.text = text
-
-        def find(pattern, default=None):
-            m = re.search(pattern, text, re.M)
-            return m.group(1) if m else default
-
-        self.exists = bool(text)
-        self.rewrite_requested = find(r"^  rewrite requested: (\w+)") == "yes"
-        self.plugged_in = find(r"^  plugged in: (\w+)") == "yes"
-        m = re.search(r"^  handles: (\d+) opened, (\d+) closed, (\d+) still open, (\d+) closed when not open",
-                      text, re.M)
-        self.driver_handles = tuple(int(g) for g in m.groups()) if m else None
-        self.library_opened = find(r"^  opened: ([^;]+);")
-        self.library_left_open = int(find(r"handles left open: (\d+)", "-1"))
-        m = re.search(r"^  blocks: (\d+) taken of (\d+) sent", text, re.M)
-        self.blocks = (int(m.group(1)), int(m.group(2))) if m else None
-        self.image = find(r"^  image: ([^;\n]+)")
-        self.reply_read = find(r"reply read: (\w+)\s*$") == "yes"
-        self.faults = int(find(r"^  faults: (\d+)", "-1"))
-        m = re.search(r"^  faults: \d+\n((?:    .*\n)*)", text, re.M)
-        self.fault_lines = [line.strip() for line in m.group(1).splitlines()] if m else []
-        m = re.search(r"^version: (\S+) before; (\S+) now \(([^)]*)\)", text, re.M)
-        self.version_before, self.version_now = (m.group(1), m.group(2)) if m else (None, None)
-        self.rewritten = bool(m) and m.group(3) == "image taken and rewritten"
-        events = text.split("\nevents:\n", 1)[1] if "\nevents:\n" in text else ""
-        self.events = [line.strip() for line in events.splitlines() if line.strip()]
-
-    @property
-    def image_identical(self):
-        return self.image == "complete, byte-identical"
+        try:
+            data = json.loads(text) if text else {}
+        except ValueError:
+            data = {}
+        self.data = data
+        self.exists = bool(data)
+        driver, library = data.get("driver", {}), data.get("library", {})
+        version, image = data.get("version", {}), library.get("image", {})
+        self.rewrite_requested = driver.get("rewriteRequested", False)
+        self.plugged_in = driver.get("pluggedIn", False)
+        handles = driver.get("handles")
+        self.driver_handles = (handles["opened"], handles["closed"], handles["stillOpen"],
+                               handles["badCloses"]) if handles else None
+        self.library_opened = library.get("opened")
+        self.library_left_open = library.get("handlesLeftOpen", -1)
+        self.blocks = (library["blocksTaken"], library["blocksSent"]) if library else None
+        self.image = image.get("verdict")
+        self.image_identical = image.get("identical", False)
+        self.reply_read = library.get("replyRead", False)
+        self.fault_lines = library.get("faults", [])
+        self.faults = len(self.fault_lines) if library else -1
+        self.version_before, self.version_now = version.get("before"), version.get("now")
+        self.rewritten = version.get("rewritten", False)
+        self.events = data.get("events", [])
 
     def writes(self):
         """Indexes of the events that write to the deck: the rewrite request and the blocks."""
-        return [i for i, e in enumerate(self.events) if WRITES.search(e)]
+        return [i for i, e in enumerate(self.events) if is_write(e)]
 
 
 class Outcome:
@@ -108,8 +107,8 @@ class Walk:
         self.shots, self.demo, self.timeout_s = shots, demo, timeout_s
         self.say = say or (lambda text: None)
         os.makedirs(workdir, exist_ok=True)
-        self.report_path = os.path.join(workdir, scenario + "-report.txt")
-        self.events_path = os.path.join(workdir, scenario + "-events.txt")
+        self.report_path = os.path.join(workdir, scenario + "-report.json")
+        self.events_path = os.path.join(workdir, scenario + "-events.jsonl")
         self.output_path = os.path.join(workdir, scenario + "-output.txt")
         self.outcome = Outcome()
         self.started = None
@@ -120,12 +119,14 @@ class Walk:
         self.say(f"{at:7.2f} s  {text}")
 
     def live_events(self):
-        """The deck's events so far, as the deck has written them."""
+        """The deck's events so far, as the deck has written them (one JSON object a line; a line
+        still being written is left for the next look)."""
         try:
             with open(self.events_path, encoding="utf-8", errors="replace") as f:
-                return [line.strip() for line in f if line.strip()]
+                lines = f.read().split("\n")
         except OSError:
             return []
+        return [json.loads(line) for line in lines[:-1] if line.strip()]
 
     def run(self):
         for path in (self.report_path, self.events_path):

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tools/uiprobe/Json.h"
+#include "tools/Json.h"
 
 // Texts cross between the probe's UTF-8 answers and the ANSI (code page 932) window calls.
 std::string Utf8FromAnsi(const std::string& ansi);

@@ -37,10 +37,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "tools/uiprobe/Json.h"
+#include "tools/Json.h"
 #include "tools/uiprobe/Probe.h"
 #include "tools/uiprobe/Watcher.h"
 
@@ -113,7 +114,24 @@ class Session {
     if (process) CloseHandle(process);
   }
 
+  // One command: the probe's own (start a program, find windows, ...), or one on a window or on
+  // a control of a window, named by the words after it.
   Json Run(const std::vector<std::string>& w) {
+    static const std::set<std::string> kOnProbe = {"hello",  "windows", "wait", "gone", "sleep", "msgbox",
+                                                   "answer", "start",   "exit", "kill", "seen",  "shot"};
+    static const std::set<std::string> kOnControl = {"control", "click", "mouse"};
+    if (kOnProbe.count(w[0])) return OnProbe(w);
+    HWND hwnd = WindowArg(w, 1);
+    if (!IsWindow(hwnd)) return Fail("no such window");
+    if (!kOnControl.count(w[0])) return OnWindow(w, hwnd);
+    if (w.size() < 3) return Fail("missing control id");
+    HWND control = GetDlgItem(hwnd, static_cast<int>(std::strtol(w[2].c_str(), nullptr, 10)));
+    if (!control) return Fail("no control " + w[2]);
+    return OnControl(w[0], control);
+  }
+
+ private:
+  Json OnProbe(const std::vector<std::string>& w) {
     const std::string& c = w[0];
     if (c == "hello") {
       return Ok()
@@ -125,7 +143,8 @@ class Session {
           .Add("pid", static_cast<unsigned long>(GetCurrentProcessId()));
     }
     if (c == "windows") return Ok().Add("windows", ListTopLevel(w.size() > 1 && w[1] == "all"));
-    if (c == "wait" && w.size() >= 2) {
+    if (c == "wait") {
+      if (w.size() < 2) return Fail("missing caption");
       const std::string cls = w.size() > 3 ? w[3] : "";
       HWND hwnd = WaitFor(NumberArg(w, 2, 10000), [&] { return FindTopLevel(w[1], cls); });
       if (!hwnd) return Fail("timeout").Add("windows", ListTopLevel(false));
@@ -147,39 +166,24 @@ class Session {
     if (c == "exit") return Exit(w);
     if (c == "kill") return Kill();
     if (c == "seen") return watcher ? Ok().Add("windows", watcher->Seen()) : Fail("no program started");
-    if (c == "shot" && w.size() >= 3) {
-      HWND hwnd = w[1] == "screen" ? nullptr : WindowArg(w, 1);
-      if (hwnd && !IsWindow(hwnd)) return Fail("no such window");
-      SIZE size = {};
-      if (!SaveScreenshot(hwnd, Wide(w[2]), size)) return Fail("cannot save " + w[2]);
-      return Ok().Add("size", Json::Array().Push(size.cx).Push(size.cy));
-    }
-    HWND hwnd = WindowArg(w, 1);
-    if (!IsWindow(hwnd)) return Fail("no such window");
+    // shot WINDOW|screen FILE
+    if (w.size() < 3) return Fail("missing window or file");
+    HWND hwnd = w[1] == "screen" ? nullptr : WindowArg(w, 1);
+    if (hwnd && !IsWindow(hwnd)) return Fail("no such window");
+    SIZE size = {};
+    if (!SaveScreenshot(hwnd, Wide(w[2]), size)) return Fail("cannot save " + w[2]);
+    return Ok().Add("size", Json::Array().Push(size.cx).Push(size.cy));
+  }
+
+  Json OnWindow(const std::vector<std::string>& w, HWND hwnd) {
+    const std::string& c = w[0];
     if (c == "window") return Ok().Add("window", DescribeWithControls(hwnd));
     if (c == "focus") {
       HWND focus = FocusOf(hwnd);
       if (!focus) return Ok().Add("focus", Json::Object());
       return Ok().Add("focus", Describe(focus));
     }
-    if (c == "active") {
-      // Waits for the window to become the foreground window, as it is for the user.
-      HWND active = WaitFor(NumberArg(w, 2, 2000), [&]() -> HWND {
-        HWND fg = GetForegroundWindow();
-        return fg == hwnd ? fg : nullptr;
-      });
-      if (!active) return Fail("not active").Add("foreground", Describe(GetForegroundWindow()));
-      // Wine leaves the caption drawn inactive when a dialog took the focus while still hidden
-      // (WM_INITDIALOG returning TRUE); Windows draws it active. Redraw the frame of the active
-      // window as what it is; the window's own state is not changed.
-      GUITHREADINFO thread = {};
-      thread.cbSize = sizeof thread;
-      if (GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &thread) && thread.hwndActive == hwnd) {
-        DWORD_PTR ignored = 0;
-        SendMessageTimeoutA(hwnd, WM_NCACTIVATE, TRUE, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
-      }
-      return Ok();
-    }
+    if (c == "active") return Activate(hwnd, NumberArg(w, 2, 2000));
     if (c == "settle") {
       // What the user sees is what the program has drawn, and a click cannot overtake the
       // window's first paint.
@@ -203,23 +207,39 @@ class Session {
       if (!key) return Fail("unknown key " + w[2]);
       return PressKey(hwnd, key) ? Ok() : Fail("not posted");
     }
-    if (w.size() < 3) return Fail("missing control id");
-    HWND control = GetDlgItem(hwnd, static_cast<int>(std::strtol(w[2].c_str(), nullptr, 10)));
-    if (!control) return Fail("no control " + w[2]);
+    return Fail("unknown command " + c);
+  }
+
+  // Waits for the window to become the foreground window, as it is for the user.
+  Json Activate(HWND hwnd, DWORD timeoutMs) {
+    HWND active = WaitFor(timeoutMs, [&]() -> HWND {
+      HWND fg = GetForegroundWindow();
+      return fg == hwnd ? fg : nullptr;
+    });
+    if (!active) return Fail("not active").Add("foreground", Describe(GetForegroundWindow()));
+    // Wine leaves the caption drawn inactive when a dialog took the focus while still hidden
+    // (WM_INITDIALOG returning TRUE); Windows draws it active. Redraw the frame of the active
+    // window as what it is; the window's own state is not changed.
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &thread) && thread.hwndActive == hwnd) {
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutA(hwnd, WM_NCACTIVATE, TRUE, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
+    }
+    return Ok();
+  }
+
+  Json OnControl(const std::string& c, HWND control) {
     if (c == "control") return Ok().Add("control", Describe(control));
     if (c == "click") {
       bool finished = false;
       std::string refused = Click(control, finished);
       return refused.empty() ? Ok().Add("finished", finished) : Fail(refused);
     }
-    if (c == "mouse") {
-      std::string refused = MouseClick(control);
-      return refused.empty() ? Ok() : Fail(refused);
-    }
-    return Fail("unknown command " + c);
+    std::string refused = MouseClick(control);
+    return refused.empty() ? Ok() : Fail(refused);
   }
 
- private:
   Json MessageBoxCommand(const std::vector<std::string>& w) {
     HWND box = WaitFor(NumberArg(w, 1, 10000), FindMessageBox);
     if (!box) return Fail("timeout").Add("windows", ListTopLevel(false));

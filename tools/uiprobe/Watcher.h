@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/uiprobe/Json.h"
+#include "tools/Json.h"
 
 class Watcher {
  public:

@@ -1,5 +1,5 @@
-// A one-line JSON writer for the probe's answers: objects and arrays of strings, numbers and
-// booleans, written in UTF-8.
+// A one-line JSON writer: objects and arrays of strings, numbers and booleans, written in UTF-8.
+// The probe answers in it, and the emulated deck writes its report and its events in it.
 #pragma once
 
 #include <cstdint>
