@@ -119,7 +119,7 @@ GROUPS = {
     "transfer": [
         Case("refuse-block-0", box=TRANSFER_TIMEOUT, reaches=TRANSFER, blocks=(0, 1), image="nothing received"),
         Case("refuse-block-512", box=TRANSFER_TIMEOUT, reaches=TRANSFER, blocks=(512, 513),
-             image="incomplete, 512 of 1024 blocks in"),
+             image="incomplete, 512 of 1024 blocks in; missing 512-1023"),
         Case("no-acceptance", box=TRANSFER_TIMEOUT, reaches=TRANSFER, reply_read=False),  # about 8.1 s of polling
     ],
     # Two minutes of waiting each.
