@@ -276,51 +276,72 @@ bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std
   got = 0;
   Refresh();
   Handle* h = Find(handle);
-  if (!h || h->kind != Kind::Pipe1 || size == 0 || !buffer) {
+  if (!h || h->kind != Kind::Pipe1 || !Alive(*h) || size == 0 || !buffer) {
     ++counts.readsFailed;
-    Note("read-failed", "read on " + HandleText(handle) + ", which is not an open pipe 1, failed");
+    Note("read-failed", "read on " + HandleText(handle) + ", which is not a live pipe 1, failed");
     return false;
   }
-  if (failedReadsLeft > 0 && Alive(*h)) {
+  if (failedReadsLeft > 0) {
     --failedReadsLeft;
     ++counts.readsFailed;
     Note("read-failed", "read failed, as the scenario says");
     return false;
   }
   const std::thread::id me = std::this_thread::get_id();
-  blockedReaders[me] = Blocked{handle, false};
+  const int plugged = generation;
+  blockedReaders[me] = Blocked{handle, false, false};
   changed.notify_all();
   for (;;) {
     Refresh();
-    h = Find(handle);
-    if (blockedReaders[me].cancelled) {
+    const Blocked now = blockedReaders[me];
+    if (now.ended) Vanish(hold, blockedReaders);
+    if (now.cancelled) {
       blockedReaders.erase(me);
       ++counts.readsCancelled;
       Note("read-cancelled", "read cancelled");
       return false;
     }
-    if (!Alive(*h)) {
+    // Only the deck going away ends a read; closing its handle does not.
+    if (!present || generation != plugged) {
       blockedReaders.erase(me);
       ++counts.readsFailed;
-      Note("read-failed", "read failed: the pipe is gone");
+      Note("read-failed", "read failed: the deck is gone");
       return false;
     }
-    const double now = Now();
-    if (!pipe1.empty() && pipe1.front().due <= now) {
+    if (!pipe1.empty() && pipe1.front().due <= Now()) {
       got = TakePacket(static_cast<unsigned char*>(buffer), size);
       ++counts.readsDone;
       blockedReaders.erase(me);
       return true;
     }
-    double wakeAt = -1;
-    if (!pipe1.empty()) wakeAt = pipe1.front().due;
-    if (unplugAt > now && (wakeAt < 0 || unplugAt < wakeAt)) wakeAt = unplugAt;
-    if (wakeAt < 0) {
-      changed.wait(hold);
-    } else {
-      changed.wait_for(hold, std::chrono::duration<double, std::milli>(wakeAt - now));
-    }
+    WaitForChange(hold);
   }
+}
+
+void DriverSide::WaitForChange(std::unique_lock<std::mutex>& hold) {
+  const double now = Now();
+  double wakeAt = -1;
+  if (!pipe1.empty()) wakeAt = pipe1.front().due;
+  if (unplugAt > now && (wakeAt < 0 || unplugAt < wakeAt)) wakeAt = unplugAt;
+  if (wakeAt < 0) {
+    changed.wait(hold);
+  } else {
+    changed.wait_for(hold, std::chrono::duration<double, std::milli>(wakeAt - now));
+  }
+}
+
+void DriverSide::Vanish(std::unique_lock<std::mutex>& hold, std::map<std::thread::id, Blocked>& blocked) {
+  blocked.erase(std::this_thread::get_id());
+  ++counts.threadsEnded;
+  Note("thread-ended", "a thread blocked in the driver was ended");
+  changed.notify_all();
+  hold.unlock();
+  // As after TerminateThread, the thread never runs its caller's code again. It waits on objects
+  // that are never destroyed, not even at exit, so nothing it refers to can go away under it.
+  static std::mutex* const never = new std::mutex;
+  static std::condition_variable* const nothing = new std::condition_variable;
+  std::unique_lock<std::mutex> forever(*never);
+  for (;;) nothing->wait(forever);
 }
 
 std::uint32_t DriverSide::TakePacket(unsigned char* buffer, std::uint32_t size) {
@@ -351,6 +372,7 @@ bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size
     Note("write-failed", "write on pipe 0 failed, as the test asked");
     return false;
   }
+  if (deck.scenario.writesStall) return Stall(hold, handle);
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
   const double due = TakeFrame(Bytes(bytes, bytes + size));
   written = size;
@@ -364,6 +386,26 @@ bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size
       Note("write-held", "write returns: its reply was not read in time");
   }
   return true;
+}
+
+bool DriverSide::Stall(std::unique_lock<std::mutex>& hold, DriverHandle handle) {
+  const std::thread::id me = std::this_thread::get_id();
+  const int plugged = generation;
+  blockedWriters[me] = Blocked{handle, false, false};
+  Note("write-stalled", "write on pipe 0 blocks: the deck takes nothing");
+  changed.notify_all();
+  for (;;) {
+    Refresh();
+    const Blocked now = blockedWriters[me];
+    if (now.ended) Vanish(hold, blockedWriters);
+    if (now.cancelled || !present || generation != plugged) {
+      blockedWriters.erase(me);
+      ++counts.writesCancelled;
+      Note("write-cancelled", now.cancelled ? "write cancelled" : "write failed: the deck is gone");
+      return false;
+    }
+    WaitForChange(hold);
+  }
 }
 
 bool DriverSide::Close(DriverHandle handle) {
@@ -381,13 +423,36 @@ bool DriverSide::Close(DriverHandle handle) {
   return true;
 }
 
-void DriverSide::CancelRead(std::thread& reader, DriverHandle handle) {
+void DriverSide::CancelIo(std::thread& thread, DriverHandle handle) {
   std::lock_guard<std::mutex> hold(lock);
-  // The reader's blocked read ends, and so does every read blocked on the handle.
-  for (auto& [id, blocked] : blockedReaders)
-    if (id == reader.get_id() || (handle != kInvalidHandle && blocked.handle == handle))
-      blocked.cancelled = true;
+  Refresh();
+  const auto reached = [&](const std::pair<const std::thread::id, Blocked>& b) {
+    return b.first == thread.get_id() || (handle != kInvalidHandle && b.second.handle == handle);
+  };
+  bool any = false;
+  for (auto* blocked : {&blockedReaders, &blockedWriters})
+    for (auto& entry : *blocked) any = any || reached(entry);
+  if (!any) return;
+  if (deck.scenario.cancelIgnored && present) {
+    ++counts.cancelsIgnored;
+    return;
+  }
+  for (auto* blocked : {&blockedReaders, &blockedWriters})
+    for (auto& entry : *blocked)
+      if (reached(entry)) entry.second.cancelled = true;
   changed.notify_all();
+}
+
+void DriverSide::EndThread(std::thread& thread) {
+  std::lock_guard<std::mutex> hold(lock);
+  for (auto* blocked : {&blockedReaders, &blockedWriters}) {
+    const auto it = blocked->find(thread.get_id());
+    if (it == blocked->end()) continue;
+    it->second.ended = true;
+    changed.notify_all();
+    thread.detach();
+    return;
+  }
 }
 
 void DriverSide::Queue(Bytes reply, double due) {
@@ -579,6 +644,11 @@ int DriverSide::BlockedReads() const {
   return static_cast<int>(blockedReaders.size());
 }
 
+int DriverSide::BlockedWrites() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return static_cast<int>(blockedWriters.size());
+}
+
 DriverSide::Counts DriverSide::Counters() const {
   std::lock_guard<std::mutex> hold(lock);
   return counts;
@@ -609,6 +679,9 @@ Json DriverSide::Report() const {
                         .Add("delivered", counts.readsDone)
                         .Add("failed", counts.readsFailed)
                         .Add("cancelled", counts.readsCancelled))
+      .Add("writesCancelled", counts.writesCancelled)
+      .Add("cancelsIgnored", counts.cancelsIgnored)
+      .Add("threadsEnded", counts.threadsEnded)
       .Add("controls",
            Json::Object().Add("start", counts.deviceControls).Add("pipeReset", counts.pipeControls));
 }

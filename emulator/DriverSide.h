@@ -30,7 +30,12 @@ class DriverSide : public DriverCalls {
   bool Read(DriverHandle handle, void* buffer, std::uint32_t size, std::uint32_t& got) override;
   bool Write(DriverHandle handle, const void* data, std::uint32_t size, std::uint32_t& written) override;
   bool Close(DriverHandle handle) override;
-  void CancelRead(std::thread& reader, DriverHandle handle) override;
+  // A cancel ends the reads and writes blocked by the thread or on the handle, unless the
+  // scenario ignores cancels. Closing a handle ends none of them.
+  void CancelIo(std::thread& thread, DriverHandle handle) override;
+  // Ends a thread blocked in a read or a write here: it never returns from the call. Threads
+  // anywhere else cannot be reached and are left joinable.
+  void EndThread(std::thread& thread) override;
 
   // The library side calls this when the deck has offered its reply after reading the image:
   // the completion report follows on pipe 1 after the scenario's time (never when it is -1).
@@ -51,8 +56,9 @@ class DriverSide : public DriverCalls {
   bool Plugged() const;
   // Queues a frame on pipe 1 as if the deck had sent it unasked, `afterMs` from now.
   void Inject(const std::vector<unsigned char>& frame, int afterMs = 0);
-  // Reads blocked right now on pipe 1.
+  // Reads blocked right now on pipe 1, and writes on pipe 0.
   int BlockedReads() const;
+  int BlockedWrites() const;
 
   // Test hooks for faults no scenario brings about. While on: every write on pipe 0 fails and
   // reaches nothing, though the deck stays plugged in and its handles stay live.
@@ -73,6 +79,9 @@ class DriverSide : public DriverCalls {
     int readsDone = 0;     // reads that delivered a packet
     int readsFailed = 0;   // reads that failed (unplugged, closed, scenario)
     int readsCancelled = 0;
+    int writesCancelled = 0;
+    int cancelsIgnored = 0;
+    int threadsEnded = 0;  // ended inside a blocked read or write
     int powerOns = 0;
     int ignoredFrames = 0;  // frames the deck did not understand or could not take
     int deviceControls = 0;
@@ -110,6 +119,8 @@ class DriverSide : public DriverCalls {
   // queued is due, or -1 when it queued none.
   double TakeFrame(const std::vector<unsigned char>& frame);
   double Answer(const std::vector<unsigned char>& command);
+  // A write the deck never takes: blocks until cancelled, ended or unplugged; false.
+  bool Stall(std::unique_lock<std::mutex>& hold, DriverHandle handle);
   double Ignore(const std::string& why);
   std::string StrangerPath() const;
 
@@ -127,8 +138,14 @@ class DriverSide : public DriverCalls {
   struct Blocked {
     DriverHandle handle;
     bool cancelled;
+    bool ended;
   };
+  // Takes out a thread whose blocked call was ended: it lets go of the lock and never returns.
+  [[noreturn]] void Vanish(std::unique_lock<std::mutex>& hold, std::map<std::thread::id, Blocked>& blocked);
+  // Waits for the next change, or until something becomes due.
+  void WaitForChange(std::unique_lock<std::mutex>& hold);
   std::map<std::thread::id, Blocked> blockedReaders;
+  std::map<std::thread::id, Blocked> blockedWriters;
   int failedReadsLeft = 0;
   bool failWrites = false;
   bool holdWrites = false;

@@ -57,6 +57,8 @@ const std::vector<Scenario>& Scenarios() {
       Make("stranger-first", [](Scenario& s) { s.strangerFirst = true; }),
       Make("long-device-path", [](Scenario& s) { s.devicePathLength = 347; }),
       Make("read-error", [](Scenario& s) { s.failedReads = 1; }),
+      Make("cancel-ignored", [](Scenario& s) { s.cancelIgnored = true; }),
+      Make("write-stalls", [](Scenario& s) { s.writesStall = true; }),
       Make("unplug-during-wait",
            [](Scenario& s) {
              s.unplugAfterRequestMs = 13000;

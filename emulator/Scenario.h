@@ -32,6 +32,8 @@ struct Scenario {
   bool strangerFirst = false;     // another device of the driver's class is listed before the deck
   int devicePathLength = 0;       // 0: the driver's usual path; else padded to this many characters
   int failedReads = 0;            // the first reads of pipe 1 fail while the pipe stays ready
+  bool cancelIgnored = false;     // the driver ignores every cancel while the deck is plugged in
+  bool writesStall = false;       // pipe 0 takes nothing: every write blocks until it is cancelled
 
   // --- Library path --------------------------------------------------------------------------
   int libraryDecks = 1;  // decks the library enumerates

@@ -29,22 +29,29 @@ class DriverCalls {
                          void* out, std::uint32_t outSize) = 0;
 
   // One synchronous read of at most `size` bytes. Blocks until data is there, the device goes
-  // away (false) or CancelRead is called for this handle (false, got 0).
+  // away (false) or a cancel reaches it (false, got 0). Closing the handle from another thread
+  // does not end it.
   virtual bool Read(DriverHandle handle, void* buffer, std::uint32_t size, std::uint32_t& got) = 0;
 
-  // One synchronous write. True when the driver took it; `written` may be short.
+  // One synchronous write. True when the driver took it; `written` may be short. A driver may
+  // block in it until a cancel reaches it (false).
   virtual bool Write(DriverHandle handle, const void* data, std::uint32_t size, std::uint32_t& written) = 0;
 
   // Closes a handle that Open returned.
   virtual bool Close(DriverHandle handle) = 0;
 
-  // Makes a Read that `reader` is blocked in on `handle` return false. Does nothing when no read
-  // is blocked; a read that starts afterwards is not affected, so callers repeat it until the
-  // reader has seen its stop flag. Both the reader's blocked I/O and every read pending on
-  // `handle` are cancelled, whichever thread issued it, so a driver that ignores the one is
-  // reached by the other. `handle` must stay open during the call (kInvalidHandle: the reader's
-  // I/O alone).
-  virtual void CancelRead(std::thread& reader, DriverHandle handle) = 0;
+  // Asks the driver to end the read or write that `thread` is blocked in, and every one pending
+  // on `handle` whichever thread issued it (kInvalidHandle: the thread's alone). Does nothing
+  // when none is blocked, and I/O that starts afterwards is not affected, so callers repeat it
+  // until the thread has moved on. A driver may ignore it. `handle` must stay open during the call.
+  virtual void CancelIo(std::thread& thread, DriverHandle handle) = 0;
+
+  // Ends `thread` without its cooperation, as a last resort when a driver ignores the cancel of a
+  // call the thread is blocked in. Only for a thread waiting inside Read, Write, IoControl or
+  // Close, which hold nothing another thread needs. An ended thread never runs its caller's code
+  // again, and the object is detached; a thread the backend cannot reach there is left as it was,
+  // joinable.
+  virtual void EndThread(std::thread& thread) = 0;
 };
 
 // The backend of this program, defined by the one backend linked into it.

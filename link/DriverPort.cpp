@@ -106,7 +106,3 @@ bool DriverPort::WriteHex(DriverHandle handle, const char* text, int count) {
 bool DriverPort::ReleaseHandle(DriverHandle handle) {
   return calls.Close(handle);
 }
-
-void DriverPort::CancelRead(std::thread& reader, DriverHandle handle) {
-  calls.CancelRead(reader, handle);
-}

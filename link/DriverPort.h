@@ -49,9 +49,6 @@ class DriverPort {
 
   bool ReleaseHandle(DriverHandle handle);
 
-  // Makes the read that `reader` is blocked in on `handle` return; see DriverCalls::CancelRead.
-  void CancelRead(std::thread& reader, DriverHandle handle);
-
  private:
   bool GetDevicePath(std::uint32_t index, std::string& path);
   DriverHandle OpenDevicePath(const char* path);

@@ -48,13 +48,14 @@ int LinkSession::CheckLinkOpen() {
   if (onceLinkOpen) return -1;
   onceLinkOpen = 1;
   if (linkRetry) {
-    // After a Reset the new worker needs a moment to run its open sequence.
+    // After a Reset the new worker needs a moment to look for the deck.
     linkRetry = false;
-    for (int poll = 0; poll < kLinkRetryPolls && state.load() == kOpening; ++poll) clock.SleepMs(kPollMs);
+    for (int poll = 0; poll < kLinkRetryPolls && state.load() == kOpening && !deviceFound.load(); ++poll)
+      clock.SleepMs(kPollMs);
   }
-  // Only a finished open sequence is a link: a device found but not ready, or whose pipe or
-  // packet size failed, keeps its handle until the worker ends a second later all the same.
-  if (state.load() == kReading && deviceHandle.load() != kInvalidHandle) return 1;
+  // A deck that was found is there, even when a later step of its open failed: that is for the
+  // pipe check to tell, whether or not the worker's end step has closed the device by now.
+  if (deviceFound.load()) return 1;
   log.Append("ドライバオープンエラーが発生しました。");
   return -1;
 }
@@ -64,10 +65,13 @@ int LinkSession::CheckPipeReady() {
   oncePipeReady = 1;
   int ready;
   {
-    std::lock_guard<std::mutex> hold(handleLock);
-    ready = port->HandleState(deviceHandle.load());
+    Loan device(deviceHandle);
+    ready = port->HandleState(device.Handle());
   }
-  if (ready == 2) return 1;
+  // A device whose open failed later on is no usable link, even while the worker still holds it
+  // in the pause before its end.
+  const int now = state.load();
+  if (ready == 2 && now != kOpenFailed && now != kPacketSizeFailed) return 1;
   log.Append("IOCTLエラーが発生しました。");
   return -2;
 }

@@ -15,10 +15,11 @@
 
 #include "link/Clock.h"
 #include "link/DriverCalls.h"
+#include "link/DriverPort.h"
+#include "link/GuardedCalls.h"
 #include "link/LinkCodec.h"
 #include "link/LogRing.h"
-
-class DriverPort;
+#include "link/SharedHandle.h"
 
 class LinkSession {
  public:
@@ -34,24 +35,27 @@ class LinkSession {
   // Starts the worker, which opens the deck on its first pass, 20 ms later. The checks poll on
   // `clock`.
   explicit LinkSession(DriverCalls& calls, Clock& clock = SystemClock());
-  // Stops the worker (it is never killed), then closes the handles.
+  // Stops the worker, then closes the handles.
   ~LinkSession();
   LinkSession(const LinkSession&) = delete;
   LinkSession& operator=(const LinkSession&) = delete;
 
   // Stops the worker, closes every handle, and starts a fresh worker that opens the deck again.
-  // Allows one more CheckLinkOpen, which waits a moment for the new worker.
+  // Allows one more CheckLinkOpen, which waits a moment for the new worker. Stopping the worker
+  // clears its flag and cancels its I/O; a worker that a driver still holds a second later, inside
+  // a driver call, is ended without its cooperation.
   void Reset();
 
   // Frames the command bytes (2 to 255 of them) and sends them on pipe 0.
   void SendBytes(const unsigned char* bytes, int count);
-  // Sends a frame given as hex text and logs it.
+  // Sends a frame given as hex text and logs it. The write is bounded: one the driver has not
+  // completed after about 3 s is cancelled and logged as timed out.
   void SendHex(const char* text, int length);
 
   // The checks: 1 on success, their own negative code otherwise. Each runs once; a second call
   // returns the failure code at once (CheckLinkOpen runs once more after each Reset).
-  int CheckLinkOpen();   // -1; passes only once the worker has opened the deck and is reading
-  int CheckPipeReady();  // -2
+  int CheckLinkOpen();   // -1; passes once the worker has found the deck and opened its device
+  int CheckPipeReady();  // -2; also when the worker's open sequence failed
   int CheckModel();      // -3
   int CheckVersion();    // -4
   int CheckVariant();    // -5
@@ -66,25 +70,31 @@ class LinkSession {
   const LogRing& Log() const { return log; }
   int State() const { return state.load(); }
   bool WorkerRunning() const { return running.load() != 0; }
-  bool DeviceOpen() const { return deviceHandle.load() != kInvalidHandle; }
+  bool DeviceOpen() const { return deviceHandle.Valid(); }
   DeviceReport Report() const;
 
  private:
   // --- The worker (LinkWorker.cpp) ---
   void LinkWorker();
   // The open sequence: kReading when the deck is open, else the end state its failure leads to.
-  int OpenLink();
+  // `incoming` is the worker's read buffer, sized here.
+  int OpenLink(std::vector<unsigned char>& incoming);
   // Finds the deck and opens its device; false when it is not there.
   bool FindDeck(DriverHandle& device, std::string& path);
   // Opens both pipes and learns their packet sizes; kReading, or the failure's end state.
-  int OpenPipes(const std::string& path);
+  int OpenPipes(const std::string& path, std::vector<unsigned char>& incoming);
   // One read; kReading to go on, kDeviceRemoved when the deck has gone.
-  int ReadReply();
+  int ReadReply(std::vector<unsigned char>& incoming);
   void CloseHandles();
   void StartWorker();
   void StopWorker();
   // Sleeps on the worker thread; returns early, false, once `running` is cleared.
   bool Pause(int ms);
+  // SendHex for either thread; the worker gives up a write as soon as it is told to stop.
+  void SendFrame(const char* text, int length, bool fromWorker);
+  // One write of the frame text on its own thread, given at most about 3 s; then it is cancelled,
+  // and its thread is ended if the driver still holds it. True when the write came back.
+  bool WriteBounded(DriverHandle pipe, const std::string& text, bool fromWorker);
 
   // --- The replies and the checks (LinkChecks.cpp) ---
   void ParseReply();  // on readBuffer, with replyLock held
@@ -94,9 +104,12 @@ class LinkSession {
   bool SendAndPoll(const unsigned char (&command)[N], Clear clear, Met met);
 
   Clock& clock;
+  GuardedCalls calls;
   std::thread worker;
   std::atomic<int> running{1};
   std::atomic<int> state{kOpening};
+  // The current worker's open found the deck and opened its device, whatever came after.
+  std::atomic<bool> deviceFound{false};
   LogRing log;
   const unsigned char interfaceNumber = kDeckInterface;
   std::unique_ptr<DriverPort> port;
@@ -110,14 +123,12 @@ class LinkSession {
   int writeSize = 0;
   int rewriteDone = 0;
   DeviceReport report;
-  std::vector<unsigned char> incoming;  // worker only
 
-  // The handles are atomic; handleLock keeps a handle from being closed while the other thread
-  // writes or queries through it.
-  std::mutex handleLock;
-  std::atomic<DriverHandle> deviceHandle{kInvalidHandle};
-  std::atomic<DriverHandle> writePipe{kInvalidHandle};
-  std::atomic<DriverHandle> readPipe{kInvalidHandle};
+  // Opened and closed by the worker (and by Reset and destruction once it has stopped); the
+  // other thread borrows them for its calls, so none is closed while in use.
+  SharedHandle deviceHandle{*port};
+  SharedHandle writePipe{*port};
+  SharedHandle readPipe{*port};
 
   // Lets Reset and destruction wake a sleeping worker and wait for it to leave.
   std::mutex pauseLock;

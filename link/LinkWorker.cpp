@@ -13,6 +13,11 @@ constexpr int kPassPauseMs = 20;
 constexpr int kEndPauseMs = 1000;
 constexpr int kRecoveryPauseMs = 100;
 constexpr int kMatchVendorAndProduct = DriverPort::kMatchVendor | DriverPort::kMatchProduct;
+// How long a stop waits for the worker to leave by itself before it ends its thread.
+constexpr auto kStopLimit = std::chrono::seconds(1);
+// A command gets as long to go out as a check waits for its reply; a cancel, a moment more.
+constexpr double kWriteLimitMs = 3000;
+constexpr double kCancelLimitMs = 500;
 
 std::string Formatted(const char* format, int value) {
   char line[64];
@@ -21,8 +26,8 @@ std::string Formatted(const char* format, int value) {
 }
 }  // namespace
 
-LinkSession::LinkSession(DriverCalls& calls, Clock& clock)
-    : clock(clock), port(std::make_unique<DriverPort>(calls)) {
+LinkSession::LinkSession(DriverCalls& backend, Clock& clock)
+    : clock(clock), calls(backend), port(std::make_unique<DriverPort>(calls)) {
   StartWorker();
 }
 
@@ -44,16 +49,21 @@ void LinkSession::StopWorker() {
     running.store(0);
   }
   wake.notify_all();
-  // A cancel reaches only a read that is already blocked, so it is repeated until the worker has
-  // seen the cleared flag and left.
+  // A cancel reaches only I/O that is already blocked, so it is repeated until the worker has seen
+  // the cleared flag and left. A driver that ignores it gets a second; then the worker is ended
+  // where it waits, inside the driver's call.
+  const auto giveUp = std::chrono::steady_clock::now() + kStopLimit;
   std::unique_lock<std::mutex> hold(pauseLock);
   while (!workerGone.load()) {
     hold.unlock();
     {
-      // The read pipe is cancelled by handle only while it cannot be closed under the cancel (and
-      // its value reused); while the worker closes or writes, its own I/O is cancelled alone.
-      std::unique_lock<std::mutex> handles(handleLock, std::try_to_lock);
-      port->CancelRead(worker, handles.owns_lock() ? readPipe.load() : kInvalidHandle);
+      // The read pipe, borrowed so that the worker's end step cannot close it under the cancel.
+      Loan pipe(readPipe);
+      calls.CancelIo(worker, pipe.Handle());
+    }
+    if (std::chrono::steady_clock::now() >= giveUp && calls.EndIfWaiting(worker)) {
+      log.Append("応答しないワーカースレッドを強制終了しました。");
+      return;
     }
     hold.lock();
     wake.wait_for(hold, std::chrono::milliseconds(1), [this] { return workerGone.load(); });
@@ -68,14 +78,17 @@ bool LinkSession::Pause(int ms) {
 }
 
 void LinkSession::LinkWorker() {
+  // The worker's own: should it be ended inside a read, the driver may still write into it later,
+  // so it is left to the ended thread and never freed.
+  std::vector<unsigned char> incoming;
   while (running.load() != 0) {
     if (!Pause(kPassPauseMs)) break;
     switch (state.load()) {
       case kOpening:
-        state.store(OpenLink());
+        state.store(OpenLink(incoming));
         break;
       case kReading:
-        state.store(ReadReply());
+        state.store(ReadReply(incoming));
         break;
       case kOpenFailed:
       case kPacketSizeFailed:
@@ -95,22 +108,23 @@ void LinkSession::LinkWorker() {
   wake.notify_all();
 }
 
-int LinkSession::OpenLink() {
+int LinkSession::OpenLink(std::vector<unsigned char>& incoming) {
   DriverHandle device = kInvalidHandle;
   std::string path;
   if (!FindDeck(device, path)) {
     log.Append("USB OPEN出来ませんでした。");
     return kOpenFailed;
   }
-  deviceHandle.store(device);
+  deviceHandle.Set(device);
+  deviceFound.store(true);
   if (port->HandleState(device) != 2) {
     log.Append("IOCTLエラーが発生しました。");
     return kOpenFailed;
   }
-  const int opened = OpenPipes(path);
+  const int opened = OpenPipes(path, incoming);
   if (opened != kReading) return opened;
   port->DeviceControl(device);
-  SendHex(kPowerOnText, sizeof kPowerOnText - 1);
+  SendFrame(kPowerOnText, sizeof kPowerOnText - 1, true);
   return kReading;
 }
 
@@ -120,19 +134,19 @@ bool LinkSession::FindDeck(DriverHandle& device, std::string& path) {
   return false;
 }
 
-int LinkSession::OpenPipes(const std::string& path) {
+int LinkSession::OpenPipes(const std::string& path, std::vector<unsigned char>& incoming) {
   const DriverHandle write = port->OpenPipe(path, interfaceNumber, kCommandPipe);
   if (write == kInvalidHandle) {
     log.Append("USB PIPE 0 OPEN出来ませんでした。");
     return kOpenFailed;
   }
-  writePipe.store(write);
+  writePipe.Set(write);
   const DriverHandle read = port->OpenPipe(path, interfaceNumber, kReplyPipe);
   if (read == kInvalidHandle) {
     log.Append("USB PIPE 1 OPEN出来ませんでした。");
     return kOpenFailed;
   }
-  readPipe.store(read);
+  readPipe.Set(read);
   // Pipe 0 is the interface's first endpoint, pipe 1 its second.
   const int writeMax = port->GetMaxPacketSize(write, interfaceNumber, 0);
   if (writeMax == 0) {
@@ -156,8 +170,8 @@ int LinkSession::OpenPipes(const std::string& path) {
   return kReading;
 }
 
-int LinkSession::ReadReply() {
-  const DriverHandle pipe = readPipe.load();
+int LinkSession::ReadReply(std::vector<unsigned char>& incoming) {
+  const DriverHandle pipe = readPipe.Get();
   int got = 0;
   if (!port->ReadPipe(pipe, incoming.data(), static_cast<int>(incoming.size()), got)) {
     // A read cancelled to stop the worker is no read error.
@@ -181,25 +195,22 @@ int LinkSession::ReadReply() {
 }
 
 void LinkSession::CloseHandles() {
-  std::lock_guard<std::mutex> hold(handleLock);
-  // Each handle is taken out before it is closed, so none is ever closed twice.
-  for (std::atomic<DriverHandle>* handle : {&deviceHandle, &writePipe, &readPipe}) {
-    const DriverHandle h = handle->exchange(kInvalidHandle);
-    if (h != kInvalidHandle) port->ReleaseHandle(h);
-  }
+  deviceHandle.Close();
+  writePipe.Close();
+  readPipe.Close();
 }
 
 void LinkSession::Reset() {
   StopWorker();
   CloseHandles();
   state.store(kOpening);
+  deviceFound.store(false);
   {
     std::lock_guard<std::mutex> hold(replyLock);
     readBuffer.clear();
     readSize = 0;
     writeSize = 0;
   }
-  incoming.clear();
   onceLinkOpen = 0;
   linkRetry = true;
   log.Append("INTERFACE / PIPE の設定をリセットしました。");
@@ -213,18 +224,51 @@ void LinkSession::SendBytes(const unsigned char* bytes, int count) {
 }
 
 void LinkSession::SendHex(const char* text, int length) {
+  SendFrame(text, length, false);
+}
+
+void LinkSession::SendFrame(const char* text, int length, bool fromWorker) {
   const std::string work(text, static_cast<std::size_t>(std::max(length, 0)));
+  if (!deviceHandle.Valid()) {
+    log.Append("USBはOPENしていません。");
+    return;
+  }
+  bool cameBack;
   {
-    std::lock_guard<std::mutex> hold(handleLock);
-    if (deviceHandle.load() == kInvalidHandle) {
-      log.Append("USBはOPENしていません。");
-      return;
+    Loan pipe(writePipe);
+    cameBack = WriteBounded(pipe.Handle(), work, fromWorker);
+  }
+  const bool local = work.compare(0, 2, "00") == 0;
+  const std::string shown =
+      local ? "[LINK KIT LOCAL COMMAND] " + work : work.substr(std::min<std::size_t>(2, work.size()));
+  log.Append((cameBack ? "Send Data: " : "Send Data timed out: ") + shown);
+}
+
+bool LinkSession::WriteBounded(DriverHandle pipe, const std::string& text, bool fromWorker) {
+  // The writer keeps what it uses alive by itself: should it be ended, it never runs again, but
+  // nothing it was given may go away under it meanwhile.
+  auto done = std::make_shared<std::atomic<bool>>(false);
+  DriverPort& out = *port;
+  std::thread writer([&out, pipe, text, done] {
+    out.WriteHex(pipe, text.c_str(), static_cast<int>(text.size()));
+    done->store(true);
+  });
+  // Polled, not waited for: on the real clock, since this guards against a driver that stalls.
+  Clock& real = SystemClock();
+  const double giveUp = real.NowMs() + kWriteLimitMs;
+  while (!done->load() && real.NowMs() < giveUp && !(fromWorker && running.load() == 0)) real.SleepMs(1);
+  const bool inTime = done->load();
+  // Still out: cancelled until it comes back; a driver that holds on to it past the cancel's
+  // moment gets the thread ended where it waits.
+  const double endAt = real.NowMs() + kCancelLimitMs;
+  while (!done->load()) {
+    if (real.NowMs() >= endAt && calls.EndIfWaiting(writer)) {
+      log.Append("応答しない送信スレッドを強制終了しました。");
+      return false;
     }
-    port->WriteHex(writePipe.load(), work.c_str(), length);
+    calls.CancelIo(writer, pipe);
+    real.SleepMs(1);
   }
-  if (work.compare(0, 2, "00") == 0) {
-    log.Append("Send Data: [LINK KIT LOCAL COMMAND] " + work);
-  } else {
-    log.Append("Send Data: " + work.substr(std::min<std::size_t>(2, work.size())));
-  }
+  writer.join();
+  return inTime;
 }

@@ -140,12 +140,12 @@ TEST(DeckDriver, ReadsWaitForTheReplyAndACancelEndsOnlyTheBlockedRead) {
 
   // A cancel with no read blocked does not touch the next read.
   std::thread idle([] {});
-  o.driver.CancelRead(idle, o.pipe1);
+  o.driver.CancelIo(idle, o.pipe1);
   idle.join();
   bool ok = true;
   std::thread reader([&] { ok = o.ReadOne(r); });
   while (o.driver.BlockedReads() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  o.driver.CancelRead(reader, kInvalidHandle);
+  o.driver.CancelIo(reader, kInvalidHandle);
   reader.join();
   EXPECT_FALSE(ok);
   EXPECT_EQ(o.driver.Counters().readsCancelled, 1);
@@ -154,9 +154,9 @@ TEST(DeckDriver, ReadsWaitForTheReplyAndACancelEndsOnlyTheBlockedRead) {
   std::thread byHandle([&] { ok = o.ReadOne(r); });
   while (o.driver.BlockedReads() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   std::thread other([] {});
-  o.driver.CancelRead(other, o.pipe0);  // no read is blocked on pipe 0
+  o.driver.CancelIo(other, o.pipe0);  // no read is blocked on pipe 0
   EXPECT_EQ(o.driver.BlockedReads(), 1);
-  o.driver.CancelRead(other, o.pipe1);
+  o.driver.CancelIo(other, o.pipe1);
   byHandle.join();
   other.join();
   EXPECT_FALSE(ok);
@@ -264,4 +264,69 @@ TEST(DeckDriver, AHeldWriteReturnsOnceItsReplyIsReadAndTheReaderIsBack) {
   o.driver.Unplug();  // fails the reader's last read
   reader.join();
   EXPECT_EQ(replies.load(), 4);
+}
+
+// As strict as a real driver: closing a handle does not end a read blocked on it from another
+// thread, only a cancel or the cable does; a scenario may ignore every cancel, or take no write.
+TEST(DeckDriver, OnlyACancelOrTheCableEndsABlockedReadNotAClose) {
+  Opened o(Tweaked([](Scenario&) {}));
+  Bytes r;
+  ASSERT_TRUE(o.ReadOne(r));  // acknowledgement
+  std::atomic<bool> left{false};
+  std::thread reader([&] {
+    o.ReadOne(r);
+    left.store(true);
+  });
+  ASSERT_TRUE(WaitFor([&] { return o.driver.BlockedReads() == 1; }));
+  EXPECT_TRUE(o.driver.Close(o.pipe1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(left.load()) << "the close ended the read";
+  o.driver.CancelIo(reader, kInvalidHandle);
+  reader.join();
+  EXPECT_EQ(o.driver.Counters().readsCancelled, 1);
+}
+
+TEST(DeckDriver, CancelIgnoredLeavesAReadBlockedUntilItsThreadIsEndedOrTheCableIsPulled) {
+  Opened o(Tweaked([](Scenario& s) { s.cancelIgnored = true; }));
+  Bytes r;
+  ASSERT_TRUE(o.ReadOne(r));
+  std::atomic<bool> left{false};
+  std::thread ended([&] {
+    o.ReadOne(r);
+    left.store(true);  // never reached: the thread is ended inside the read
+  });
+  ASSERT_TRUE(WaitFor([&] { return o.driver.BlockedReads() == 1; }));
+  o.driver.CancelIo(ended, o.pipe1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(o.driver.BlockedReads(), 1);
+  EXPECT_EQ(o.driver.Counters().cancelsIgnored, 1);
+  o.driver.EndThread(ended);
+  EXPECT_FALSE(ended.joinable());
+  ASSERT_TRUE(WaitFor([&] { return o.driver.BlockedReads() == 0; }));
+  EXPECT_EQ(o.driver.Counters().threadsEnded, 1);
+  EXPECT_FALSE(left.load());
+  // A thread that waits nowhere in the driver cannot be ended.
+  std::thread idle([] {});
+  o.driver.EndThread(idle);
+  EXPECT_TRUE(idle.joinable());
+  idle.join();
+
+  std::thread unplugged([&] { o.ReadOne(r); });
+  ASSERT_TRUE(WaitFor([&] { return o.driver.BlockedReads() == 1; }));
+  o.driver.Unplug();
+  unplugged.join();
+  EXPECT_EQ(o.driver.Counters().readsCancelled, 0);
+}
+
+TEST(DeckDriver, WriteStallsTakesNothingAndBlocksEachWriteUntilItIsCancelled) {
+  Opened o(Tweaked([](Scenario& s) { s.writesStall = true; }), false);
+  bool sent = true;
+  std::thread writer([&] { sent = o.Send({kPowerOn[0], kPowerOn[1], kPowerOn[2]}); });
+  ASSERT_TRUE(WaitFor([&] { return o.driver.BlockedWrites() == 1; }));
+  o.driver.CancelIo(writer, o.pipe0);
+  writer.join();
+  EXPECT_FALSE(sent);
+  EXPECT_EQ(o.driver.Counters().writesCancelled, 1);
+  EXPECT_TRUE(o.driver.FramesReceived().empty());
+  EXPECT_TRUE(o.driver.Plugged());
 }

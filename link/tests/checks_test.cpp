@@ -98,37 +98,55 @@ TEST(Checks, VariantBeforeAnyVersionReplyFails) {
   EXPECT_EQ(HexFrames(r.deck.Driver().FramesReceived()), Lines{"00 60 00"});
 }
 
-TEST(LinkChecks, ADeckNotOpenedIsNoLinkOnTheFirstLookNorOnTheRepeat) {
-  // A deck found but not opened holds the device handle through the worker's pause before its
-  // end, and the worker after Reset holds it again from its search until it ends: the link check
-  // must judge by the open sequence, not by the handle, during that pause as after it.
-  struct Case {
-    const char* scenario;
-    bool pipeCheck;  // the pipe check asks the device alone: it fails with none, or one not ready
+TEST(LinkChecks, ADeckFoundButNotUsableIsALinkWhosePipeCheckFailsWhenEverItIsAsked) {
+  // The worker holds the device it found through the pause before its end and closes it then; the
+  // pipe check fails the same before that step as after it, and the new worker after Reset finds
+  // the deck again.
+  const char* const decks[] = {"not-ready", "pipe0-fails", "pipe1-fails", "packet0-missing",
+                               "packet1-missing"};
+  struct Look {
+    std::string deck;
+    bool afterEnd;
+    bool deviceHeld = false;
+    std::vector<int> results;  // link, pipe, link after Reset
+    std::string lastLine;
   };
-  for (const Case& c :
-       {Case{"absent", true}, Case{"not-ready", true}, Case{"pipe0-fails", false}, Case{"pipe1-fails", false},
-        Case{"packet0-missing", false}, Case{"packet1-missing", false}}) {
-    SCOPED_TRACE(c.scenario);
-    Session s(Named(c.scenario));
-    ASSERT_TRUE(WaitFor([&] { return s.link.State() >= LinkSession::kOpenFailed; }));
-    Lines log = s.link.Log().Snapshot();  // the worker's own lines, checked by the session test
-    EXPECT_EQ(s.link.CheckLinkOpen(), -1);
-    log.push_back("ドライバオープンエラーが発生しました。");
-    if (c.pipeCheck) {
-      EXPECT_EQ(s.link.CheckPipeReady(), -2);
-      log.push_back("IOCTLエラーが発生しました。");
-    }
-    EXPECT_EQ(s.link.Log().Snapshot(), log);
+  std::vector<Look> looks;
+  for (const char* deck : decks)
+    for (bool afterEnd : {false, true}) looks.push_back({deck, afterEnd, false, {}, {}});
+  std::vector<std::thread> runs;
+  for (Look& look : looks) {
+    runs.emplace_back([&look] {
+      Session s(Named(look.deck));
+      if (!WaitFor([&] { return s.link.State() >= LinkSession::kOpenFailed; })) return;
+      if (look.afterEnd && !WaitForWorkerEnd(s.link)) return;
+      look.deviceHeld = s.link.DeviceOpen();
+      look.results = {s.link.CheckLinkOpen(), s.link.CheckPipeReady()};
+      look.lastLine = s.link.Log().Snapshot().back();
+      s.link.Reset();
+      look.results.push_back(s.link.CheckLinkOpen());
+    });
+  }
+  for (std::thread& t : runs) t.join();
+  for (const Look& look : looks) {
+    SCOPED_TRACE(look.deck + (look.afterEnd ? ", after the worker's end" : ", before the worker's end"));
+    EXPECT_EQ(look.deviceHeld, !look.afterEnd);
+    EXPECT_EQ(look.results, (std::vector<int>{1, -2, 1}));
+    EXPECT_EQ(look.lastLine, "IOCTLエラーが発生しました。");
+  }
+}
 
-    s.link.Reset();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+TEST(LinkChecks, NoDeckIsNoLinkOnTheFirstLookNorAfterAReset) {
+  for (const char* deck : {"absent", "other-product", "other-vendor"}) {
+    SCOPED_TRACE(deck);
+    Session s(Named(deck));
+    ASSERT_TRUE(WaitFor([&] { return s.link.State() == LinkSession::kOpenFailed; }));
     EXPECT_EQ(s.link.CheckLinkOpen(), -1);
-    EXPECT_GE(s.link.State(), LinkSession::kOpenFailed);
+    s.link.Reset();
+    EXPECT_EQ(s.link.CheckLinkOpen(), -1);
     EXPECT_EQ(s.link.Log().Snapshot().back(), "ドライバオープンエラーが発生しました。");
     EXPECT_EQ(HexFrames(s.deck.Driver().FramesReceived()), Lines{});
   }
-  // A deck pulled out while reading is no link either: the session test's unplug.
 }
 
 TEST(LinkChecks, ADeckPluggedInDuringTheFirstSecondIsFoundByTheRepeat) {

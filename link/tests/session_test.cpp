@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <set>
 #include <thread>
@@ -105,15 +106,16 @@ TEST(LinkSend, FramesGoOutOnPipeZeroAndAreLoggedWithoutTheirLength) {
   EXPECT_EQ(HexFrames(driver.FramesReceived()).back(), "02 0A 01");
 }
 
-TEST(LinkRead, AnUnplugLogsTheRemovalAndEndsTheWorkerWithItsHandlesClosedAndNoLink) {
+TEST(LinkRead, AnUnplugLogsTheRemovalAndEndsTheWorkerWithItsHandlesClosedAndNoUsablePipe) {
   Reading r(Named("success"));
   r.deck.Driver().Unplug();
   ASSERT_TRUE(WaitFor([&] { return r.link.State() == LinkSession::kDeviceRemoved; }));
   EXPECT_EQ(r.link.Log().Snapshot(),
             Concat(OpenedLines(), {"read error size=0", "デバイスが取り外されました"}));
-  // No link either while the worker pauses before its end with the handles still open.
-  EXPECT_EQ(r.link.CheckLinkOpen(), -1);
-  EXPECT_EQ(r.link.Log().Snapshot().back(), "ドライバオープンエラーが発生しました。");
+  // The deck was found, but its pipe is no use while the worker pauses before its end.
+  EXPECT_EQ(r.link.CheckLinkOpen(), 1);
+  EXPECT_EQ(r.link.CheckPipeReady(), -2);
+  EXPECT_EQ(r.link.Log().Snapshot().back(), "IOCTLエラーが発生しました。");
   ASSERT_TRUE(WaitForWorkerEnd(r.link));
   EXPECT_FALSE(r.link.DeviceOpen());
   EXPECT_EQ(r.deck.Driver().OpenHandles(), 0);
@@ -211,4 +213,88 @@ TEST(LinkLog, AppendsFromTwoThreadsNeverShareASlot) {
     seen = std::stoi(m.substr(1));
   }
   EXPECT_TRUE(lastA == kEach - 1 || lastB == kEach - 1);
+}
+
+// A driver that ignores the cancel of the worker's blocked read: a stop gives the worker a second,
+// then ends its thread where it waits, and a fresh worker reaches the deck. The limits below are
+// far beyond that second; they only keep a stop that never ends from hanging the test.
+TEST(LinkStop, AWorkerTheDriverWillNotLetGoIsEndedAndANewOneReachesTheDeck) {
+  EmulatedDeck deck(Named("cancel-ignored"));
+  auto link = std::make_unique<LinkSession>(deck.Driver());
+  ASSERT_TRUE(WaitForReading(deck));
+  auto begun = std::chrono::steady_clock::now();
+  link->Reset();
+  auto took = std::chrono::steady_clock::now() - begun;
+  EXPECT_LT(took, std::chrono::seconds(3));
+  EXPECT_TRUE(WaitFor([&] { return deck.Driver().Counters().threadsEnded == 1; }));
+  EXPECT_GE(deck.Driver().Counters().cancelsIgnored, 1);
+  EXPECT_EQ(link->Log().Snapshot(), Concat(OpenedLines(), {"応答しないワーカースレッドを強制終了しました。",
+                                                           "INTERFACE / PIPE の設定をリセットしました。"}));
+  ASSERT_TRUE(WaitForReading(deck));
+  EXPECT_EQ(deck.Driver().OpenHandles(), 3);
+  EXPECT_EQ(link->CheckModel(), 1);
+
+  ASSERT_TRUE(WaitForReading(deck));
+  begun = std::chrono::steady_clock::now();
+  link.reset();
+  took = std::chrono::steady_clock::now() - begun;
+  EXPECT_LT(took, std::chrono::seconds(3));
+  EXPECT_TRUE(WaitFor([&] { return deck.Driver().Counters().threadsEnded == 2; }));
+  EXPECT_EQ(deck.Driver().OpenHandles(), 0);
+  EXPECT_EQ(deck.Driver().Counters().badCloses, 0);
+}
+
+// A deck whose pipe 0 takes nothing: every write is given about 3 s, then cancelled and logged
+// as timed out, and the check goes on as for a deck that never answers.
+TEST(LinkSend, AWriteTheDeckNeverTakesIsCancelledAndTheCheckFailsAsForNoAnswer) {
+  Session s(Named("write-stalls"));
+  // The power-on request times out; the worker reads all the same.
+  ASSERT_TRUE(WaitFor([&] { return s.link.State() == LinkSession::kReading; }, 6000));
+  Lines opened = OpenedLines();
+  opened.back() = "Send Data timed out: [LINK KIT LOCAL COMMAND] 006000";
+  EXPECT_EQ(s.link.Log().Snapshot(), opened);
+  EXPECT_EQ(s.link.CheckModel(), -3);
+  EXPECT_EQ(s.link.Log().Snapshot().back(), "Send Data timed out: 0060C06A");
+  const DriverSide::Counts counts = s.deck.Driver().Counters();
+  EXPECT_EQ(counts.writesCancelled, 2);
+  EXPECT_EQ(counts.threadsEnded, 0);
+  EXPECT_EQ(s.deck.Driver().BlockedWrites(), 0);
+  EXPECT_TRUE(s.deck.Driver().FramesReceived().empty());
+}
+
+TEST(LinkSend, AStalledWriteWhoseCancelIsIgnoredEndsItsThread) {
+  Session s(Named("write-stalls", [](Scenario& x) { x.cancelIgnored = true; }));
+  ASSERT_TRUE(WaitFor([&] { return s.link.State() == LinkSession::kReading; }, 8000));
+  const Lines log = s.link.Log().Snapshot();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(Lines(log.end() - 2, log.end()), (Lines{"応答しない送信スレッドを強制終了しました。",
+                                                    "Send Data timed out: [LINK KIT LOCAL COMMAND] 006000"}));
+  EXPECT_TRUE(WaitFor([&] { return s.deck.Driver().Counters().threadsEnded == 1; }));
+  EXPECT_EQ(s.deck.Driver().BlockedWrites(), 0);
+}
+
+// A handle the worker closes while the other thread has it on loan for a call is closed by the
+// borrower when the call is over: never under the call, never twice.
+TEST(LinkHandles, AHandleClosedWhileLentIsClosedOnceByItsLastBorrower) {
+  EmulatedDeck deck(Named("success"));
+  DriverPort port(deck.Driver());
+  std::string path;
+  ASSERT_TRUE(deck.Driver().InterfacePath(0, path));
+  SharedHandle shared(port);
+  shared.Set(deck.Driver().Open(path.c_str()));
+  const DriverHandle first = shared.Borrow();
+  const DriverHandle second = shared.Borrow();
+  shared.Close();
+  EXPECT_FALSE(shared.Valid());
+  EXPECT_EQ(shared.Borrow(), kInvalidHandle);
+  shared.Return(first);
+  EXPECT_EQ(deck.Driver().OpenHandles(), 1);
+  shared.Return(second);
+  EXPECT_EQ(deck.Driver().OpenHandles(), 0);
+  // Not lent: closed at once, and only once.
+  shared.Set(deck.Driver().Open(path.c_str()));
+  shared.Close();
+  shared.Close();
+  EXPECT_EQ(deck.Driver().Counters().closed, 2);
+  EXPECT_EQ(deck.Driver().Counters().badCloses, 0);
 }

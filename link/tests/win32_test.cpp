@@ -113,7 +113,7 @@ TEST(Win32Driver, ABlockedReadIsCancelledByItsThreadAndByItsHandle) {
 
   // By the reader's thread alone.
   ReadEnd end = CancelABlockedRead(calls, reading, writing,
-                                   [&](std::thread& reader) { calls.CancelRead(reader, kInvalidHandle); });
+                                   [&](std::thread& reader) { calls.CancelIo(reader, kInvalidHandle); });
   EXPECT_TRUE(end.left) << "the read was not cancelled through its thread";
   EXPECT_FALSE(end.ok);
   EXPECT_EQ(end.got, 0u);
@@ -121,7 +121,7 @@ TEST(Win32Driver, ABlockedReadIsCancelledByItsThreadAndByItsHandle) {
   // By the handle, with a thread named that is not the reader: what reaches a read that a driver
   // leaves pending after a cancel by thread.
   std::thread idle([] {});
-  end = CancelABlockedRead(calls, reading, writing, [&](std::thread&) { calls.CancelRead(idle, reading); });
+  end = CancelABlockedRead(calls, reading, writing, [&](std::thread&) { calls.CancelIo(idle, reading); });
   idle.join();
   EXPECT_TRUE(end.left) << "the read was not cancelled through its handle";
   EXPECT_FALSE(end.ok);

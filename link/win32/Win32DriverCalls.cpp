@@ -93,15 +93,24 @@ class Win32DriverCalls final : public DriverCalls {
 
   bool Close(DriverHandle handle) override { return CloseHandle(ToHandle(handle)) != FALSE; }
 
-  void CancelRead(std::thread& reader, DriverHandle handle) override {
-    // The reader's own thread handle: cancelling its synchronous I/O ends the blocked ReadFile.
-    if (reader.joinable()) {
-      HANDLE thread = static_cast<HANDLE>(pthread_gethandle(reader.native_handle()));
-      if (thread) CancelSynchronousIo(thread);
+  void CancelIo(std::thread& thread, DriverHandle handle) override {
+    // The thread's own handle: cancelling its synchronous I/O ends the blocked ReadFile or WriteFile.
+    if (thread.joinable()) {
+      HANDLE native = static_cast<HANDLE>(pthread_gethandle(thread.native_handle()));
+      if (native) CancelSynchronousIo(native);
     }
-    // A driver may leave a read that was cancelled by thread pending; cancelling by handle reaches
-    // it all the same.
+    // A driver may leave I/O that was cancelled by thread pending; cancelling by handle reaches it
+    // all the same.
     if (handle != kInvalidHandle) CancelIoEx(ToHandle(handle), nullptr);
+  }
+
+  void EndThread(std::thread& thread) override {
+    if (!thread.joinable()) return;
+    HANDLE native = static_cast<HANDLE>(pthread_gethandle(thread.native_handle()));
+    if (!native || !TerminateThread(native, 0)) return;
+    // Its I/O may stay pending in the driver, and then the thread never finishes ending: it is let
+    // go, not waited for.
+    thread.detach();
   }
 };
 }  // namespace

@@ -63,7 +63,7 @@ using Frames = std::vector<std::vector<unsigned char>>;
 // A command as the deck receives it: its count byte, then its bytes.
 template <std::size_t N>
 std::vector<unsigned char> Framed(const unsigned char (&command)[N]) {
-  std::vector<unsigned char> frame{static_cast<unsigned char>(N)};
-  frame.insert(frame.end(), command, command + N);
+  std::vector<unsigned char> frame(N + 1, static_cast<unsigned char>(N));
+  std::copy(command, command + N, frame.begin() + 1);
   return frame;
 }

@@ -47,7 +47,7 @@ class Case:
     """One run: the deck, what the user does, and what must come of it."""
 
     def __init__(self, name, scenario=None, user=AGREE, box=None, reaches=COMPLETE, production=False,
-                 blocks=None, image=None, plugged=True, reply_read=None):
+                 blocks=None, image=None, plugged=True, reply_read=None, ends_within_s=None):
         self.name, self.scenario, self.user = name, scenario or name, user
         self.box = box              # message text; None: no message box
         self.reaches = reaches      # the last stage window that comes up
@@ -56,6 +56,7 @@ class Case:
         self.image = image          # the deck's verdict on what it received; None: as implied
         self.plugged = plugged      # the deck is plugged in when the program ends
         self.reply_read = reply_read
+        self.ends_within_s = ends_within_s  # from the completion window's close to the program's end
 
     @property
     def completes(self):
@@ -87,14 +88,21 @@ GROUPS = {
         Case("product-52"),
         Case("garbage"),  # unrelated frames between the deck's replies
     ],
-    # No usable link to the deck through its driver: it fails at the USB check's step.
+    # No deck behind the driver fails at the USB check's first step; a deck that is there but not
+    # usable, at the USB check itself.
     "check-driver": [
         check_failure("absent", NO_DRIVER, plugged=False),
-        check_failure("not-ready", NO_DRIVER),
-        check_failure("pipe0-fails", NO_DRIVER),
-        check_failure("pipe1-fails", NO_DRIVER),
-        check_failure("packet0-missing", NO_DRIVER),
+        check_failure("not-ready", USB_OPEN),
+        check_failure("pipe0-fails", USB_OPEN),
+        check_failure("pipe1-fails", USB_OPEN),
+        check_failure("packet0-missing", USB_OPEN),
         check_failure("production-no-driver", NO_DRIVER, scenario="success", production=True),
+    ],
+    # A driver that ignores every cancel: the update completes and the program still ends at once.
+    # A deck that takes no write: the check goes on as for a deck that never answers.
+    "link-faults": [
+        Case("cancel-ignored", ends_within_s=3),
+        check_failure("write-stalls", WRONG_MODEL),
     ],
     "check-deck": [
         check_failure("other-model", WRONG_MODEL),
@@ -233,6 +241,10 @@ class UpdateEndToEnd(unittest.TestCase):
                          "the version the deck reports now")
         if case.completes:
             self.assertTrue(report.image_identical, "the deck runs what the program carries, byte for byte")
+        if case.ends_within_s:
+            closed_ms = outcome.window(COMPLETE)["gone_ms"]
+            self.assertLessEqual(outcome.program["wall_ms"] - closed_ms, case.ends_within_s * 1000,
+                                 "the program ended soon after its last window closed")
 
         # Everything opened was closed; the deck found nothing wrong.
         self.assertEqual(report.faults, 0, report.text)
