@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """End to end: the whole update as the deck's owner goes through it, Trevolin-emulated.exe against
 every deck the tests know (and Trevolin.exe, which under Wine finds no driver), each run on a Wine
-virtual desktop through the UI probe and checked against what the emulated deck reports.
+virtual desktop through the UI probe and checked against what the emulated deck reports. One run
+has winmm.dll and comctl32.dll planted beside the program (--planted), and none may run in it.
 
 Every run checks: the windows that came up and their order, the message box (text, caption,
 icon, owner) or that there was none, that the program ended, that nothing that writes to the deck
@@ -11,19 +12,21 @@ closed, that the deck found no fault, and that the deck runs the new firmware, r
 byte for byte, exactly when the run ended with "バージョンアップ完了".
 
 usage: test_update.py --probe uiprobe.exe --emulated Trevolin-emulated.exe --production Trevolin.exe
-                      --prefix WINEPREFIX --shots DIR --group NAME [--slots N]
+                      --prefix WINEPREFIX --shots DIR --group NAME [--slots N] [--planted DLL...]
 """
 import argparse
 import concurrent.futures
+import glob
 import os
 import shutil
+import subprocess
 import sys
 import time
 import traceback
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Desktop, Slot  # noqa: E402
+from harness import WINE_RUN, Desktop, Slot  # noqa: E402
 from walk import (AGREE, AGREEMENT, CANCEL_AFTER_AGREE, CHECK, COMPLETE, DISAGREE, ERROR_CAPTION,  # noqa: E402
                   ESCAPE_AFTER_AGREE, TRANSFER, WAIT, WRITES, Walk)
 
@@ -41,13 +44,14 @@ TRANSFER_TIMEOUT = "本体KD装置へのデータ転送がタイムアウトし�
 REWRITE_TIMEOUT = "本体KD装置のデータ書換えがタイムアウトしました"
 
 NEW_VERSION = "1.07A"  # the firmware the program carries
+PLANTED_PROGRAM = "Trevolin-planted.exe"  # the program's copy that has DLLs planted beside it
 
 
 class Case:
     """One run: the deck, what the user does, and what must come of it."""
 
     def __init__(self, name, scenario=None, user=AGREE, box=None, reaches=COMPLETE, production=False,
-                 blocks=None, image=None, plugged=True, reply_read=None):
+                 blocks=None, image=None, plugged=True, reply_read=None, planted=False):
         self.name, self.scenario, self.user = name, scenario or name, user
         self.box = box              # message text; None: no message box
         self.reaches = reaches      # the last stage window that comes up
@@ -56,6 +60,7 @@ class Case:
         self.image = image          # the deck's verdict on what it received; None: as implied
         self.plugged = plugged      # the deck is plugged in when the program ends
         self.reply_read = reply_read
+        self.planted = planted      # run from a folder with the --planted DLLs in it
 
     @property
     def completes(self):
@@ -122,10 +127,30 @@ GROUPS = {
              image="incomplete, 512 of 1024 blocks in"),
         Case("no-acceptance", box=TRANSFER_TIMEOUT, reaches=TRANSFER, reply_read=False),  # about 8.1 s of polling
     ],
+    "planted": [Case("planted", scenario="success", planted=True)],
     # Two minutes of waiting each.
     "slow-never-completes": [Case("never-completes", box=REWRITE_TIMEOUT, reaches=WAIT)],
     "slow-unplugged": [Case("unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False)],
 }
+
+
+def plant(desktop, program, folder):
+    """A copy of the program in `folder` with the --planted DLLs beside it, and the desktop's prefix
+    told to prefer a DLL of those names in the program's folder to its own, as Windows does for
+    every DLL that is not a KnownDLL. Returns the copy."""
+    if not ARGS.planted:
+        raise RuntimeError("nothing to plant: the run needs --planted DLLs")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    copy = os.path.join(folder, PLANTED_PROGRAM)
+    shutil.copy(program, copy)
+    key = "HKCU\\Software\\Wine\\AppDefaults\\" + PLANTED_PROGRAM + "\\DllOverrides"
+    for dll in ARGS.planted:
+        shutil.copy(dll, folder)
+        name = os.path.splitext(os.path.basename(dll))[0]
+        subprocess.run([WINE_RUN, desktop.prefix, "reg", "add", key, "/v", name, "/d", "native,builtin", "/f"],
+                       env=desktop.env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return copy
 
 
 def walk_cases(cases):
@@ -146,6 +171,8 @@ def walk_cases(cases):
                     return
                 begun = time.monotonic()
                 program = ARGS.production if case.production else ARGS.emulated
+                if case.planted:
+                    program = plant(desktop, program, os.path.join(workdir, case.name, "program"))
                 walk = Walk(desktop, program, case.scenario, os.path.join(workdir, case.name), user=case.user,
                             timeout_s=240)
                 try:
@@ -175,6 +202,11 @@ class UpdateEndToEnd(unittest.TestCase):
         if error:
             self.fail(f"the run did not finish:\n{error}\nwhat happened: {outcome.notes}")
         report = outcome.report
+
+        if case.planted:
+            folder = os.path.join(ARGS.shots, "runs", case.name, "program")
+            markers = sorted(os.path.basename(m).lower() for m in glob.glob(os.path.join(folder, "*.loaded")))
+            self.assertFalse(markers, f"planted DLLs ran inside the program: {', '.join(markers)}")
 
         self.assertTrue(outcome.ended, "the program ended")
         self.assertEqual(outcome.captions, case.windows, "the windows, in the order they came up")
@@ -257,6 +289,7 @@ if __name__ == "__main__":
     for option in ("--probe", "--emulated", "--production", "--prefix", "--shots", "--group"):
         parser.add_argument(option, required=True)
     parser.add_argument("--slots", type=int, default=1)
+    parser.add_argument("--planted", nargs="+", default=[], help="DLLs for the planted run")
     ARGS, rest = parser.parse_known_args()
     if ARGS.group not in GROUPS:
         sys.exit(f"no group {ARGS.group}; groups: {', '.join(GROUPS)}")
