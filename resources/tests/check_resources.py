@@ -8,6 +8,7 @@ usage: check_resources.py --bits 32|64 PROGRAM.exe
 import argparse
 import os
 import sys
+import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import peinfo  # noqa: E402
@@ -75,6 +76,14 @@ VERSION_STRINGS = {
     "ProductName": "Trevolin",
     "ProductVersion": "1.0",
 }
+
+# The manifest asks for the code page of ja-JP and for the invoker's rights, and for nothing else
+# (no common controls 6, no DPI awareness, no supported systems): every element, by namespace.
+ASM_V1, ASM_V3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
+SETTINGS_2019 = "{http://schemas.microsoft.com/SMI/2019/WindowsSettings}"
+MANIFEST_ELEMENTS = [ASM_V1 + "assembly", ASM_V3 + "trustInfo", ASM_V3 + "security", ASM_V3 + "requestedPrivileges",
+                     ASM_V3 + "requestedExecutionLevel", ASM_V1 + "application", ASM_V1 + "windowsSettings",
+                     SETTINGS_2019 + "activeCodePage"]
 
 
 class Checker:
@@ -241,9 +250,28 @@ def check_version(c, pe):
     c.eq("translations", v["translations"], [(0x0411, 1200)])
 
 
+def check_manifest(c, pe):
+    found = pe.resource(peinfo.RT_MANIFEST, 1)
+    c.true("manifest 1 present", found)
+    if not found:
+        return
+    try:
+        root = ElementTree.fromstring(found[1])
+    except ElementTree.ParseError as e:
+        c.true("manifest is well-formed XML", False, str(e))
+        return
+    c.eq("manifest elements in order", [e.tag for e in root.iter()], MANIFEST_ELEMENTS)
+    c.eq("manifest version", root.get("manifestVersion"), "1.0")
+    level = root.find(f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges/{ASM_V3}requestedExecutionLevel")
+    c.eq("execution level", None if level is None else dict(level.attrib), {"level": "asInvoker", "uiAccess": "false"})
+    page = root.find(f"{ASM_V1}application/{ASM_V1}windowsSettings/{SETTINGS_2019}activeCodePage")
+    c.eq("active code page", None if page is None else page.text, "ja-JP")
+
+
 def check_inventory(c, pe):
     expected = {(peinfo.RT_DIALOG, n) for n in TEMPLATES} | {(peinfo.RT_STRING, 7), (peinfo.RT_GROUP_ICON, 128),
-                                                           ("AVI", 146), (peinfo.RT_VERSION, 1)}
+                                                           ("AVI", 146), (peinfo.RT_VERSION, 1),
+                                                           (peinfo.RT_MANIFEST, 1)}
     found = {(t, n) for (t, n, _) in pe.resources if t != peinfo.RT_ICON}
     c.eq("resources beyond the icon images", sorted(found, key=str), sorted(expected, key=str))
     others = sorted({(t, n, hex(lang)) for (t, n, lang) in pe.resources if lang != JAPANESE}, key=str)
@@ -258,7 +286,8 @@ def main():
     pe = peinfo.load(args.program)
     c = Checker()
     check_headers(c, pe, args.bits)
-    for check in (check_templates, check_string, check_icon, check_clip, check_version, check_inventory):
+    for check in (check_templates, check_string, check_icon, check_clip, check_version, check_manifest,
+                  check_inventory):
         check(c, pe)
     for f in c.failures:
         print("FAIL", f)

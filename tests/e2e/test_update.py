@@ -2,7 +2,9 @@
 """End to end: the whole update as the deck's owner goes through it, Trevolin-emulated.exe against
 every deck the tests know (and Trevolin.exe, which under Wine finds no driver), each run on a Wine
 virtual desktop through the UI probe and checked against what the emulated deck reports. One run
-has winmm.dll and comctl32.dll planted beside the program (--planted), and none may run in it.
+has winmm.dll and comctl32.dll planted beside the program (--planted), and none may run in it. Two
+runs go in a locale whose code page is not 932, and every text read from their windows must be the
+program's own.
 
 Every run checks: the windows that came up and their order, the message box (text, caption,
 icon, owner) or that there was none, that the program ended, that nothing that writes to the deck
@@ -45,13 +47,29 @@ REWRITE_TIMEOUT = "本体KD装置のデータ書換えがタイムアウトし�
 
 NEW_VERSION = "1.07A"  # the firmware the program carries
 PLANTED_PROGRAM = "Trevolin-planted.exe"  # the program's copy that has DLLs planted beside it
+OTHER_LOCALE = "C.UTF-8"  # code page 1252 under Wine
+
+# What each window says, control by control, as the program has it. The check window's status line
+# names the check under way, or nothing before the first; the terms are checked by their first
+# line and their size in code page 932. (Wine's animation control keeps no window text.)
+CHECK_STEPS = {"", "ドライバーチェック", "ＵＳＢチェック", "機種チェック", "バージョンチェック", "ＫＤメディアチェック",
+               "Tavro 動作モードチェック"}
+TERMS = "HVX-Z8KQ ファームウェア バージョンアップ ソフトウェア 使用許諾書\r\n"
+WINDOW_TEXTS = {
+    CHECK: {1000: "Progress1", 1003: CHECK_STEPS, 1005: "機器の接続チェックを行っています。\r\nしばらくお待ちください。"},
+    AGREEMENT: {1: "OK", 2: "ｷｬﾝｾﾙ", 1002: TERMS, 1006: "同意します。", 1007: "同意しません。"},
+    TRANSFER: {1000: "Progress1", 1003: "バージョンアップデータを転送中です。本体の電源を落とさないでください。",
+               1008: "ＵＳＢケーブルを抜かないでください。"},
+    WAIT: {1002: "バージョンアップ中です。", 1008: "本体の電源を切らないでください。", 1009: ""},
+    COMPLETE: {1: "OK", 1002: "バージョンアップが完了しました。\r\nおつかれさまでした。"},
+}
 
 
 class Case:
     """One run: the deck, what the user does, and what must come of it."""
 
     def __init__(self, name, scenario=None, user=AGREE, box=None, reaches=COMPLETE, production=False,
-                 blocks=None, image=None, plugged=True, reply_read=None, planted=False):
+                 blocks=None, image=None, plugged=True, reply_read=None, planted=False, locale=None):
         self.name, self.scenario, self.user = name, scenario or name, user
         self.box = box              # message text; None: no message box
         self.reaches = reaches      # the last stage window that comes up
@@ -61,6 +79,7 @@ class Case:
         self.plugged = plugged      # the deck is plugged in when the program ends
         self.reply_read = reply_read
         self.planted = planted      # run from a folder with the --planted DLLs in it
+        self.locale = locale        # the Unix locale of the run, if not Japanese; its texts are read
 
     @property
     def completes(self):
@@ -128,6 +147,10 @@ GROUPS = {
         Case("no-acceptance", box=TRANSFER_TIMEOUT, reaches=TRANSFER, reply_read=False),  # about 8.1 s of polling
     ],
     "planted": [Case("planted", scenario="success", planted=True)],
+    "locale": [
+        Case("locale-success", scenario="success", locale=OTHER_LOCALE),
+        check_failure("locale-other-model", WRONG_MODEL, scenario="other-model", locale=OTHER_LOCALE),
+    ],
     # Two minutes of waiting each.
     "slow-never-completes": [Case("never-completes", box=REWRITE_TIMEOUT, reaches=WAIT)],
     "slow-unplugged": [Case("unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False)],
@@ -160,10 +183,14 @@ def walk_cases(cases):
     shutil.rmtree(workdir, ignore_errors=True)
     pending = list(cases)
     results = {}
+    locales = {case.locale for case in cases}
+    assert len(locales) == 1, "the runs of a group share their desktops, and so their locale"
+    locale = locales.pop()
 
     def worker(index):
         with Slot(ARGS.prefix) as slot, \
-                Desktop(None, ARGS.probe, os.path.join(ARGS.shots, f"desktop{index}"), slot=slot) as desktop:
+                Desktop(None, ARGS.probe, os.path.join(ARGS.shots, f"desktop{index}"), slot=slot,
+                        locale=locale) as desktop:
             while pending:
                 try:
                     case = pending.pop(0)
@@ -174,7 +201,7 @@ def walk_cases(cases):
                 if case.planted:
                     program = plant(desktop, program, os.path.join(workdir, case.name, "program"))
                 walk = Walk(desktop, program, case.scenario, os.path.join(workdir, case.name), user=case.user,
-                            timeout_s=240)
+                            timeout_s=240, read_texts=bool(case.locale))
                 try:
                     results[case.name] = (walk.run(), None, time.monotonic() - begun)
                 except Exception:  # the test of that case reports it
@@ -200,7 +227,8 @@ class UpdateEndToEnd(unittest.TestCase):
     def check_case(self, case):
         outcome, error, _ = self.results[case.name]
         if error:
-            self.fail(f"the run did not finish:\n{error}\nwhat happened: {outcome.notes}")
+            self.fail(f"the run did not finish:\n{error}\nwhat happened: {outcome.notes}\n"
+                      f"windows: {outcome.captions}")
         report = outcome.report
 
         if case.planted:
@@ -222,6 +250,9 @@ class UpdateEndToEnd(unittest.TestCase):
             self.assertEqual(outcome.box_owner, case.box_owner, "the window that owns the message box")
         else:
             self.assertIsNone(outcome.box, "no message box")
+
+        if case.locale:
+            self.check_texts(case, outcome)
 
         if case.production:
             # The stand-in library was never reached: its deck wrote no report.
@@ -272,6 +303,23 @@ class UpdateEndToEnd(unittest.TestCase):
         opened, closed, still_open, bad_closes = report.driver_handles
         self.assertEqual((still_open, bad_closes), (0, 0), report.text)
         self.assertEqual(report.plugged_in, case.plugged)
+
+    def check_texts(self, case, outcome):
+        self.assertNotEqual(outcome.probe_acp, 932, "the probe, and the program it started, ran in another locale")
+        self.assertEqual(sorted(outcome.texts), sorted(c for c in case.windows if c in WINDOW_TEXTS),
+                         "the windows whose texts were read")
+        for caption, texts in outcome.texts.items():
+            expected = WINDOW_TEXTS[caption]
+            self.assertEqual(sorted(texts), sorted(expected), f"the controls of {caption}")
+            for control, text in texts.items():
+                what = f"control {control} of {caption}"
+                if isinstance(expected[control], set):
+                    self.assertIn(text, expected[control], what)
+                elif expected[control] is TERMS:
+                    self.assertTrue(text.startswith(TERMS), f"{what}: {text[:80]!r}")
+                    self.assertEqual(len(text.encode("cp932", errors="replace")), 3675, what)
+                else:
+                    self.assertEqual(text, expected[control], what)
 
 
 def add_tests():
