@@ -6,7 +6,7 @@
 #include <windows.h>
 
 // Takes the current folder out of the search for every DLL loaded from now on, the maker's
-// library's own loads included. Called before anything is loaded.
+// library's own loads included. Called before the program loads anything itself.
 void RestrictDllSearch();
 
 // `name` (e.g. L"winmm.dll") from the system folder, its own imports searched there too; nullptr
