@@ -3,6 +3,7 @@
 #include <mmsystem.h>
 
 #include "app/MessagePump.h"
+#include "framework/SystemDll.h"
 #include "stages/StageDialog.h"
 
 int StageFactory::ShowMessage(HWND owner, const char* text, const char* caption, UINT type) {
@@ -13,22 +14,37 @@ UpdateApp::UpdateApp(StageSource stages) : stageSource(stages) {}
 
 namespace {
 // A plain Sleep(10) lasts a whole scheduler tick (about 15.6 ms) unless the timer resolution is
-// raised; the check and the transfer count on 10 ms meaning 10 ms.
+// raised; the check and the transfer count on 10 ms meaning 10 ms. Without the multimedia timers
+// the run goes on at the coarser tick.
 class TimerResolution {
  public:
-  TimerResolution() : raised(timeBeginPeriod(1) == TIMERR_NOERROR) {}
+  using PeriodCall = UINT(WINAPI*)(UINT);
+
+  TimerResolution() : winmm(LoadSystemDll(L"winmm.dll")) {
+    if (!winmm) return;
+    auto begin = SystemDllFunction<PeriodCall>(winmm, "timeBeginPeriod");
+    end = SystemDllFunction<PeriodCall>(winmm, "timeEndPeriod");
+    raised = begin && end && begin(1) == TIMERR_NOERROR;
+  }
   ~TimerResolution() {
-    if (raised) timeEndPeriod(1);
+    if (raised) end(1);
+    if (winmm) FreeLibrary(winmm);
   }
   TimerResolution(const TimerResolution&) = delete;
   TimerResolution& operator=(const TimerResolution&) = delete;
 
  private:
-  bool raised;
+  HMODULE winmm;
+  PeriodCall end = nullptr;
+  bool raised = false;
 };
 }  // namespace
 
 BOOL UpdateApp::InitInstance() {
+  // Before the program loads anything itself or makes a window. Without the common controls no
+  // stage window can be made, and the program ends as it does when one cannot.
+  RestrictDllSearch();
+  if (!RegisterControlClasses()) return FALSE;
   TimerResolution resolution;
   screenWidth = GetSystemMetrics(SM_CXFULLSCREEN);
   screenHeight = GetSystemMetrics(SM_CYFULLSCREEN);

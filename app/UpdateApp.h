@@ -33,6 +33,8 @@ class UpdateApp : public CWinApp {
 
   explicit UpdateApp(StageSource stages);
 
+  // Keeps the current folder out of the DLL search and registers the common controls from the
+  // system folder (FALSE at once when it cannot), raises the timer resolution for the run, takes
   // screenWidth and screenHeight from the system, then RunUpdateSequence on the windows of the
   // stage source. FALSE.
   BOOL InitInstance() override;

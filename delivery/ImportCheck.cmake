@@ -1,11 +1,23 @@
-# Checks and wiring that programs linked to TavroUSB.dll call for themselves (app/ for Trevolin.exe).
+# Checks of a program's imports, and wiring that programs linked to TavroUSB.dll call for themselves
+# (app/ for Trevolin.exe).
 
 set(TREVOLIN_PE_CHECK ${CMAKE_CURRENT_LIST_DIR}/tests/check_imports.py CACHE INTERNAL "The PE import and export check")
 
 # trevolin_check_imports(target): a `pe` test that the program imports from TavroUSB.dll exactly
-# the six functions of the maker's library, by their plain names, and is built for this target's
-# machine. Runs in every Windows build, the x86 release included, since it only reads the file.
+# the six functions of the maker's library, by their plain names, that every other DLL it imports
+# is a KnownDLL, and that it is built for this target's machine. Runs in every Windows build, the
+# x86 release included, since it only reads the file.
 function(trevolin_check_imports target)
+  trevolin_pe_import_test(${target}_imports imports ${target})
+endfunction()
+
+# trevolin_check_known_imports(target): a `pe` test that a program with the deck linked in imports
+# nothing but KnownDLLs.
+function(trevolin_check_known_imports target)
+  trevolin_pe_import_test(${target}_imports known ${target})
+endfunction()
+
+function(trevolin_pe_import_test name what target)
   if(NOT WIN32)
     return()
   endif()
@@ -14,9 +26,9 @@ function(trevolin_check_imports target)
   else()
     set(machine x64)
   endif()
-  add_test(NAME ${target}_imports
-           COMMAND ${Python3_EXECUTABLE} ${TREVOLIN_PE_CHECK} imports $<TARGET_FILE:${target}> --machine ${machine})
-  set_tests_properties(${target}_imports PROPERTIES LABELS pe)
+  add_test(NAME ${name}
+           COMMAND ${Python3_EXECUTABLE} ${TREVOLIN_PE_CHECK} ${what} $<TARGET_FILE:${target}> --machine ${machine})
+  set_tests_properties(${name} PROPERTIES LABELS pe)
 endfunction()
 
 # trevolin_use_tavro_dll(target): in the x86-64 test build, puts the stand-in TavroUSB.dll next to

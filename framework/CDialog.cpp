@@ -1,20 +1,12 @@
 #include "framework/CDialog.h"
 
-#include <commctrl.h>
-
 #include "framework/DataExchange.h"
+#include "framework/SystemDll.h"
 
 namespace {
 
 bool IsColourRequest(UINT message) {
   return message >= WM_CTLCOLORMSGBOX && message <= WM_CTLCOLORSTATIC;
-}
-
-// The templates use the progress bar and the animation control, which live in the common
-// controls library; registering them again is harmless.
-void RegisterControlClasses() {
-  INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS | ICC_ANIMATE_CLASS};
-  InitCommonControlsEx(&classes);
 }
 
 // System cursors are shared and never freed, so each is loaded once: busy loops restore the wait

@@ -3,7 +3,10 @@
 
   check_imports.py imports PROGRAM --machine x86|x64
       The program imports from TavroUSB.dll exactly the six functions of the maker's library,
-      each by its plain name (no stdcall decoration, no ordinal), and nothing else from it.
+      each by its plain name (no stdcall decoration, no ordinal), and nothing else from it; every
+      other DLL it imports is one of Windows' KnownDLLs.
+  check_imports.py known PROGRAM --machine x86|x64
+      Every DLL the program imports is one of Windows' KnownDLLs (a program with the deck linked in).
   check_imports.py exports DLL --machine x86|x64
       The DLL exports exactly those six names, and no others.
 
@@ -23,6 +26,13 @@ FUNCTIONS = {
     "VornUsbClose",
 }
 MACHINES = {"x86": 0x014C, "x64": 0x8664}
+# DLLs that Windows 7 and later take only from the system folder, whatever lies in the program's
+# folder (the KnownDLLs list, and ntdll, which every process has). Any other DLL named in the import
+# table would be looked for beside the program first: the program loads such DLLs itself, by full
+# path from the system folder.
+KNOWN_DLLS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "imm32.dll", "kernel32.dll", "msvcrt.dll",
+              "ntdll.dll", "ole32.dll", "oleaut32.dll", "psapi.dll", "rpcrt4.dll", "setupapi.dll",
+              "shell32.dll", "shlwapi.dll", "user32.dll", "ws2_32.dll"}
 
 
 class NotPe(Exception):
@@ -109,11 +119,16 @@ class Pe:
         return self.text(name), listed, addresses
 
 
+def check_known(imports, allowed=()):
+    return ["imports %s, which is not a KnownDLL: a DLL of that name beside the program would run in it" % name
+            for name in sorted(imports) if name not in KNOWN_DLLS and name not in allowed]
+
+
 def check_imports(pe):
     imports = pe.imports()
-    problems = []
+    problems = check_known(imports, allowed={LIBRARY})
     if LIBRARY not in imports:
-        return ["imports nothing from TavroUSB.dll (imports from: %s)" % ", ".join(sorted(imports))]
+        return problems + ["imports nothing from TavroUSB.dll (imports from: %s)" % ", ".join(sorted(imports))]
     got = imports[LIBRARY]
     for name in sorted(set(got) - FUNCTIONS):
         problems.append("imports %s from TavroUSB.dll, which is not one of the six" % name)
@@ -142,7 +157,7 @@ def check_exports(pe):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("what", choices=["imports", "exports"])
+    parser.add_argument("what", choices=["imports", "known", "exports"])
     parser.add_argument("file")
     parser.add_argument("--machine", choices=sorted(MACHINES), required=True)
     args = parser.parse_args()
@@ -153,16 +168,26 @@ def main():
         print("%s: not a readable PE file: %s" % (args.file, e))
         return 2
     try:
-        problems = check_imports(pe) if args.what == "imports" else check_exports(pe)
+        if args.what == "imports":
+            problems = check_imports(pe)
+        elif args.what == "known":
+            problems = check_known(pe.imports())
+        else:
+            problems = check_exports(pe)
     except (NotPe, struct.error, ValueError) as e:
-        problems = ["damaged %s table: %s" % (args.what[:-1], e)]
+        problems = ["damaged %s table: %s" % ("export" if args.what == "exports" else "import", e)]
     if pe.machine != MACHINES[args.machine]:
         problems.append("machine 0x%04X, expected %s (0x%04X)" % (pe.machine, args.machine, MACHINES[args.machine]))
     if problems:
         for p in problems:
             print("%s: %s" % (args.file, p))
         return 1
-    print("%s: %s from TavroUSB.dll exactly the six functions: %s" % (args.file, args.what, ", ".join(sorted(FUNCTIONS))))
+    if args.what == "known":
+        print("%s: imports from KnownDLLs only: %s" % (args.file, ", ".join(sorted(pe.imports()))))
+    else:
+        print("%s: %s from TavroUSB.dll exactly the six functions: %s" % (args.file, args.what, ", ".join(sorted(FUNCTIONS))))
+        if args.what == "imports":
+            print("%s: and otherwise from KnownDLLs only" % args.file)
     return 0
 
 

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """Checks a built program's resources field by field against the table of what it must carry, and
-its PE headers: bitness, GUI subsystem, dynamic base, NX and the DLLs it imports.
+its PE headers: bitness, GUI subsystem, dynamic base, NX. (The DLLs it may import are the import
+check's, delivery/tests/check_imports.py.)
 
 usage: check_resources.py --bits 32|64 PROGRAM.exe
 """
 import argparse
 import os
 import sys
+import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import peinfo  # noqa: E402
@@ -74,10 +76,14 @@ VERSION_STRINGS = {
     "ProductName": "Trevolin",
     "ProductVersion": "1.0",
 }
-# Windows' own DLLs a program of this kind may import; the maker's library is the one other.
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "advapi32.dll", "setupapi.dll",
-               "msvcrt.dll", "shell32.dll", "ole32.dll", "winmm.dll", "cfgmgr32.dll", "ntdll.dll"}
-VENDOR_DLLS = {"tavrousb.dll"}
+
+# The manifest asks for the code page of ja-JP and for the invoker's rights, and for nothing else
+# (no common controls 6, no DPI awareness, no supported systems): every element, by namespace.
+ASM_V1, ASM_V3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"
+SETTINGS_2019 = "{http://schemas.microsoft.com/SMI/2019/WindowsSettings}"
+MANIFEST_ELEMENTS = [ASM_V1 + "assembly", ASM_V3 + "trustInfo", ASM_V3 + "security", ASM_V3 + "requestedPrivileges",
+                     ASM_V3 + "requestedExecutionLevel", ASM_V1 + "application", ASM_V1 + "windowsSettings",
+                     SETTINGS_2019 + "activeCodePage"]
 
 
 class Checker:
@@ -112,8 +118,6 @@ def check_headers(c, pe, bits):
     c.eq("subsystem", pe.subsystem, peinfo.SUBSYSTEM_WINDOWS_GUI)
     c.true("dynamic base", pe.dll_characteristics & peinfo.DLL_DYNAMIC_BASE)
     c.true("NX compatible", pe.dll_characteristics & peinfo.DLL_NX_COMPAT)
-    foreign = [d for d in pe.imports if d.lower() not in SYSTEM_DLLS | VENDOR_DLLS]
-    c.true("imports only Windows' own DLLs and the maker's library", not foreign, f"also imports {foreign}")
 
 
 def check_templates(c, pe):
@@ -246,9 +250,28 @@ def check_version(c, pe):
     c.eq("translations", v["translations"], [(0x0411, 1200)])
 
 
+def check_manifest(c, pe):
+    found = pe.resource(peinfo.RT_MANIFEST, 1)
+    c.true("manifest 1 present", found)
+    if not found:
+        return
+    try:
+        root = ElementTree.fromstring(found[1])
+    except ElementTree.ParseError as e:
+        c.true("manifest is well-formed XML", False, str(e))
+        return
+    c.eq("manifest elements in order", [e.tag for e in root.iter()], MANIFEST_ELEMENTS)
+    c.eq("manifest version", root.get("manifestVersion"), "1.0")
+    level = root.find(f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges/{ASM_V3}requestedExecutionLevel")
+    c.eq("execution level", None if level is None else dict(level.attrib), {"level": "asInvoker", "uiAccess": "false"})
+    page = root.find(f"{ASM_V1}application/{ASM_V1}windowsSettings/{SETTINGS_2019}activeCodePage")
+    c.eq("active code page", None if page is None else page.text, "ja-JP")
+
+
 def check_inventory(c, pe):
     expected = {(peinfo.RT_DIALOG, n) for n in TEMPLATES} | {(peinfo.RT_STRING, 7), (peinfo.RT_GROUP_ICON, 128),
-                                                           ("AVI", 146), (peinfo.RT_VERSION, 1)}
+                                                           ("AVI", 146), (peinfo.RT_VERSION, 1),
+                                                           (peinfo.RT_MANIFEST, 1)}
     found = {(t, n) for (t, n, _) in pe.resources if t != peinfo.RT_ICON}
     c.eq("resources beyond the icon images", sorted(found, key=str), sorted(expected, key=str))
     others = sorted({(t, n, hex(lang)) for (t, n, lang) in pe.resources if lang != JAPANESE}, key=str)
@@ -263,7 +286,8 @@ def main():
     pe = peinfo.load(args.program)
     c = Checker()
     check_headers(c, pe, args.bits)
-    for check in (check_templates, check_string, check_icon, check_clip, check_version, check_inventory):
+    for check in (check_templates, check_string, check_icon, check_clip, check_version, check_manifest,
+                  check_inventory):
         check(c, pe)
     for f in c.failures:
         print("FAIL", f)

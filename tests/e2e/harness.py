@@ -224,7 +224,7 @@ class Window:
 class Desktop:
     """One Wine virtual desktop with the probe on it, in the prefix given or in a slot's."""
 
-    def __init__(self, prefix, probe, shots, name="trevolin-e2e", size="1024x768", slot=None):
+    def __init__(self, prefix, probe, shots, name="trevolin-e2e", size="1024x768", slot=None, locale=None):
         self.prefix, self.probe, self.shots, self.name, self.size = prefix, probe, shots, name, size
         self.process = None
         self.log = None
@@ -235,6 +235,11 @@ class Desktop:
         if slot:
             self.prefix = slot.prefix
             self.env = dict(slot.env)
+        if locale:
+            # The Unix locale of the desktop, the probe and every program the probe starts, which
+            # take theirs from the Unix environment they were started in (wine-run's Japanese one
+            # unless told).
+            self.env["TREVOLIN_LOCALE"] = locale
 
     def __enter__(self):
         os.makedirs(self.shots, exist_ok=True)

@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """End to end: the whole update as the deck's owner goes through it, Trevolin-emulated.exe against
 every deck the tests know (and Trevolin.exe, which under Wine finds no driver), each run on a Wine
-virtual desktop through the UI probe and checked against what the emulated deck reports.
+virtual desktop through the UI probe and checked against what the emulated deck reports. One run
+has winmm.dll and comctl32.dll planted beside the program (--planted), and none may run in it. Two
+runs go in a locale whose code page is not 932, and every text read from their windows must be the
+program's own.
 
 Every run checks: the windows that came up and their order, the message box (text, caption,
 icon, owner) or that there was none, that the program ended, that nothing that writes to the deck
@@ -11,19 +14,21 @@ closed, that the deck found no fault, and that the deck runs the new firmware, r
 byte for byte, exactly when the run ended with "バージョンアップ完了".
 
 usage: test_update.py --probe uiprobe.exe --emulated Trevolin-emulated.exe --production Trevolin.exe
-                      --prefix WINEPREFIX --shots DIR --group NAME [--slots N]
+                      --prefix WINEPREFIX --shots DIR --group NAME [--slots N] [--planted DLL...]
 """
 import argparse
 import concurrent.futures
+import glob
 import os
 import shutil
+import subprocess
 import sys
 import time
 import traceback
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Desktop, Slot  # noqa: E402
+from harness import WINE_RUN, Desktop, Slot  # noqa: E402
 from walk import (AGREE, AGREEMENT, CANCEL_AFTER_AGREE, CHECK, COMPLETE, DISAGREE, ERROR_CAPTION,  # noqa: E402
                   ESCAPE_AFTER_AGREE, TRANSFER, WAIT, Walk, is_write)
 
@@ -41,13 +46,31 @@ TRANSFER_TIMEOUT = "本体KD装置へのデータ転送がタイムアウトし�
 REWRITE_TIMEOUT = "本体KD装置のデータ書換えがタイムアウトしました"
 
 NEW_VERSION = "1.07A"  # the firmware the program carries
+PLANTED_PROGRAM = "Trevolin-planted.exe"  # the program's copy that has DLLs planted beside it
+OTHER_LOCALE = "C.UTF-8"  # code page 1252 under Wine
+
+# What each window says, control by control, as the program has it. The check window's status line
+# names the check under way, or nothing before the first; the terms are checked by their first
+# line and their size in code page 932. (Wine's animation control keeps no window text.)
+CHECK_STEPS = {"", "ドライバーチェック", "ＵＳＢチェック", "機種チェック", "バージョンチェック", "ＫＤメディアチェック",
+               "Tavro 動作モードチェック"}
+TERMS = "HVX-Z8KQ ファームウェア バージョンアップ ソフトウェア 使用許諾書\r\n"
+WINDOW_TEXTS = {
+    CHECK: {1000: "Progress1", 1003: CHECK_STEPS, 1005: "機器の接続チェックを行っています。\r\nしばらくお待ちください。"},
+    AGREEMENT: {1: "OK", 2: "ｷｬﾝｾﾙ", 1002: TERMS, 1006: "同意します。", 1007: "同意しません。"},
+    TRANSFER: {1000: "Progress1", 1003: "バージョンアップデータを転送中です。本体の電源を落とさないでください。",
+               1008: "ＵＳＢケーブルを抜かないでください。"},
+    WAIT: {1002: "バージョンアップ中です。", 1008: "本体の電源を切らないでください。", 1009: ""},
+    COMPLETE: {1: "OK", 1002: "バージョンアップが完了しました。\r\nおつかれさまでした。"},
+}
 
 
 class Case:
     """One run: the deck, what the user does, and what must come of it."""
 
     def __init__(self, name, scenario=None, user=AGREE, box=None, reaches=COMPLETE, production=False,
-                 blocks=None, image=None, plugged=True, reply_read=None, ends_within_s=None):
+                 blocks=None, image=None, plugged=True, reply_read=None, ends_within_s=None, planted=False,
+                 locale=None):
         self.name, self.scenario, self.user = name, scenario or name, user
         self.box = box              # message text; None: no message box
         self.reaches = reaches      # the last stage window that comes up
@@ -57,6 +80,8 @@ class Case:
         self.plugged = plugged      # the deck is plugged in when the program ends
         self.reply_read = reply_read
         self.ends_within_s = ends_within_s  # from the completion window's close to the program's end
+        self.planted = planted      # run from a folder with the --planted DLLs in it
+        self.locale = locale        # the Unix locale of the run, if not Japanese; its texts are read
 
     @property
     def completes(self):
@@ -130,10 +155,34 @@ GROUPS = {
              image="incomplete, 512 of 1024 blocks in; missing 512-1023"),
         Case("no-acceptance", box=TRANSFER_TIMEOUT, reaches=TRANSFER, reply_read=False),  # about 8.1 s of polling
     ],
+    "planted": [Case("planted", scenario="success", planted=True)],
+    "locale": [
+        Case("locale-success", scenario="success", locale=OTHER_LOCALE),
+        check_failure("locale-other-model", WRONG_MODEL, scenario="other-model", locale=OTHER_LOCALE),
+    ],
     # Two minutes of waiting each.
     "slow-never-completes": [Case("never-completes", box=REWRITE_TIMEOUT, reaches=WAIT)],
     "slow-unplugged": [Case("unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False)],
 }
+
+
+def plant(desktop, program, folder):
+    """A copy of the program in `folder` with the --planted DLLs beside it, and the desktop's prefix
+    told to prefer a DLL of those names in the program's folder to its own, as Windows does for
+    every DLL that is not a KnownDLL. Returns the copy."""
+    if not ARGS.planted:
+        raise RuntimeError("nothing to plant: the run needs --planted DLLs")
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    copy = os.path.join(folder, PLANTED_PROGRAM)
+    shutil.copy(program, copy)
+    key = "HKCU\\Software\\Wine\\AppDefaults\\" + PLANTED_PROGRAM + "\\DllOverrides"
+    for dll in ARGS.planted:
+        shutil.copy(dll, folder)
+        name = os.path.splitext(os.path.basename(dll))[0]
+        subprocess.run([WINE_RUN, desktop.prefix, "reg", "add", key, "/v", name, "/d", "native,builtin", "/f"],
+                       env=desktop.env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return copy
 
 
 def walk_cases(cases):
@@ -143,10 +192,14 @@ def walk_cases(cases):
     shutil.rmtree(workdir, ignore_errors=True)
     pending = list(cases)
     results = {}
+    locales = {case.locale for case in cases}
+    assert len(locales) == 1, "the runs of a group share their desktops, and so their locale"
+    locale = locales.pop()
 
     def worker(index):
         with Slot(ARGS.prefix) as slot, \
-                Desktop(None, ARGS.probe, os.path.join(ARGS.shots, f"desktop{index}"), slot=slot) as desktop:
+                Desktop(None, ARGS.probe, os.path.join(ARGS.shots, f"desktop{index}"), slot=slot,
+                        locale=locale) as desktop:
             while pending:
                 try:
                     case = pending.pop(0)
@@ -154,8 +207,10 @@ def walk_cases(cases):
                     return
                 begun = time.monotonic()
                 program = ARGS.production if case.production else ARGS.emulated
+                if case.planted:
+                    program = plant(desktop, program, os.path.join(workdir, case.name, "program"))
                 walk = Walk(desktop, program, case.scenario, os.path.join(workdir, case.name), user=case.user,
-                            timeout_s=240)
+                            timeout_s=240, read_texts=bool(case.locale))
                 try:
                     results[case.name] = (walk.run(), None, time.monotonic() - begun)
                 except Exception:  # the test of that case reports it
@@ -181,8 +236,14 @@ class UpdateEndToEnd(unittest.TestCase):
     def check_case(self, case):
         outcome, error, _ = self.results[case.name]
         if error:
-            self.fail(f"the run did not finish:\n{error}\nwhat happened: {outcome.notes}")
+            self.fail(f"the run did not finish:\n{error}\nwhat happened: {outcome.notes}\n"
+                      f"windows: {outcome.captions}")
         report = outcome.report
+
+        if case.planted:
+            folder = os.path.join(ARGS.shots, "runs", case.name, "program")
+            markers = sorted(os.path.basename(m).lower() for m in glob.glob(os.path.join(folder, "*.loaded")))
+            self.assertFalse(markers, f"planted DLLs ran inside the program: {', '.join(markers)}")
 
         self.assertTrue(outcome.ended, "the program ended")
         self.assertEqual(outcome.captions, case.windows, "the windows, in the order they came up")
@@ -198,6 +259,9 @@ class UpdateEndToEnd(unittest.TestCase):
             self.assertEqual(outcome.box_owner, case.box_owner, "the window that owns the message box")
         else:
             self.assertIsNone(outcome.box, "no message box")
+
+        if case.locale:
+            self.check_texts(case, outcome)
 
         if case.production:
             # The stand-in library was never reached: its deck wrote no report.
@@ -253,6 +317,23 @@ class UpdateEndToEnd(unittest.TestCase):
         self.assertEqual((still_open, bad_closes), (0, 0), report.text)
         self.assertEqual(report.plugged_in, case.plugged)
 
+    def check_texts(self, case, outcome):
+        self.assertNotEqual(outcome.probe_acp, 932, "the probe, and the program it started, ran in another locale")
+        self.assertEqual(sorted(outcome.texts), sorted(c for c in case.windows if c in WINDOW_TEXTS),
+                         "the windows whose texts were read")
+        for caption, texts in outcome.texts.items():
+            expected = WINDOW_TEXTS[caption]
+            self.assertEqual(sorted(texts), sorted(expected), f"the controls of {caption}")
+            for control, text in texts.items():
+                what = f"control {control} of {caption}"
+                if isinstance(expected[control], set):
+                    self.assertIn(text, expected[control], what)
+                elif expected[control] is TERMS:
+                    self.assertTrue(text.startswith(TERMS), f"{what}: {text[:80]!r}")
+                    self.assertEqual(len(text.encode("cp932", errors="replace")), 3675, what)
+                else:
+                    self.assertEqual(text, expected[control], what)
+
 
 def add_tests():
     for cases in GROUPS.values():
@@ -269,6 +350,7 @@ if __name__ == "__main__":
     for option in ("--probe", "--emulated", "--production", "--prefix", "--shots", "--group"):
         parser.add_argument(option, required=True)
     parser.add_argument("--slots", type=int, default=1)
+    parser.add_argument("--planted", nargs="+", default=[], help="DLLs for the planted run")
     ARGS, rest = parser.parse_known_args()
     if ARGS.group not in GROUPS:
         sys.exit(f"no group {ARGS.group}; groups: {', '.join(GROUPS)}")

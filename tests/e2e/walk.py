@@ -89,6 +89,8 @@ class Outcome:
         self.notes = []          # what happened, in order, for a person to read
         self.meter = None        # the program's processor time as sampled through the run
         self.started = None      # when the program was started (monotonic seconds)
+        self.texts = {}          # caption: {control id: text} as first met, when asked to read them
+        self.probe_acp = None    # the probe's own code page, when asked to read texts
 
     @property
     def captions(self):
@@ -102,8 +104,9 @@ class Walk:
     """Drives one run of `program` on `desktop` against the emulated deck's `scenario`."""
 
     def __init__(self, desktop, program, scenario, workdir, user=AGREE, shots=False, demo=False,
-                 timeout_s=200, say=None):
+                 timeout_s=200, say=None, read_texts=False):
         self.desktop, self.program, self.scenario, self.user = desktop, program, scenario, user
+        self.read_texts = read_texts
         self.shots, self.demo, self.timeout_s = shots, demo, timeout_s
         self.say = say or (lambda text: None)
         os.makedirs(workdir, exist_ok=True)
@@ -111,6 +114,8 @@ class Walk:
         self.events_path = os.path.join(workdir, scenario + "-events.jsonl")
         self.output_path = os.path.join(workdir, scenario + "-output.txt")
         self.outcome = Outcome()
+        if read_texts:
+            self.outcome.probe_acp = desktop.hello.get("acp")
         self.started = None
 
     def note(self, text):
@@ -185,6 +190,8 @@ class Walk:
         window = Window(self.desktop, described)
         if caption in STAGES:
             self.note(f"window \"{caption}\"")
+            if self.read_texts:
+                self.outcome.texts[caption] = {c["id"]: c["text"] for c in window.read()["controls"]}
         if caption == CHECK:
             self._photograph(window, SHOT_NAMES[CHECK], wait_s=3.0 if self.demo else 0)
         elif caption == AGREEMENT:

@@ -14,17 +14,6 @@ const UINT kSendTimeoutMs = 1000;
 // The icon slot of a message box: 20 on Windows, stc1 (0x440) under Wine.
 const int kMessageIconIds[] = {20, 0x440};
 
-std::string Convert(const std::string& in, UINT from, UINT to) {
-  if (in.empty()) return in;
-  int wide = MultiByteToWideChar(from, 0, in.data(), static_cast<int>(in.size()), nullptr, 0);
-  std::wstring w(wide, L'\0');
-  MultiByteToWideChar(from, 0, in.data(), static_cast<int>(in.size()), &w[0], wide);
-  int narrow = WideCharToMultiByte(to, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-  std::string out(narrow, '\0');
-  WideCharToMultiByte(to, 0, w.data(), wide, &out[0], narrow, nullptr, nullptr);
-  return out;
-}
-
 std::string ClassOf(HWND hwnd) {
   char name[256] = {};
   GetClassNameA(hwnd, name, sizeof name);
@@ -156,28 +145,37 @@ std::string IdentifyIcon(HWND iconControl) {
 
 }  // namespace
 
-std::string Utf8FromAnsi(const std::string& ansi) {
-  return Convert(ansi, CP_ACP, CP_UTF8);
+std::string Utf8FromWide(const std::wstring& wide) {
+  if (wide.empty()) return "";
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                              nullptr);
+  std::string out(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr, nullptr);
+  return out;
 }
-std::string AnsiFromUtf8(const std::string& utf8) {
-  return Convert(utf8, CP_UTF8, CP_ACP);
+std::wstring WideFromUtf8(const std::string& utf8) {
+  if (utf8.empty()) return L"";
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring out(n, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
+  return out;
 }
 
 std::string TextOf(HWND hwnd) {
   if (IsTopLevel(hwnd)) {
     // The system keeps top-level captions itself: no message reaches a busy program.
-    char caption[1024] = {};
-    GetWindowTextA(hwnd, caption, sizeof caption);
-    return Utf8FromAnsi(caption);
+    wchar_t caption[1024] = {};
+    GetWindowTextW(hwnd, caption, 1024);
+    return Utf8FromWide(caption);
   }
   DWORD_PTR length = 0;
-  if (!SendMessageTimeoutA(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length))
+  if (!SendMessageTimeoutW(hwnd, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length))
     return "";
-  std::vector<char> text(length + 2, '\0');
+  std::vector<wchar_t> text(length + 2, L'\0');
   DWORD_PTR copied = 0;
-  SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
+  SendMessageTimeoutW(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()), SMTO_ABORTIFHUNG,
                       kSendTimeoutMs, &copied);
-  return Utf8FromAnsi(std::string(text.data()));
+  return Utf8FromWide(text.data());
 }
 
 Json Describe(HWND hwnd) {
@@ -230,15 +228,16 @@ Json DescribeWithControls(HWND hwnd) {
 
 HWND FindTopLevel(const std::string& captionUtf8, const std::string& className) {
   struct Search {
-    std::string caption, className;
+    std::wstring caption;
+    std::string className;
     HWND found;
-  } search = {AnsiFromUtf8(captionUtf8), className, nullptr};
+  } search = {WideFromUtf8(captionUtf8), className, nullptr};
   EnumWindows(
       [](HWND hwnd, LPARAM p) -> BOOL {
         auto* s = reinterpret_cast<Search*>(p);
         if (!IsWindowVisible(hwnd)) return TRUE;
-        char caption[1024] = {};
-        GetWindowTextA(hwnd, caption, sizeof caption);
+        wchar_t caption[1024] = {};
+        GetWindowTextW(hwnd, caption, 1024);
         if (s->caption != caption) return TRUE;
         if (!s->className.empty() && ClassOf(hwnd) != s->className) return TRUE;
         s->found = hwnd;

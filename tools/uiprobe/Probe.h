@@ -9,11 +9,13 @@
 
 #include "tools/Json.h"
 
-// Texts cross between the probe's UTF-8 answers and the ANSI (code page 932) window calls.
-std::string Utf8FromAnsi(const std::string& ansi);
-std::string AnsiFromUtf8(const std::string& utf8);
+// Texts cross between the probe's UTF-8 answers and the windows' own UTF-16, so that what the
+// probe reads does not hang on its own code page: a text a program set in the wrong code page
+// reads as the garbage the user sees.
+std::string Utf8FromWide(const std::wstring& wide);
+std::wstring WideFromUtf8(const std::string& utf8);
 
-// A window's caption or a control's text, read through the ANSI calls, as UTF-8.
+// A window's caption or a control's text, read through the wide calls, as UTF-8.
 std::string TextOf(HWND hwnd);
 
 // Caption, class, rectangle (screen for top-level windows, parent client for controls), client
