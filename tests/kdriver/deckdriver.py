@@ -37,10 +37,16 @@ SCENARIOS = {
 RECORD = os.path.join("drive_c", "trevolin-deck.txt")
 
 
+def members(scenario):
+    """The members of a scenario one by one."""
+    return [m.split("*")[0] for m in SCENARIOS[scenario] for _ in range(int(m.split("*")[1]) if "*" in m else 1)]
+
+
 class Record:
     """What reached the stand-in: one entry per request, (kind, member, pid, rest)."""
 
     def __init__(self, text):
+        self.text = text
         self.lines = [line.split() for line in text.splitlines() if line.strip()]
 
     def of(self, kind):
