@@ -55,13 +55,14 @@ class Case:
     """One run: the deck, what the user does, and what must come of it."""
 
     def __init__(self, name, scenario=None, user=AGREE, box=None, reaches=COMPLETE, production=False,
-                 blocks=None, image=None, plugged=True, reply_read=None, driver=None, queried=()):
+                 blocks=None, image=None, plugged=True, reply_read=None, driver=None, queried=(), timeout_s=240):
         self.name, self.scenario, self.user = name, scenario or name, user
         self.box = box              # message text; None: no message box
         self.reaches = reaches      # the last stage window that comes up
         self.driver = driver        # Trevolin.exe against the driver's stand-in with this scenario
         self.queried = set(queried)  # the stand-in's members whose ready state is asked for
         self.production = production or bool(driver)
+        self.timeout_s = timeout_s
         self.blocks = blocks        # (taken, sent) on the deck; None: as the stage reached implies
         self.image = image          # the deck's verdict on what it received; None: as implied
         self.plugged = plugged      # the deck is plugged in when the program ends
@@ -144,7 +145,8 @@ GROUPS = {
     ],
     # The deck behind 129 other members is never looked at. Each search lists 130 members 129
     # times, half a minute under Wine, and the program searches eight times.
-    "production-driver-cap": [check_failure("production-beyond-cap", NO_DRIVER, driver="beyond-cap")],
+    "production-driver-cap": [check_failure("production-beyond-cap", NO_DRIVER, driver="beyond-cap",
+                                            timeout_s=600)],
     # Two minutes of waiting each.
     "slow-never-completes": [Case("never-completes", box=REWRITE_TIMEOUT, reaches=WAIT)],
     "slow-unplugged": [Case("unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False)],
@@ -171,7 +173,7 @@ def walk_cases(cases):
                 begun = time.monotonic()
                 program = ARGS.production if case.production else ARGS.emulated
                 walk = Walk(desktop, program, case.scenario, os.path.join(workdir, case.name), user=case.user,
-                            timeout_s=240)
+                            timeout_s=case.timeout_s)
                 try:
                     with (DeckDriver(desktop.env, ARGS.deck_installer, ARGS.deck_driver, case.driver)
                           if case.driver else contextlib.nullcontext()) as driver:
