@@ -7,8 +7,8 @@
 // windows.h first: SetupAPI's header relies on its types.
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -37,8 +37,8 @@ std::string GuidText() {
   return text;
 }
 
-bool Fail(const char* what) {
-  std::fprintf(stderr, "DeckInstall: %s failed (error %lu)\n", what, GetLastError());
+bool Fail(const char* what, DWORD error = GetLastError()) {
+  std::fprintf(stderr, "DeckInstall: %s failed (error %lu)\n", what, error);
   return false;
 }
 
@@ -91,13 +91,10 @@ bool AddMember(HDEVINFO set, std::string& path) {
   path = detail->DevicePath;
   // SetupAPI lists an interface as present only once its Control key says it is linked.
   std::string key = kClasses + GuidText() + "\\##?#" + path.substr(4) + "\\#\\Control";
-  HKEY control;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &control,
-                      nullptr))
-    return Fail("creating the Control key");
   const DWORD linked = 1;
-  RegSetValueExA(control, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked), sizeof linked);
-  RegCloseKey(control);
+  if (LSTATUS error =
+          RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Linked", REG_DWORD, &linked, sizeof linked))
+    return Fail("marking the interface linked", error);
   return true;
 }
 
@@ -111,8 +108,8 @@ bool Install(const char* driverFile, const std::vector<DeckMember>& wanted) {
     std::string path;
     if (!(ok = AddMember(set, path))) break;
     const std::string link = "\\DosDevices\\" + path.substr(4);
-    member.linkLength = static_cast<unsigned short>(link.size());
-    for (std::size_t i = 0; i < link.size() && i < DECK_LINK_CHARS; ++i) member.link[i] = link[i];
+    member.linkLength = static_cast<unsigned short>(std::min<std::size_t>(link.size(), DECK_LINK_CHARS));
+    std::copy(link.begin(), link.begin() + member.linkLength, member.link);
   }
   SetupDiDestroyDeviceInfoList(set);
   if (!ok) return false;
@@ -124,10 +121,12 @@ bool Install(const char* driverFile, const std::vector<DeckMember>& wanted) {
                                      SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                      kSysFile, nullptr, nullptr, nullptr, nullptr, nullptr);
   if (!service) ok = Fail("CreateServiceA");
-  if (ok &&
-      RegSetKeyValueA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\" DECK_SERVICE, "Members",
-                      REG_BINARY, members.data(), static_cast<DWORD>(members.size() * sizeof(DeckMember))))
-    ok = Fail("storing the members");
+  if (ok) {
+    if (LSTATUS error = RegSetKeyValueA(
+            HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\" DECK_SERVICE, "Members", REG_BINARY,
+            members.data(), static_cast<DWORD>(members.size() * sizeof(DeckMember))))
+      ok = Fail("storing the members", error);
+  }
   if (ok && !StartServiceA(service, 0, nullptr)) ok = Fail("StartServiceA");
   if (ok && SettledState(service) != SERVICE_RUNNING) ok = Fail("starting the driver");
   if (service) CloseServiceHandle(service);
