@@ -33,17 +33,19 @@ ES_MULTILINE, ES_READONLY = 0x4, 0x800
 
 
 SLOTS = 16  # more than any machine here runs tests at once
-SLOT_DISPLAY = 100  # slot n draws on X display :100+n
+# Slot n of a family draws on X display :base+n. The tests that install the stand-in of the
+# maker's driver ("kd") have slots of their own, so no other test runs in a prefix it was in.
+SLOT_DISPLAYS = {"e2e": 100, "kd": 120}
 
 
 class Slot:
     """A Wine prefix and an X display of one test's own while it holds them (a lock per slot)."""
 
-    def __init__(self, base_prefix):
+    def __init__(self, base_prefix, family="e2e"):
         self.base_prefix = os.path.abspath(base_prefix)
         self.lock = None
         for number in range(SLOTS):
-            lock = open(f"/tmp/.trevolin-e2e-slot{number}.lock", "w")
+            lock = open(f"/tmp/.trevolin-{family}-slot{number}.lock", "w")
             try:
                 fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
             except OSError:
@@ -53,8 +55,8 @@ class Slot:
             break
         if self.lock is None:
             raise RuntimeError(f"all {SLOTS} end-to-end slots are taken")
-        self.prefix = f"{self.base_prefix}-e2e{self.number}"
-        self.env = dict(os.environ, TREVOLIN_XVFB=str(SLOT_DISPLAY + self.number))
+        self.prefix = f"{self.base_prefix}-{family}{self.number}"
+        self.env = dict(os.environ, TREVOLIN_XVFB=str(SLOT_DISPLAYS[family] + self.number))
         self.env["DISPLAY"] = subprocess.check_output([XVFB_ENSURE], text=True, env=self.env).strip()
         self._prepare_prefix()
 

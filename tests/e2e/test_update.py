@@ -6,6 +6,10 @@ has winmm.dll and comctl32.dll planted beside the program (--planted), and none 
 runs go in a locale whose code page is not 932, and every text read from their windows must be the
 program's own.
 
+Trevolin.exe also runs against the stand-in of the maker's driver (tests/kdriver): there every
+handle it opened must have been closed by the program itself, and the stand-in's record must hold
+the requests the case expects and no other.
+
 Every run checks: the windows that came up and their order, the message box (text, caption,
 icon, owner) or that there was none, that the program ended, that nothing that writes to the deck
 (the rewrite request, a block) reached it before the user agreed (looked at while the agreement
@@ -15,9 +19,11 @@ byte for byte, exactly when the run ended with "バージョンアップ完了".
 
 usage: test_update.py --probe uiprobe.exe --emulated Trevolin-emulated.exe --production Trevolin.exe
                       --prefix WINEPREFIX --shots DIR --group NAME [--slots N] [--planted DLL...]
+                      [--deck-installer DeckInstall.exe --deck-driver TrevolinDeck.sys]
 """
 import argparse
 import concurrent.futures
+import contextlib
 import glob
 import os
 import shutil
@@ -29,6 +35,8 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import WINE_RUN, Desktop, Slot  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "kdriver"))
+from deckdriver import DeckDriver, members  # noqa: E402
 from walk import (AGREE, AGREEMENT, CANCEL_AFTER_AGREE, CHECK, COMPLETE, DISAGREE, ERROR_CAPTION,  # noqa: E402
                   ESCAPE_AFTER_AGREE, TRANSFER, WAIT, Walk, is_write)
 
@@ -70,11 +78,14 @@ class Case:
 
     def __init__(self, name, scenario=None, user=AGREE, box=None, reaches=COMPLETE, production=False,
                  blocks=None, image=None, plugged=True, reply_read=None, ends_within_s=None, planted=False,
-                 locale=None):
+                 locale=None, driver=None, queried=(), timeout_s=240):
         self.name, self.scenario, self.user = name, scenario or name, user
         self.box = box              # message text; None: no message box
         self.reaches = reaches      # the last stage window that comes up
-        self.production = production
+        self.driver = driver        # Trevolin.exe against the driver's stand-in with this scenario
+        self.queried = set(queried)  # the stand-in's members whose ready state is asked for
+        self.production = production or bool(driver)
+        self.timeout_s = timeout_s
         self.blocks = blocks        # (taken, sent) on the deck; None: as the stage reached implies
         self.image = image          # the deck's verdict on what it received; None: as implied
         self.plugged = plugged      # the deck is plugged in when the program ends
@@ -160,6 +171,19 @@ GROUPS = {
         Case("locale-success", scenario="success", locale=OTHER_LOCALE),
         check_failure("locale-other-model", WRONG_MODEL, scenario="other-model", locale=OTHER_LOCALE),
     ],
+    # Trevolin.exe against the stand-in of the maker's driver: another product of the maker and
+    # products of another vendor are not the deck.
+    # Trevolin.exe against the stand-in of the maker's driver: another product of the maker and
+    # products of another vendor are not the deck; the deck is found and its ready state asked
+    # for, but it cannot be used (its pipes cannot be opened under Wine, or it is not ready).
+    "production-driver": [
+        check_failure("production-other-decks", NO_DRIVER, driver="other-decks"),
+        check_failure("production-deck", USB_OPEN, driver="deck", queried=[0]),
+        check_failure("production-stranger-first", USB_OPEN, driver="stranger-first", queried=[1]),
+        check_failure("production-not-ready", USB_OPEN, driver="not-ready", queried=[0]),
+    ],
+    "production-driver-cap": [check_failure("production-beyond-cap", NO_DRIVER, driver="beyond-cap",
+                                            timeout_s=600)],
     # Two minutes of waiting each.
     "slow-never-completes": [Case("never-completes", box=REWRITE_TIMEOUT, reaches=WAIT)],
     "slow-unplugged": [Case("unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False)],
@@ -197,7 +221,8 @@ def walk_cases(cases):
     locale = locales.pop()
 
     def worker(index):
-        with Slot(ARGS.prefix) as slot, \
+        family = "kd" if any(case.driver for case in cases) else "e2e"
+        with Slot(ARGS.prefix, family) as slot, \
                 Desktop(None, ARGS.probe, os.path.join(ARGS.shots, f"desktop{index}"), slot=slot,
                         locale=locale) as desktop:
             while pending:
@@ -210,9 +235,16 @@ def walk_cases(cases):
                 if case.planted:
                     program = plant(desktop, program, os.path.join(workdir, case.name, "program"))
                 walk = Walk(desktop, program, case.scenario, os.path.join(workdir, case.name), user=case.user,
-                            timeout_s=240, read_texts=bool(case.locale))
+                            timeout_s=case.timeout_s, read_texts=bool(case.locale))
                 try:
-                    results[case.name] = (walk.run(), None, time.monotonic() - begun)
+                    with (DeckDriver(desktop.env, ARGS.deck_installer, ARGS.deck_driver, case.driver)
+                          if case.driver else contextlib.nullcontext()) as driver:
+                        walk.run()
+                        if driver:
+                            walk.outcome.record = driver.record()
+                            with open(os.path.join(workdir, case.name, "driver-record.txt"), "w") as f:
+                                f.write(walk.outcome.record.text)
+                    results[case.name] = (walk.outcome, None, time.monotonic() - begun)
                 except Exception:  # the test of that case reports it
                     results[case.name] = (walk.outcome, traceback.format_exc(), time.monotonic() - begun)
                 print(f"  {case.name}: {time.monotonic() - begun:.1f} s", file=sys.stderr, flush=True)
@@ -266,6 +298,8 @@ class UpdateEndToEnd(unittest.TestCase):
         if case.production:
             # The stand-in library was never reached: its deck wrote no report.
             self.assertFalse(report.exists, report.text)
+            if case.driver:
+                self.check_record(case, outcome.record)
             return
         self.assertTrue(report.exists, "the deck wrote its report")
 
@@ -334,6 +368,16 @@ class UpdateEndToEnd(unittest.TestCase):
                 else:
                     self.assertEqual(text, expected[control], what)
 
+    def check_record(self, case, record):
+        self.assertEqual(dict(record.unclosed), {}, "handles the program left to Wine to close")
+        # Each search opens the members in turn up to the cap, asks each for its device
+        # descriptor, and the deck found for its ready state.
+        looked_at = set(range(min(len(members(case.driver)), 129)))
+        self.assertEqual({m for m, _ in record.of("create")}, looked_at, "the members opened")
+        asked = {(m, "220014", "01000000") for m in looked_at} | {(m, "220018", "") for m in case.queried}
+        self.assertEqual(set(record.ioctls()), asked, "the I/O controls")
+        self.assertEqual([f for f in record.lines if f[0] not in ("create", "close", "ioctl")], [])
+
 
 def add_tests():
     for cases in GROUPS.values():
@@ -351,6 +395,8 @@ if __name__ == "__main__":
         parser.add_argument(option, required=True)
     parser.add_argument("--slots", type=int, default=1)
     parser.add_argument("--planted", nargs="+", default=[], help="DLLs for the planted run")
+    parser.add_argument("--deck-installer")
+    parser.add_argument("--deck-driver")
     ARGS, rest = parser.parse_known_args()
     if ARGS.group not in GROUPS:
         sys.exit(f"no group {ARGS.group}; groups: {', '.join(GROUPS)}")

@@ -1,0 +1,165 @@
+// Installs the stand-in of the maker's driver into the Wine prefix it runs in, or removes it.
+//   DeckInstall install DRIVER.sys MEMBER...   MEMBER: vendor:product:ready in hex, "*count" repeats
+//   DeckInstall remove
+// Each member is registered as a root device with an interface of the driver's class, listed in
+// the order given; the driver serves them all. Exit code 0 on success; a failure says why.
+#include <windows.h>
+// windows.h first: SetupAPI's header relies on its types.
+#include <setupapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link/DriverCalls.h"
+#include "tests/kdriver/DeckDriver.h"
+
+namespace {
+const char kClasses[] = "System\\CurrentControlSet\\Control\\DeviceClasses\\";
+const char kEnum[] = "System\\CurrentControlSet\\Enum\\ROOT\\" DECK_DEVICE_ID;
+const char kSysFile[] = "C:\\windows\\system32\\drivers\\" DECK_SERVICE ".sys";
+
+GUID InterfaceClass() {
+  const DriverClassGuid& g = kDriverInterfaceClass;
+  GUID guid = {g.data1, g.data2, g.data3, {}};
+  std::memcpy(guid.Data4, g.data4, 8);
+  return guid;
+}
+
+std::string GuidText() {
+  const DriverClassGuid& g = kDriverInterfaceClass;
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned long>(g.data1), g.data2, g.data3, g.data4[0], g.data4[1], g.data4[2],
+                g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
+  return text;
+}
+
+bool Fail(const char* what, DWORD error = GetLastError()) {
+  std::fprintf(stderr, "DeckInstall: %s failed (error %lu)\n", what, error);
+  return false;
+}
+
+// Waits for the service to leave its pending state.
+DWORD SettledState(SC_HANDLE service) {
+  SERVICE_STATUS status = {};
+  for (int i = 0; i < 200 && QueryServiceStatus(service, &status); ++i) {
+    if (status.dwCurrentState != SERVICE_START_PENDING && status.dwCurrentState != SERVICE_STOP_PENDING)
+      break;
+    Sleep(50);
+  }
+  return status.dwCurrentState;
+}
+
+void Remove() {
+  if (SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
+    if (SC_HANDLE service = OpenServiceA(manager, DECK_SERVICE, SERVICE_ALL_ACCESS)) {
+      SERVICE_STATUS status;
+      if (ControlService(service, SERVICE_CONTROL_STOP, &status)) SettledState(service);
+      DeleteService(service);
+      CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+  }
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kClasses + GuidText()).c_str());
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, kEnum);
+  DeleteFileA(kSysFile);
+  DeleteFileA(DECK_RECORD_PATH);
+}
+
+// Registers one root device with an interface of the driver's class and lists it; gives the
+// interface's device path.
+bool AddMember(HDEVINFO set, std::string& path) {
+  GUID guid = InterfaceClass();
+  SP_DEVINFO_DATA device = {};
+  device.cbSize = sizeof device;
+  if (!SetupDiCreateDeviceInfoA(set, DECK_DEVICE_ID, &guid, nullptr, nullptr, DICD_GENERATE_ID, &device))
+    return Fail("SetupDiCreateDeviceInfoA");
+  if (!SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr))
+    return Fail("SetupDiRegisterDeviceInfo");
+  SP_DEVICE_INTERFACE_DATA data = {};
+  data.cbSize = sizeof data;
+  if (!SetupDiCreateDeviceInterfaceA(set, &device, &guid, nullptr, 0, &data))
+    return Fail("SetupDiCreateDeviceInterfaceA");
+  char buffer[512] = {};
+  auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer);
+  detail->cbSize = sizeof *detail;
+  if (!SetupDiGetDeviceInterfaceDetailA(set, &data, detail, sizeof buffer, nullptr, nullptr))
+    return Fail("SetupDiGetDeviceInterfaceDetailA");
+  path = detail->DevicePath;
+  // SetupAPI lists an interface as present only once its Control key says it is linked.
+  std::string key = kClasses + GuidText() + "\\##?#" + path.substr(4) + "\\#\\Control";
+  const DWORD linked = 1;
+  if (LSTATUS error =
+          RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Linked", REG_DWORD, &linked, sizeof linked))
+    return Fail("marking the interface linked", error);
+  return true;
+}
+
+bool Install(const char* driverFile, const std::vector<DeckMember>& wanted) {
+  std::vector<DeckMember> members = wanted;
+  GUID guid = InterfaceClass();
+  HDEVINFO set = SetupDiCreateDeviceInfoList(&guid, nullptr);
+  if (set == INVALID_HANDLE_VALUE) return Fail("SetupDiCreateDeviceInfoList");
+  bool ok = true;
+  for (DeckMember& member : members) {
+    std::string path;
+    if (!(ok = AddMember(set, path))) break;
+    const std::string link = "\\DosDevices\\" + path.substr(4);
+    member.linkLength = static_cast<unsigned short>(std::min<std::size_t>(link.size(), DECK_LINK_CHARS));
+    std::copy(link.begin(), link.begin() + member.linkLength, member.link);
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  if (!ok) return false;
+  if (!CopyFileA(driverFile, kSysFile, FALSE)) return Fail("copying the driver");
+
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (!manager) return Fail("OpenSCManagerA");
+  SC_HANDLE service = CreateServiceA(manager, DECK_SERVICE, DECK_SERVICE, SERVICE_ALL_ACCESS,
+                                     SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                     kSysFile, nullptr, nullptr, nullptr, nullptr, nullptr);
+  if (!service) ok = Fail("CreateServiceA");
+  if (ok) {
+    if (LSTATUS error = RegSetKeyValueA(
+            HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\" DECK_SERVICE, "Members", REG_BINARY,
+            members.data(), static_cast<DWORD>(members.size() * sizeof(DeckMember))))
+      ok = Fail("storing the members", error);
+  }
+  if (ok && !StartServiceA(service, 0, nullptr)) ok = Fail("StartServiceA");
+  if (ok && SettledState(service) != SERVICE_RUNNING) ok = Fail("starting the driver");
+  if (service) CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return ok;
+}
+
+// "31d4:008e:1*3": three members of vendor 0x31D4, product 0x008E, ready.
+bool ParseMember(const char* text, std::vector<DeckMember>& members) {
+  unsigned vendor, product, ready, count = 1;
+  if (std::sscanf(text, "%x:%x:%x*%u", &vendor, &product, &ready, &count) < 3) return false;
+  DeckMember member = {};
+  member.vendor = static_cast<unsigned short>(vendor);
+  member.product = static_cast<unsigned short>(product);
+  member.ready = static_cast<unsigned short>(ready);
+  members.insert(members.end(), count, member);
+  return true;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "remove") == 0) {
+    Remove();
+    return 0;
+  }
+  std::vector<DeckMember> members;
+  bool usage = argc < 3 || std::strcmp(argv[1], "install") != 0;
+  for (int i = 3; !usage && i < argc; ++i) usage = !ParseMember(argv[i], members);
+  if (usage) {
+    std::fprintf(stderr,
+                 "usage: DeckInstall install DRIVER.sys [vendor:product:ready[*count]]... | remove\n");
+    return 2;
+  }
+  Remove();
+  return Install(argv[2], members) ? 0 : 1;
+}

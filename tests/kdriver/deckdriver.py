@@ -1,0 +1,119 @@
+#!/usr/bin/env python3
+"""The stand-in of the maker's driver in a Wine prefix: installed with a scenario, its record
+read, and removed again. The tests use it in a prefix of their own (a "kd" slot of the harness).
+
+    deckdriver.py --prefix BASE --installer DeckInstall.exe --driver TrevolinDeck.sys \\
+                  --scenario NAME -- PROGRAM.exe [ARGS...]
+
+takes a slot, installs the scenario there, runs the program in that prefix, removes the driver
+and stops every process of the prefix; the exit status is the program's.
+"""
+import argparse
+import collections
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "e2e"))
+from harness import WINE_RUN, WINESERVER, Slot, windows_path  # noqa: E402
+
+MAKER = "31d4"
+# The members of the driver's interface class, in the order they are listed: vendor:product:ready
+# in hex, "*n" for n alike.
+SCENARIOS = {
+    "absent": [],
+    "deck": [f"{MAKER}:008e:1"],
+    "not-ready": [f"{MAKER}:008e:0"],
+    "stranger-first": ["1234:008e:1", f"{MAKER}:008e:1"],
+    # Another product of the maker, and a product numbered like the deck from another vendor.
+    "other-decks": [f"{MAKER}:0099:1", "1234:008e:1", "1234:0034:1"],
+    # The backend's own tests: a stranger, another product, the deck, the deck numbered 52 but
+    # not ready.
+    "backend": ["1234:008e:0", f"{MAKER}:0099:1", f"{MAKER}:008e:1", f"{MAKER}:0034:0"],
+    # The deck listed just behind the last member a search looks at.
+    "beyond-cap": [f"{MAKER}:0099:1*129", f"{MAKER}:008e:1"],
+}
+RECORD = os.path.join("drive_c", "trevolin-deck.txt")
+
+
+def members(scenario):
+    """The members of a scenario one by one."""
+    return [m.split("*")[0] for m in SCENARIOS[scenario] for _ in range(int(m.split("*")[1]) if "*" in m else 1)]
+
+
+class Record:
+    """What reached the stand-in: one entry per request, (kind, member, pid, rest)."""
+
+    def __init__(self, text):
+        self.text = text
+        self.lines = [line.split() for line in text.splitlines() if line.strip()]
+
+    def of(self, kind):
+        return [(int(f[1]), int(f[2])) for f in self.lines if f[0] == kind]
+
+    @property
+    def unclosed(self):
+        """The (member, pid) opens that no close by the same process matched, so that a handle
+        Wine closed because its program ended counts as left open."""
+        return collections.Counter(self.of("create")) - collections.Counter(self.of("close"))
+
+    def ioctls(self):
+        return [(int(f[1]), f[3], f[4] if len(f) > 4 else "") for f in self.lines if f[0] == "ioctl"]
+
+
+class DeckDriver:
+    """Installs `scenario` into the prefix that `env` names, and removes it on leaving."""
+
+    def __init__(self, env, installer, driver, scenario):
+        self.env, self.installer, self.driver, self.scenario = env, installer, driver, scenario
+        self.prefix = env["WINEPREFIX"]
+
+    def _installer(self, *args):
+        subprocess.run([WINE_RUN, self.prefix, self.installer, *args], env=self.env, check=True,
+                       stdout=subprocess.DEVNULL)
+
+    def __enter__(self):
+        # Without a program of the prefix running, Wine would stop its services, the driver with them.
+        subprocess.run([WINESERVER, "-p"], env=self.env, stderr=subprocess.DEVNULL)
+        self._installer("install", windows_path(self.driver), *SCENARIOS[self.scenario])
+        return self
+
+    def record(self, settle_s=3.0):
+        """The record once every handle opened has been closed, or as it is after `settle_s`:
+        Wine passes a close to the driver after CloseHandle has returned."""
+        deadline = time.monotonic() + settle_s
+        while True:
+            try:
+                with open(os.path.join(self.prefix, RECORD)) as f:
+                    record = Record(f.read())
+            except FileNotFoundError:
+                record = Record("")
+            if not record.unclosed or time.monotonic() > deadline:
+                return record
+            time.sleep(0.05)
+
+    def __exit__(self, *exc):
+        self._installer("remove")
+        return False
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for option in ("--prefix", "--installer", "--driver", "--scenario"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("command", nargs=argparse.REMAINDER)
+    args = parser.parse_args()
+    command = args.command[1:] if args.command[:1] == ["--"] else args.command
+    with Slot(args.prefix, family="kd") as slot:
+        env = dict(slot.env, WINEPREFIX=slot.prefix, WINESERVER=WINESERVER)
+        try:
+            with DeckDriver(env, args.installer, args.driver, args.scenario):
+                code = subprocess.run([WINE_RUN, slot.prefix, *command], env=env).returncode
+        finally:
+            subprocess.run([WINESERVER, "-k"], env=env, stderr=subprocess.DEVNULL)
+    sys.exit(code)
+
+
+if __name__ == "__main__":
+    main()
