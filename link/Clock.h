@@ -3,20 +3,25 @@
 // does the work between two pauses inside the pause instead of adding it on top.
 #pragma once
 
+#include <algorithm>
+
 class Clock {
  public:
   virtual ~Clock() = default;
   // Milliseconds since a fixed moment; never goes back.
   virtual double NowMs() = 0;
-  // A plain pause of the calling thread for at least `ms` milliseconds.
-  virtual void SleepMs(int ms) = 0;
+  // A plain pause of the calling thread for at least `ms` milliseconds, to a fraction of one where
+  // the system keeps time that finely.
+  virtual void SleepMs(double ms) = 0;
 };
 
 // The system's monotonic clock; its pauses are Sleep on Windows.
 Clock& SystemClock();
 
 // Keeps at least `periodMs` between a mark and the wait that follows it, whatever the caller does
-// in between: the work of one period is done inside it, not added to it.
+// in between: the work of one period is done inside it, not added to it. A pause ends a little
+// after it was asked to (the system's wake-up); the pacer learns by how much and asks for that much
+// less, so that the periods keep close to `periodMs` without ever falling short of it.
 class Pacer {
  public:
   Pacer(Clock& clock, int periodMs) : clock(clock), periodMs(periodMs) {}
@@ -30,8 +35,15 @@ class Pacer {
   // nothing was marked.
   void Wait() {
     if (!marked) return;
-    for (double left = markMs + periodMs - clock.NowMs(); left > 0; left = markMs + periodMs - clock.NowMs())
-      clock.SleepMs(static_cast<int>(left) + (left > static_cast<int>(left) ? 1 : 0));
+    const double due = markMs + periodMs;
+    for (double now = clock.NowMs(); now < due; now = clock.NowMs()) {
+      // The last bit of a pause is slept whole: asking for less than a wake-up takes would only
+      // add another one.
+      const double ask = due - now > lateMs ? due - now - lateMs : due - now;
+      clock.SleepMs(ask);
+      const double late = clock.NowMs() - now - ask;
+      lateMs += (std::clamp(late, 0.0, 2.0) - lateMs) / 8;
+    }
   }
 
  private:
@@ -39,4 +51,5 @@ class Pacer {
   const int periodMs;
   double markMs = 0;
   bool marked = false;
+  double lateMs = 0;  // how late a pause has ended lately
 };
