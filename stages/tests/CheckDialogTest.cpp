@@ -42,6 +42,8 @@ class CheckFailure : public ::testing::TestWithParam<Failure> {};
 
 TEST_P(CheckFailure, StopsAtItsStepWithItsMessageOwnedByTheWindow) {
   const Failure& f = GetParam();
+  // The pointer away from the windows, so that no window coming up under it sets the cursor.
+  SetCursorPos(0, 0);
   DeckStage s(f.scenario);
   CheckDialog window(s.link, s.sender, s.app);
   ErrorBox box;
@@ -53,6 +55,7 @@ TEST_P(CheckFailure, StopsAtItsStepWithItsMessageOwnedByTheWindow) {
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.text, f.message);
   EXPECT_EQ(box.owner, windowHandle);
+  EXPECT_EQ(box.cursor, LoadCursorA(nullptr, IDC_WAIT)) << "the wait cursor stays on under the message";
   EXPECT_EQ(s.deck.Driver().FramesReceived(), f.frames);
   EXPECT_EQ(s.deck.Library().SendCalls(), 0);
   EXPECT_FALSE(s.deck.Driver().RewriteRequested());
