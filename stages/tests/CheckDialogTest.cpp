@@ -17,11 +17,14 @@ TEST(CheckDialog, PassesOnADeckThatMayBeUpdatedAndOpensTheLibraryLast) {
   DeckStage s("success");
   CheckDialog window(s.link, s.sender, s.app);
   ErrorBox box;
-  ModalScript script({box.Answer()});
+  LRESULT endSession = -1;
+  ModalScript script(
+      {[&] { endSession = SendMessageA(window.m_hWnd, WM_QUERYENDSESSION, 0, 0); }, box.Answer()});
 
   EXPECT_TRUE(RunModelessStage(window, false));
   EXPECT_EQ(window.StageResult, 1);
   EXPECT_FALSE(box.seen);
+  EXPECT_EQ(endSession, TRUE) << "nothing of the deck is at stake yet: the session may end";
   EXPECT_EQ(s.deck.Driver().FramesReceived(),
             (Frames{kPowerOnFrame, kModelFrame, kVersionFrame, kDiscFrame, kModeFrame}));
   EXPECT_STREQ(window.statusText, "Tavro 動作モードチェック");
