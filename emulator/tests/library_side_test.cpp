@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -202,119 +203,52 @@ TEST(LibrarySideChecks, NothingIsTakenAfterTheRefusedBlock) {
 
 // Each way a caller can misuse the library path is recorded by its kind, and nothing else is.
 TEST(LibrarySideChecks, EachMisuseIsRecordedByItsKind) {
+  enum Call { Image, Block0, Block0Unpaced, Block1Unpaced, Block1At385, Status, Status3, Reply, Read254 };
   struct Case {
     const char* what;
-    std::function<void(Scenario&)> scenario;
+    const char* scenario;  // its reply offered at once
     bool rewriteRequested;
-    std::function<void(OpenDeck&)> call;
+    std::vector<Call> calls;
     Kinds kinds;
   };
-  auto readWith = [](OpenDeck& d, int code, int length) {
-    unsigned char buffer[1024];
-    std::uint32_t got = 0;
-    VornUsbControlRecive(d.handle, code, buffer, length, &got);
-  };
-  auto unpaced = [](OpenDeck& d, Block b) { VornUsbControlSend(d.handle, 255, b.data(), 397); };
   const Case cases[] = {
-      {"a block before the rewrite request",
-       {},
-       false,
-       [](OpenDeck& d) { d.Send(BlockAt(0)); },
-       {"block-before-rewrite"}},
-      {"a block right after the previous one returned",
-       {},
+      {"block before the request", "success", false, {Block0}, {"block-before-rewrite"}},
+      {"no pause after a block", "success", true, {Block0Unpaced, Block1Unpaced}, {"block-too-soon"}},
+      {"a 1,025th block", "success", true, {Image, Block0}, {"block-after-image"}},
+      {"offset 385", "success", true, {Block0, Block1At385}, {"block-misaligned"}},
+      {"reply, no status", "success", true, {Image, Reply}, {"reply-not-pending"}},
+      {"reply, byte 0 was 2", "pending-flag-2", true, {Image, Status, Reply}, {"reply-not-pending"}},
+      {"reply, length 0", "zero-pending-length", true, {Image, Status, Reply}, {"reply-not-pending"}},
+      {"2 replies, 1 status", "success", true, {Image, Status, Reply, Reply}, {"reply-not-pending"}},
+      {"reply, 3 bytes", "short-status", true, {Image, Status, Reply}, {"reply-after-short-status"}},
+      {"reply, 3 asked",
+       "success",
        true,
-       [&](OpenDeck& d) {
-         unpaced(d, BlockAt(0));
-         unpaced(d, BlockAt(384));
-       },
-       {"block-too-soon"}},
-      {"a 1,025th block",
-       {},
-       true,
-       [](OpenDeck& d) {
-         d.SendAll();
-         d.Send(BlockAt(0));
-       },
-       {"block-after-image"}},
-      {"an offset that is no multiple of 384",
-       {},
-       true,
-       [](OpenDeck& d) {
-         d.Send(BlockAt(0));
-         Block b = BlockAt(384);
-         b[8] = 0x81;
-         d.Send(b);
-       },
-       {"block-misaligned"}},
-      {"a reply read with no status read",
-       {},
-       true,
-       [](OpenDeck& d) {
-         d.SendAll();
-         d.Reply();
-       },
-       {"reply-not-pending"}},
-      {"a reply read when status byte 0 was not 1",
-       [](Scenario& s) { s.pendingFlag = 2; },
-       true,
-       [](OpenDeck& d) {
-         d.SendAll();
-         d.Status();
-         d.Reply();
-       },
-       {"reply-not-pending"}},
-      {"a reply read when the status gave length 0",
-       [](Scenario& s) { s.zeroPendingLength = true; },
-       true,
-       [](OpenDeck& d) {
-         d.SendAll();
-         d.Status();
-         d.Reply();
-       },
-       {"reply-not-pending"}},
-      {"a second reply read on one status",
-       {},
-       true,
-       [](OpenDeck& d) {
-         d.SendAll();
-         d.Status();
-         d.Reply();
-         d.Reply();
-       },
-       {"reply-not-pending"}},
-      {"a reply read after a status of 3 bytes",
-       [](Scenario& s) { s.shortStatus = true; },
-       true,
-       [](OpenDeck& d) {
-         d.SendAll();
-         d.Status();
-         d.Reply();
-       },
-       {"reply-after-short-status"}},
-      {"a reply read after a status asked for 3 bytes",
-       {},
-       true,
-       [&](OpenDeck& d) {
-         d.SendAll();
-         readWith(d, 1, 3);
-         d.Reply();
-       },
+       {Image, Status3, Reply},
        {"status-length", "reply-after-short-status"}},
-      {"a reply read with code 254",
-       {},
-       true,
-       [&](OpenDeck& d) {
-         d.SendAll();
-         d.Status();
-         readWith(d, 254, 512);
-       },
-       {"read-code"}},
+      {"code 254", "success", true, {Image, Status, Read254}, {"read-code"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    OpenDeck d(Quick(0, c.scenario), c.rewriteRequested);
-    c.call(d);
+    Scenario scenario = *FindScenario(c.scenario);
+    scenario.acceptAfterMs = 0;
+    OpenDeck d(scenario, c.rewriteRequested);
+    unsigned char buffer[1024];
+    std::uint32_t got = 0;
+    Block misaligned = BlockAt(384);
+    misaligned[8] = 0x81;  // offset 385
+    const std::map<Call, std::function<void()>> make = {
+        {Image, [&] { d.SendAll(); }},
+        {Block0, [&] { d.Send(BlockAt(0)); }},
+        {Block0Unpaced, [&] { VornUsbControlSend(d.handle, 255, BlockAt(0).data(), 397); }},
+        {Block1Unpaced, [&] { VornUsbControlSend(d.handle, 255, BlockAt(384).data(), 397); }},
+        {Block1At385, [&] { d.Send(misaligned); }},
+        {Status, [&] { d.Status(); }},
+        {Status3, [&] { VornUsbControlRecive(d.handle, 1, buffer, 3, &got); }},
+        {Reply, [&] { d.Reply(); }},
+        {Read254, [&] { VornUsbControlRecive(d.handle, 254, buffer, 512, &got); }},
+    };
+    for (Call call : c.calls) make.at(call)();
     EXPECT_EQ(d.FaultKinds(), c.kinds) << d.Faults();
   }
 }
