@@ -1,13 +1,18 @@
 // The program's four objects with static storage. They live in this one file so that they are
 // built in this order, and torn down in the reverse order, before and after InitInstance runs.
-// Which driver and which library they reach is decided by what the program is linked with.
+// Which driver and which library they reach is decided by what the program is linked with. Ahead
+// of them stands the guard that lets one copy of the program run at a time.
 #include <memory>
 
 #include "app/AgreementText.h"
+#include "app/OneCopy.h"
 #include "app/ProgramStages.h"
 #include "app/UpdateApp.h"
 #include "delivery/ImageSender.h"
 #include "link/LinkSession.h"
+
+// A second copy ends here, before the link's worker below would open the deck a second time.
+OneCopy oneCopy(L"Local\\Trevolin.HVX-Z8KQ.update");
 
 CString AgreementText = JoinAgreementText();
 

@@ -53,11 +53,7 @@ std::int32_t ImageSender::SendImage(TransferView& view) {
     std::memcpy(block + kBlockHeaderLength, FirmwareImage + offset, kImageBytesPerBlock);
     view.SetProgress(index);
     pause.Wait();
-    if (VornUsbControlSend(libraryHandle, kLibraryTransferCode, block, kBlockLength) == 0) {
-      // The caller shows a message box next; it must not appear under a wait cursor.
-      view.EndWaitCursor();
-      return 0;
-    }
+    if (VornUsbControlSend(libraryHandle, kLibraryTransferCode, block, kBlockLength) == 0) return 0;
     pause.Mark();
     view.PumpOneMessage();
   }

@@ -27,8 +27,9 @@ class ImageSender {
   // Sends the whole image, one block per library call, each at least 10 ms after the previous
   // call returned (and the last followed by 10 ms), setting the view's progress to the block's
   // index before it goes out and dispatching at most one waiting message per block; that work is
-  // done inside the pauses. 1 when the library took every block; 0 at the first block it refused,
-  // with nothing sent after it and the deck left open. Writes nothing to the log.
+  // done inside the pauses. 1 when the library took every block, with the wait cursor ended; 0 at
+  // the first block it refused, with nothing sent after it, the deck left open and the wait cursor
+  // still on. Writes nothing to the log.
   std::int32_t SendImage(TransferView& view);
 
   // Reads the deck's reply when the status shows one pending (of non-zero length): then sets

@@ -19,8 +19,8 @@ class TransferView {
   // not nest and need no matching EndWaitCursor each.
   virtual void ShowWaitCursor() = 0;
 
-  // Gives the window its normal cursor back. Called once when SendImage returns, whatever the
-  // outcome.
+  // Gives the window its normal cursor back. Called once, when every block has gone out; a refused
+  // block leaves the wait cursor on.
   virtual void EndWaitCursor() = 0;
 
   // One pass of the program's message pump: removes at most one message from the thread's queue,

@@ -57,7 +57,12 @@ std::vector<DeckEvent> DeckEvents::All() const {
 }
 
 double DeckEvents::Now() const {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count() +
+         skippedUs.load() / 1000.0;
+}
+
+void DeckEvents::Skip(double ms) {
+  skippedUs += static_cast<std::int64_t>(ms * 1000);
 }
 
 EmulatedDeck::EmulatedDeck(const Scenario& scenario)

@@ -2,7 +2,9 @@
 // library), driven by a scenario, recording what reached it and in which order.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -32,7 +34,10 @@ class DeckEvents {
 
   void Add(const char* path, const char* kind, std::string text);
   std::vector<DeckEvent> All() const;
+  // The deck's clock: milliseconds since the deck was made, plus whatever Skip added.
   double Now() const;
+  // Moves the deck's clock on at once: a test's stand-in for a pause it need not wait out.
+  void Skip(double ms);
   // From now on every event is also appended to this file as it happens, one JSON object a line,
   // flushed at once: a test reads it while the program still runs. False when it cannot be opened.
   bool LogTo(const std::string& file);
@@ -42,6 +47,7 @@ class DeckEvents {
 
  private:
   std::chrono::steady_clock::time_point start;
+  std::atomic<std::int64_t> skippedUs{0};
   mutable std::mutex lock;
   std::vector<DeckEvent> events;
   std::FILE* live = nullptr;

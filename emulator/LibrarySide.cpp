@@ -70,12 +70,12 @@ int LibrarySide::EnumerateDevices() {
 int LibrarySide::GetDeviceName(int index, char* name) {
   std::lock_guard<std::mutex> hold(lock);
   if (!name) {
-    Fault("device name asked with no buffer");
+    Fault("bad-call", "device name asked with no buffer");
     return 0;
   }
   if (index < 0 || index >= deck.scenario.libraryDecks) {
-    Fault("name of deck " + std::to_string(index) + " asked, " + std::to_string(deck.scenario.libraryDecks) +
-          " enumerated");
+    Fault("name-index", "name of deck " + std::to_string(index) + " asked, " +
+                            std::to_string(deck.scenario.libraryDecks) + " enumerated");
     return 0;
   }
   if (deck.scenario.nameRefused) {
@@ -91,7 +91,7 @@ int LibrarySide::GetDeviceName(int index, char* name) {
 int LibrarySide::Open(const char* name, std::uint32_t* handle) {
   std::lock_guard<std::mutex> hold(lock);
   if (!name || !handle) {
-    Fault("open with no name or no handle");
+    Fault("bad-call", "open with no name or no handle");
     return 0;
   }
   const void* end = std::memchr(name, 0, kDeviceNameLength);
@@ -104,7 +104,7 @@ int LibrarySide::Open(const char* name, std::uint32_t* handle) {
   for (int i = 0; i < deck.scenario.libraryDecks; ++i)
     if (DeckName(i) == text) index = i;
   if (index < 0) {
-    Fault("open of \"" + text + "\", which no deck is called");
+    Fault("open-name", "open of \"" + text + "\", which no deck is called");
     return 0;
   }
   *handle = nextHandle++;
@@ -123,25 +123,49 @@ const std::pair<std::uint32_t, int>* LibrarySide::FindOpen(std::uint32_t handle)
 
 int LibrarySide::ControlSend(std::uint32_t handle, int code, const void* data, int length) {
   const bool rewriteRequested = deck.Driver().RewriteRequested();
+  const double arrived = deck.events.Now();
   std::lock_guard<std::mutex> hold(lock);
+  const int result = Send(handle, code, data, length, arrived, rewriteRequested);
+  // The deck's pause after a block runs from the moment its call gives the program control back.
+  lastReturnMs = deck.events.Now();
+  return result;
+}
+
+int LibrarySide::Send(std::uint32_t handle, int code, const void* data, int length, double arrived,
+                      bool rewriteRequested) {
   ++sendCalls;
   const auto* open = FindOpen(handle);
   if (!open) {
-    Fault("block sent on handle " + HandleText(handle) + ", which is not open");
+    Fault("handle-not-open", "block sent on handle " + HandleText(handle) + ", which is not open");
     return 0;
   }
   if (open->second != deck.scenario.libraryDecks - 1) {
-    Fault("block sent to deck " + std::to_string(open->second) + ", not to this deck (the last enumerated)");
+    Fault("other-deck",
+          "block sent to deck " + std::to_string(open->second) + ", not to this deck (the last enumerated)");
     return 0;
   }
   if (code != kLibraryTransferCode || !data || length != kBlockLength) {
-    Fault("block sent with code " + std::to_string(code) + " and " + std::to_string(length) +
-          " bytes; expected code 255 and 397 bytes");
+    Fault("block-call", "block sent with code " + std::to_string(code) + " and " + std::to_string(length) +
+                            " bytes; expected code 255 and 397 bytes");
     return 0;
   }
   const int index = blocksReceived;
+  if (!rewriteRequested && !unrequestedBlockSeen) {
+    unrequestedBlockSeen = true;
+    Fault("block-before-rewrite", "block " + std::to_string(index) + " arrived before the rewrite request");
+  }
+  if (lastReturnMs >= 0) {
+    const double pause = arrived - lastReturnMs;
+    pauses.push_back(pause);
+    if (pause < kShortestPauseMs) {
+      char text[128];
+      std::snprintf(text, sizeof text,
+                    "block %d arrived %.2f ms after the previous call returned; 10 ms needed", index, pause);
+      Fault("block-too-soon", text);
+    }
+  }
   if (refused) {
-    Fault("block " + std::to_string(index) + " sent after the refused one");
+    Fault("block-after-refusal", "block " + std::to_string(index) + " sent after the refused one");
     return 0;
   }
   if (index == deck.scenario.refuseBlock) {
@@ -150,10 +174,10 @@ int LibrarySide::ControlSend(std::uint32_t handle, int code, const void* data, i
     return 0;
   }
   if (index >= kImageBlocks) {
-    Fault("block " + std::to_string(index) + " sent after the whole image");
+    Fault("block-after-image", "block " + std::to_string(index) + " sent after the whole image");
     return 0;
   }
-  TakeBlock(index, static_cast<const std::uint8_t*>(data));
+  TakeBlock(index, static_cast<const std::uint8_t*>(data), arrived);
   if (index == 0)
     Note("block", std::string("block 0 arrived; the rewrite request came before it: ") +
                       (rewriteRequested ? "yes" : "no"));
@@ -161,11 +185,9 @@ int LibrarySide::ControlSend(std::uint32_t handle, int code, const void* data, i
   return 1;
 }
 
-void LibrarySide::TakeBlock(int index, const std::uint8_t* block) {
-  const double now = deck.events.Now();
-  if (lastBlockMs >= 0) pauses.push_back(now - lastBlockMs);
-  if (index == 0) firstBlockMs = now;
-  lastBlockMs = now;
+void LibrarySide::TakeBlock(int index, const std::uint8_t* block, double arrived) {
+  if (index == 0) firstBlockMs = arrived;
+  lastBlockMs = arrived;
 
   std::array<std::uint8_t, kBlockHeaderLength> header;
   std::memcpy(header.data(), block, kBlockHeaderLength);
@@ -176,8 +198,9 @@ void LibrarySide::TakeBlock(int index, const std::uint8_t* block) {
   if (std::memcmp(block, kBlockHeader, kBlockOffsetAt) != 0 ||
       std::memcmp(block + kBlockOffsetAt + 4, kBlockHeader + kBlockOffsetAt + 4, 4) != 0) {
     good = false;
-    Fault("block " + std::to_string(index) + ": header expected 01 00 02 01 80 .. 00 06 00 00, arrived " +
-          Hex(block, kBlockHeaderLength));
+    Fault("block-header", "block " + std::to_string(index) +
+                              ": header expected 01 00 02 01 80 .. 00 06 00 00, arrived " +
+                              Hex(block, kBlockHeaderLength));
   }
   const std::uint8_t* at = block + kBlockOffsetAt;
   const std::uint32_t offset =
@@ -185,15 +208,20 @@ void LibrarySide::TakeBlock(int index, const std::uint8_t* block) {
   const std::uint32_t expected = std::uint32_t(index) * kImageBytesPerBlock;
   if (offset != expected) {
     good = false;
+    const char* kind = "block-out-of-order";
     std::string why;
-    if (offset % kImageBytesPerBlock != 0 || offset >= kFirmwareImageSize)
-      why = "not a block of the image";
-    else if (offset < expected)
+    if (offset % kImageBytesPerBlock != 0) {
+      kind = "block-misaligned";
+      why = "not a multiple of 384";
+    } else if (offset >= kFirmwareImageSize) {
+      why = "past the end of the image";
+    } else if (offset < expected) {
       why = filled[offset / kImageBytesPerBlock] ? "a block repeated" : "a block out of order";
-    else
+    } else {
       why = "blocks skipped";
-    Fault("block " + std::to_string(index) + ": offset expected " + Offset(expected) + ", arrived " +
-          Offset(offset) + ": " + why);
+    }
+    Fault(kind, "block " + std::to_string(index) + ": offset expected " + Offset(expected) + ", arrived " +
+                    Offset(offset) + ": " + why);
   }
   if (offset % kImageBytesPerBlock == 0 && offset < kFirmwareImageSize) {
     std::memcpy(image.data() + offset, block + kBlockHeaderLength, kImageBytesPerBlock);
@@ -241,21 +269,22 @@ int LibrarySide::ControlRecive(std::uint32_t handle, int code, void* buffer, int
   {
     std::lock_guard<std::mutex> hold(lock);
     if (!FindOpen(handle)) {
-      Fault("read with code " + std::to_string(code) + " on handle " + HandleText(handle) +
-            ", which is not open");
+      Fault("handle-not-open", "read with code " + std::to_string(code) + " on handle " + HandleText(handle) +
+                                   ", which is not open");
       return 0;
     }
     if (!buffer || !received || length < 0) {
-      Fault("read with code " + std::to_string(code) + " with no buffer or no count");
+      Fault("bad-call", "read with code " + std::to_string(code) + " with no buffer or no count");
       return 0;
     }
     if (code == kLibraryStatusCode) return Status(static_cast<std::uint8_t*>(buffer), length, received);
     if (code != kLibraryTransferCode) {
-      Fault("read with code " + std::to_string(code) + "; expected 1 or 255");
+      Fault("read-code", "read with code " + std::to_string(code) + "; expected 1 (status) or 255 (reply)");
       return 0;
     }
+    JudgeReplyRead();
+    told = Told::Nothing;
     if (!ReplyPending()) {
-      Fault("reply read with no reply pending");
       *received = 0;
       return 0;
     }
@@ -274,9 +303,27 @@ int LibrarySide::ControlRecive(std::uint32_t handle, int code, void* buffer, int
   return result;
 }
 
+void LibrarySide::JudgeReplyRead() {
+  switch (told) {
+    case Told::Pending:
+      return;
+    case Told::NotWhole:
+      Fault("reply-after-short-status",
+            "reply read after a status read of other than 4 bytes (" + toldText + ")");
+      return;
+    case Told::NonePending:
+      Fault("reply-not-pending", "reply read while the status said none is pending (" + toldText + ")");
+      return;
+    case Told::Nothing:
+      Fault("reply-not-pending", "reply read with no status read before it");
+      return;
+  }
+}
+
 int LibrarySide::Status(std::uint8_t* buffer, int length, std::uint32_t* received) {
   ++statusReads;
-  if (length != kStatusLength) Fault("status read of " + std::to_string(length) + " bytes; expected 4");
+  if (length != kStatusLength)
+    Fault("status-length", "status read of " + std::to_string(length) + " bytes; expected 4");
   const bool pending = ReplyPending();
   const int replyLength = pending && !deck.scenario.zeroPendingLength ? kReplyLength : 0;
   // Byte 1 is deck state the program does not examine; it is never 0 so that a length read
@@ -287,6 +334,11 @@ int LibrarySide::Status(std::uint8_t* buffer, int length, std::uint32_t* receive
   const int delivered = std::min(length, deck.scenario.shortStatus ? kStatusLength - 1 : kStatusLength);
   std::memcpy(buffer, status, delivered);
   *received = delivered;
+  toldText = Hex(status, delivered);
+  if (delivered != kStatusLength || length != kStatusLength)
+    told = Told::NotWhole;
+  else
+    told = status[0] == kReplyPending && replyLength != 0 ? Told::Pending : Told::NonePending;
   if (pending && !pendingSeen) {
     pendingSeen = true;
     Note("status", "status read " + std::to_string(statusReads) + ": reply pending, status " +
@@ -301,7 +353,7 @@ int LibrarySide::Close(std::uint32_t handle) {
   const auto open = std::find_if(openHandles.begin(), openHandles.end(),
                                  [&](const std::pair<std::uint32_t, int>& h) { return h.first == handle; });
   if (open == openHandles.end()) {
-    Fault("close of handle " + HandleText(handle) + ", which is not open");
+    Fault("handle-not-open", "close of handle " + HandleText(handle) + ", which is not open");
     return 0;
   }
   openHandles.erase(open);
@@ -309,9 +361,9 @@ int LibrarySide::Close(std::uint32_t handle) {
   return 1;
 }
 
-void LibrarySide::Fault(std::string what) {
+void LibrarySide::Fault(const char* kind, std::string what) {
   if (static_cast<int>(faults.size()) < kFaultsKept) Note("fault", "FAULT: " + what);
-  faults.push_back(std::move(what));
+  faults.push_back({kind, std::move(what)});
 }
 
 int LibrarySide::OpenedDeck() const {
@@ -382,7 +434,16 @@ int LibrarySide::ReplyReads() const {
 
 std::vector<std::string> LibrarySide::Faults() const {
   std::lock_guard<std::mutex> hold(lock);
-  return faults;
+  std::vector<std::string> texts;
+  for (const FaultRecord& f : faults) texts.push_back(f.what);
+  return texts;
+}
+
+std::vector<std::string> LibrarySide::FaultKinds() const {
+  std::lock_guard<std::mutex> hold(lock);
+  std::vector<std::string> kinds;
+  for (const FaultRecord& f : faults) kinds.push_back(f.kind);
+  return kinds;
 }
 
 std::string LibrarySide::ImageVerdict() const {
@@ -417,7 +478,7 @@ Json LibrarySide::Report() const {
         .Add("maxMs", sorted.back());
   }
   Json faultList = Json::Array();
-  for (const std::string& f : faults) faultList.Push(f);
+  for (const FaultRecord& f : faults) faultList.Push(Json::Object().Add("kind", f.kind).Add("text", f.what));
   return Json::Object()
       .Add("enumerateCalls", enumerateCalls)
       .Add("decks", deck.scenario.libraryDecks)

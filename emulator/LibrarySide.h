@@ -1,6 +1,7 @@
 // The deck's library path: what the maker's USB library does for the program (enumerate, name,
-// open, block transfers, status and reply), with every block checked as it arrives and the
-// reassembled image judged against the program's own.
+// open, block transfers, status and reply), with every call judged as it arrives (the order of
+// the rewrite request, the blocks and the pauses between them, the status before a reply read)
+// and the reassembled image judged against the program's own.
 #pragma once
 
 #include <array>
@@ -43,10 +44,15 @@ class LibrarySide {
   bool ImageComplete() const;                         // every block in, none faulty
   bool ImageIdentical() const;                        // complete and byte for byte the program's image
   std::vector<std::uint8_t> Image() const;            // the image as reassembled so far
-  std::vector<double> Pauses() const;                 // ms between one block's arrival and the next's
+  std::vector<double> Pauses() const;                 // ms from one block's return to the next's arrival
   int StatusReads() const;
-  int ReplyReads() const;                   // successful reads of the reply
-  std::vector<std::string> Faults() const;  // everything the program did wrong, in order
+  int ReplyReads() const;                       // successful reads of the reply
+  std::vector<std::string> Faults() const;      // everything the program did wrong, in order
+  std::vector<std::string> FaultKinds() const;  // the same as one word each, e.g. "block-too-soon"
+
+  // Less than this between the return of one block's call and the next block, and the deck
+  // misses the block's start: it needs 10 ms, and the difference is left to clock granularity.
+  static constexpr double kShortestPauseMs = kBlockPauseMs - 0.5;
 
   // What the library path received and the verdict on it.
   Json Report() const;
@@ -55,10 +61,16 @@ class LibrarySide {
   // All under `lock`.
   void Note(const char* kind, const std::string& text);
   const std::pair<std::uint32_t, int>* FindOpen(std::uint32_t handle) const;  // handle, deck index
-  void TakeBlock(int index, const std::uint8_t* block);  // records and judges one block in order
+  // One ControlSend, judged: the call, its order against the rewrite request and the previous
+  // block, then the block itself.
+  int Send(std::uint32_t handle, int code, const void* data, int length, double arrived,
+           bool rewriteRequested);
+  void TakeBlock(int index, const std::uint8_t* block, double arrived);  // records and judges it, in order
   int Status(std::uint8_t* buffer, int length, std::uint32_t* received);
   bool ReplyPending() const;
-  void Fault(std::string what);
+  void JudgeReplyRead();  // against what the last status read told the program
+  // `kind` is one word a test looks for; `what` says it for a person, with the details.
+  void Fault(const char* kind, std::string what);
   std::string ImageVerdict() const;
   bool Identical() const;
   void Judge();  // the image after the last block
@@ -79,8 +91,10 @@ class LibrarySide {
   std::vector<std::uint8_t> image;
   std::vector<bool> filled;
   int blockFaults = 0;
+  bool unrequestedBlockSeen = false;  // a block came before the rewrite request
   double firstBlockMs = -1;
-  double lastBlockMs = -1;
+  double lastBlockMs = -1;   // when the last block arrived
+  double lastReturnMs = -1;  // when the call that brought the last block returned
   std::vector<double> pauses;
 
   bool judged = false;
@@ -90,9 +104,16 @@ class LibrarySide {
   bool imageGood = false;  // complete, checksum and version record right: the deck takes it
 
   int statusReads = 0;
+  // What the last status read told the program since the last reply read.
+  enum class Told { Nothing, NotWhole, NonePending, Pending } told = Told::Nothing;
+  std::string toldText;  // that status, as delivered, for the fault's text
   bool pendingSeen = false;
   int replyReads = 0;
   bool replyTaken = false;
 
-  std::vector<std::string> faults;
+  struct FaultRecord {
+    std::string kind;
+    std::string what;
+  };
+  std::vector<FaultRecord> faults;
 };

@@ -159,6 +159,9 @@ void CDialog::OnSysCommand(UINT, LPARAM) {
 HCURSOR CDialog::OnQueryDragIcon() {
   return reinterpret_cast<HCURSOR>(Default());
 }
+BOOL CDialog::OnQueryEndSession() {
+  return static_cast<BOOL>(Default());
+}
 
 // The dialog manager's own handling of these messages, once the dialog procedure declines them,
 // is DefWindowProc; calling it here lets a handler run it at the point it chooses.
@@ -195,6 +198,7 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
     case WM_SYSCOMMAND:
     case WM_QUERYDRAGICON:
+    case WM_QUERYENDSESSION:
       break;
     default:
       if (!IsColourRequest(message)) return FALSE;

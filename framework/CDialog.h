@@ -15,9 +15,9 @@ class CDialog;
 
 // One entry of a class's message map: a message and the member that handles it.
 struct MessageMapEntry {
-  // WM_TIMER, WM_PAINT, WM_SYSCOMMAND or WM_QUERYDRAGICON; WM_CTLCOLORMSGBOX stands for every
-  // control-colour request (WM_CTLCOLORMSGBOX..WM_CTLCOLORSTATIC); WM_COMMAND is a click
-  // (BN_CLICKED) of control `controlId`.
+  // WM_TIMER, WM_PAINT, WM_SYSCOMMAND, WM_QUERYDRAGICON or WM_QUERYENDSESSION; WM_CTLCOLORMSGBOX stands for
+  // every control-colour request (WM_CTLCOLORMSGBOX..WM_CTLCOLORSTATIC); WM_COMMAND is a click (BN_CLICKED)
+  // of control `controlId`.
   UINT message;
   UINT controlId;
   // Calls the member; returns what the dialog procedure returns for the message.
@@ -101,6 +101,7 @@ class CDialog : public CWnd {
   HBRUSH OnCtlColor(HDC dc, HWND control, UINT ctlColor);
   void OnSysCommand(UINT id, LPARAM lParam);
   HCURSOR OnQueryDragIcon();
+  BOOL OnQueryEndSession();
   LRESULT Default();
 
  private:
@@ -170,6 +171,17 @@ template <auto handler>
 constexpr MessageMapEntry QueryDragIcon() {
   return {WM_QUERYDRAGICON, 0, [](CDialog& dialog, UINT, WPARAM, LPARAM) -> INT_PTR {
             return reinterpret_cast<INT_PTR>((static_cast<Owner<handler>&>(dialog).*handler)());
+          }};
+}
+
+// The handler's BOOL is the window's answer: FALSE holds off the end of the session.
+template <auto handler>
+constexpr MessageMapEntry QueryEndSession() {
+  return {WM_QUERYENDSESSION, 0, [](CDialog& dialog, UINT, WPARAM, LPARAM) -> INT_PTR {
+            const BOOL answer = (static_cast<Owner<handler>&>(dialog).*handler)();
+            // A dialog procedure answers through DWLP_MSGRESULT.
+            SetWindowLongPtrA(dialog.m_hWnd, DWLP_MSGRESULT, answer);
+            return TRUE;
           }};
 }
 

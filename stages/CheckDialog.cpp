@@ -113,8 +113,6 @@ const char* CheckDialog::RunStep(int step, bool& linkOpen) {
 
 void CheckDialog::Fail(const char* message) {
   KillTimer(kTimer);
-  // The owner reads the box with the normal cursor; the program ends right after it.
-  EndWaitCursor();
   ShowError(message);
   PostMessage(WM_CLOSE);
 }

@@ -33,7 +33,12 @@ void FinishWaitDialog::OnTick() {
   if (timerTicks >= kTimeoutTicks) timedOut = 1;
 }
 
+bool FinishWaitDialog::HoldsOffShutdown() const {
+  return awake.Held();
+}
+
 bool FinishWaitDialog::RunStage() {
+  awake.Cover(m_hWnd);
   BeginWaitCursor();
   timedOut = 0;
   timerTicks = 0;

@@ -25,6 +25,7 @@ class FinishWaitDialog : public StageDialog {
   BOOL OnInitDialog() override;
   bool RunStage() override;
   void OnTick() override;
+  bool HoldsOffShutdown() const override;
 
  private:
   LinkSession& link;

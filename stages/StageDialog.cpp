@@ -22,7 +22,8 @@ BOOL StageDialog::OnCommand(WPARAM wParam, LPARAM lParam) {
 }
 
 const MessageMap* StageDialog::GetMessageMap() const {
-  static constexpr MessageMapEntry entries[] = {Map::Timer<&StageDialog::OnTimer>()};
+  static constexpr MessageMapEntry entries[] = {Map::Timer<&StageDialog::OnTimer>(),
+                                                Map::QueryEndSession<&StageDialog::OnQueryEndSession>()};
   static const MessageMap map(CDialog::GetMessageMap(), entries);
   return &map;
 }
@@ -31,6 +32,10 @@ void StageDialog::OnTimer(UINT_PTR timerId) {
   ++timerTicks;
   OnTick();
   CDialog::OnTimer(timerId);
+}
+
+BOOL StageDialog::OnQueryEndSession() {
+  return HoldsOffShutdown() ? FALSE : CDialog::OnQueryEndSession();
 }
 
 void StageDialog::ShowError(const char* text) {

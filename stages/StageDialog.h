@@ -42,8 +42,12 @@ class StageDialog : public CDialog {
   // default processing: where a stage raises its own time-out flag.
   virtual void OnTick() {}
 
+  // True while the deck rewrites itself: the window then refuses the end of the session.
+  virtual bool HoldsOffShutdown() const { return false; }
+
   const MessageMap* GetMessageMap() const override;
   void OnTimer(UINT_PTR timerId);
+  BOOL OnQueryEndSession();
 
   // Tells the owner why the stage failed: the program's error box (exclamation icon, OK only),
   // owned by this window. Returns when the owner has closed it.

@@ -47,6 +47,10 @@ void TransferDialog::OnTick() {
   if (timerTicks > kAcceptTicks) timedOut = 1;
 }
 
+bool TransferDialog::HoldsOffShutdown() const {
+  return awake.Held();
+}
+
 bool TransferDialog::RunStage() {
   progressBar.SetFocus();
   progressBar.SetRange32(0, sender.blockCount);
@@ -57,9 +61,9 @@ bool TransferDialog::RunStage() {
   while (timerTicks < 3) PumpOrIdle();
   KillTimer(kTimer);
 
+  // From the request on the deck is being rewritten: the computer must stay on until the wait ends.
+  awake.Begin(m_hWnd);
   link.RequestRewrite();
-  // From here the deck is being rewritten: the computer must not sleep until the wait ends.
-  awake.Begin();
 
   WindowTransferView view(*this);
   if (sender.SendImage(view) != 1) {

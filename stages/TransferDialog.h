@@ -27,6 +27,7 @@ class TransferDialog : public StageDialog {
   BOOL OnInitDialog() override;
   bool RunStage() override;
   void OnTick() override;
+  bool HoldsOffShutdown() const override;
 
  private:
   LinkSession& link;

@@ -80,7 +80,7 @@ class PeFile:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             raise FormatError("no PE signature")
-        (self.machine, sections, _, _, _, optional_size,
+        (self.machine, sections, _, self.symbol_table, self.symbols, optional_size,
          self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
         opt = pe + 24
         self.magic = struct.unpack_from("<H", data, opt)[0]
@@ -97,10 +97,19 @@ class PeFile:
         table = opt + optional_size
         for i in range(sections):
             name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", data, table + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode("ascii", "replace"), va, max(vsize, rawsize), rawptr,
-                                  rawsize))
+            self.sections.append((self._section_name(name), va, max(vsize, rawsize), rawptr, rawsize))
         self.imports = self._read_imports()
         self.resources = self._read_resources()
+
+    def _section_name(self, raw):
+        """A name of up to 8 bytes, or a long one ("/N") from the COFF string table when there is one."""
+        name = raw.rstrip(b"\0").decode("ascii", "replace")
+        if name.startswith("/") and name[1:].isdigit() and self.symbol_table:
+            start = self.symbol_table + 18 * self.symbols + int(name[1:])
+            end = self.data.find(b"\0", start)
+            if 0 <= start < end:
+                return self.data[start:end].decode("ascii", "replace")
+        return name
 
     def offset(self, rva):
         for _, va, size, rawptr, rawsize in self.sections:

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,25 +15,17 @@
 #include "emulator/DriverSide.h"
 #include "emulator/EmulatedDeck.h"
 #include "emulator/library_calls.h"
+#include "emulator/tests/LibraryCaller.h"
 #include "image/FirmwareImage.h"
 
 namespace {
-using Block = std::vector<std::uint8_t>;
+using Kinds = std::vector<std::string>;
 
 Scenario Quick(int acceptAfterMs = 0, const std::function<void(Scenario&)>& change = {}) {
   Scenario s = *FindScenario("success");
   s.acceptAfterMs = acceptAfterMs;
   if (change) change(s);
   return s;
-}
-
-Block BlockAt(std::uint32_t offset) {
-  Block b(397);
-  const std::uint8_t header[13] = {0x01, 0x00, 0x02, 0x01, 0x80, 0, 0, 0, 0, 0x00, 0x06, 0x00, 0x00};
-  std::memcpy(b.data(), header, 13);
-  for (int i = 0; i < 4; ++i) b[5 + i] = std::uint8_t(offset >> (24 - 8 * i));  // big-endian
-  std::memcpy(b.data() + 13, FirmwareImage + offset, 384);
-  return b;
 }
 
 std::string FaultText(EmulatedDeck& deck) {
@@ -47,25 +40,22 @@ std::string FaultText(EmulatedDeck& deck) {
   return ::testing::AssertionFailure() << "no \"" << part << "\" in:\n" << text;
 }
 
-// A deck bound to the six functions and opened the way the program opens it.
+// A deck bound to the six functions and opened the way the program opens it, asked to rewrite
+// itself first unless the test says otherwise.
 struct OpenDeck {
-  explicit OpenDeck(const Scenario& s) : deck(s), binding(deck) {
+  explicit OpenDeck(const Scenario& s, bool rewriteRequested = true) : deck(s), binding(deck) {
+    if (rewriteRequested) {
+      EXPECT_TRUE(RequestRewrite(deck));
+    }
     char name[260] = {};
     const int count = VornUsbEnumerateDevices();
     EXPECT_NE(VornUsbGetDeviceName(count - 1, name), 0);
     EXPECT_NE(VornUsbOpen(name, &handle), 0);
   }
-  int Send(Block block) {
-    return VornUsbControlSend(handle, 255, block.data(), static_cast<int>(block.size()));
-  }
-  // Sends blocks 0..1023, letting `change` alter each on the way out.
-  void SendAll(const std::function<void(int, Block&)>& change = {}) {
-    for (int i = 0; i < 1024; ++i) {
-      Block b = BlockAt(i * 384u);
-      if (change) change(i, b);
-      Send(b);
-    }
-  }
+  // One block, followed by the deck's pause.
+  int Send(Block block) { return SendPaced(deck, handle, std::move(block)); }
+  // Blocks 0..1023, paced, letting `change` alter each on the way out.
+  void SendAll(const std::function<void(int, Block&)>& change = {}) { SendImagePaced(deck, handle, change); }
   Block Status() {
     Block s(4, 0xEE);
     std::uint32_t got = 99;
@@ -82,6 +72,7 @@ struct OpenDeck {
     return ok;
   }
   std::string Faults() { return FaultText(deck); }
+  Kinds FaultKinds() { return deck.Library().FaultKinds(); }
   EmulatedDeck deck;
   LibraryDeckBinding binding;
   std::uint32_t handle = 0;
@@ -103,7 +94,8 @@ TEST(LibrarySideTransfer, TakesAFaithfulImageAndOffersItsReply) {
   EXPECT_TRUE(Holds(report, R"("verdict":"complete, byte-identical","complete":true,"identical":true,)"
                             R"("checksumRight":true,"recordRight":true,"taken":true)"));
   EXPECT_TRUE(Holds(report, R"("handlesLeftOpen":0)"));
-  EXPECT_TRUE(Holds(report, "block 0 arrived; the rewrite request came before it: no"));
+  EXPECT_TRUE(Holds(report, "block 0 arrived; the rewrite request came before it: yes"));
+  EXPECT_EQ(d.Faults(), "");
 }
 
 TEST(LibrarySideTransfer, OffersTheReplyOnlyAfterTheScenarioDelayAndNeverWhenItIsMinusOne) {
@@ -113,7 +105,7 @@ TEST(LibrarySideTransfer, OffersTheReplyOnlyAfterTheScenarioDelayAndNeverWhenItI
     d.SendAll();
     EXPECT_EQ(d.Status(), (Block{0x00, 0x80, 0x00, 0x00}));
     EXPECT_FALSE(d.Reply());
-    EXPECT_TRUE(Holds(d.Faults(), "reply read with no reply pending"));
+    EXPECT_EQ(d.FaultKinds(), Kinds{"reply-not-pending"});
   }
 }
 
@@ -209,6 +201,58 @@ TEST(LibrarySideChecks, NothingIsTakenAfterTheRefusedBlock) {
   EXPECT_EQ(d.deck.Library().BlocksReceived(), 3);
 }
 
+// Each way a caller can misuse the library path is recorded by its kind, and nothing else is.
+TEST(LibrarySideChecks, EachMisuseIsRecordedByItsKind) {
+  enum Call { Image, Block0, Block0Unpaced, Block1Unpaced, Block1At385, Status, Status3, Reply, Read254 };
+  struct Case {
+    const char* what;
+    const char* scenario;  // its reply offered at once
+    bool rewriteRequested;
+    std::vector<Call> calls;
+    Kinds kinds;
+  };
+  const Case cases[] = {
+      {"block before the request", "success", false, {Block0}, {"block-before-rewrite"}},
+      {"no pause after a block", "success", true, {Block0Unpaced, Block1Unpaced}, {"block-too-soon"}},
+      {"a 1,025th block", "success", true, {Image, Block0}, {"block-after-image"}},
+      {"offset 385", "success", true, {Block0, Block1At385}, {"block-misaligned"}},
+      {"reply, no status", "success", true, {Image, Reply}, {"reply-not-pending"}},
+      {"reply, byte 0 was 2", "pending-flag-2", true, {Image, Status, Reply}, {"reply-not-pending"}},
+      {"reply, length 0", "zero-pending-length", true, {Image, Status, Reply}, {"reply-not-pending"}},
+      {"2 replies, 1 status", "success", true, {Image, Status, Reply, Reply}, {"reply-not-pending"}},
+      {"reply, 3 bytes", "short-status", true, {Image, Status, Reply}, {"reply-after-short-status"}},
+      {"reply, 3 asked",
+       "success",
+       true,
+       {Image, Status3, Reply},
+       {"status-length", "reply-after-short-status"}},
+      {"code 254", "success", true, {Image, Status, Read254}, {"read-code"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Scenario scenario = *FindScenario(c.scenario);
+    scenario.acceptAfterMs = 0;
+    OpenDeck d(scenario, c.rewriteRequested);
+    unsigned char buffer[1024];
+    std::uint32_t got = 0;
+    Block misaligned = BlockAt(384);
+    misaligned[8] = 0x81;  // offset 385
+    const std::map<Call, std::function<void()>> make = {
+        {Image, [&] { d.SendAll(); }},
+        {Block0, [&] { d.Send(BlockAt(0)); }},
+        {Block0Unpaced, [&] { VornUsbControlSend(d.handle, 255, BlockAt(0).data(), 397); }},
+        {Block1Unpaced, [&] { VornUsbControlSend(d.handle, 255, BlockAt(384).data(), 397); }},
+        {Block1At385, [&] { d.Send(misaligned); }},
+        {Status, [&] { d.Status(); }},
+        {Status3, [&] { VornUsbControlRecive(d.handle, 1, buffer, 3, &got); }},
+        {Reply, [&] { d.Reply(); }},
+        {Read254, [&] { VornUsbControlRecive(d.handle, 254, buffer, 512, &got); }},
+    };
+    for (Call call : c.calls) make.at(call)();
+    EXPECT_EQ(d.FaultKinds(), c.kinds) << d.Faults();
+  }
+}
+
 TEST(LibrarySideDecks, NamesEveryDeckAndOpensOnlyThoseNames) {
   EmulatedDeck deck(Quick(0, [](Scenario& s) { s.libraryDecks = 2; }));
   LibraryDeckBinding binding(deck);
@@ -255,7 +299,7 @@ TEST(LibrarySideEvents, RecordsTheLibraryPathInOrder) {
 // Both paths of one deck: the rewrite request on the driver path, the image on the library path,
 // and the completion report that the reply read sets going.
 TEST(LibrarySideEvents, ShowWhetherTheRewriteRequestCameBeforeTheFirstBlockAndStartTheCompletion) {
-  OpenDeck d(Quick(0, [](Scenario& s) { s.completeAfterMs = 10; }));
+  OpenDeck d(Quick(0, [](Scenario& s) { s.completeAfterMs = 10; }), false);
   DriverSide& driver = d.deck.Driver();
   std::string path;
   ASSERT_TRUE(driver.InterfacePath(0, path));
@@ -269,6 +313,7 @@ TEST(LibrarySideEvents, ShowWhetherTheRewriteRequestCameBeforeTheFirstBlockAndSt
   ASSERT_TRUE(driver.Read(pipe1, packet.data(), 64, n));  // the power-on answer
   ASSERT_TRUE(driver.Write(pipe0, rewrite, sizeof rewrite, n));
   d.SendAll();
+  d.Status();
   ASSERT_TRUE(d.Reply());
   ASSERT_TRUE(driver.Read(pipe1, packet.data(), 64, n));
   packet.resize(n);

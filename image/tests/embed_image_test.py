@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""The build must refuse an image the deck cannot take, and say why."""
+"""The build must refuse an image the deck cannot take, or that is not the firmware the program
+announces, naming the file and the fault; and take any good one, whatever its body and date."""
 import os
 import subprocess
 import sys
 import tempfile
 
 checker, good_path = sys.argv[1], sys.argv[2]
+sys.path.insert(0, os.path.dirname(os.path.abspath(checker)))
+from make_image import build  # noqa: E402
+
 with open(good_path, "rb") as f:
     good = f.read()
 
@@ -15,26 +19,42 @@ def with_checksum(image):
     return (sum(body) & 0xFFFFFFFF).to_bytes(4, "little") + body
 
 
+def at(image, offset, raw):
+    """The image with `raw` written at `offset` and its checksum made right again."""
+    return with_checksum(image[:offset] + raw + image[offset + len(raw):])
+
+
 cases = [
-    ("the image as built", good, 0, ""),
-    ("one byte short", good[:-1], 1, "is 393215 bytes, not 393216"),
-    ("one byte long", good + b"\0", 1, "is 393217 bytes, not 393216"),
-    ("empty", b"", 1, "is 0 bytes, not 393216"),
-    ("another version", with_checksum(good[:13] + b"8" + good[14:]), 1, "version record at offsets 4 to 21"),
-    ("record without its zero byte", with_checksum(good[:21] + b" " + good[22:]), 1, "version record"),
-    ("a changed body byte", good[:1000] + bytes([good[1000] ^ 1]) + good[1001:], 1, "checksum at offset 0"),
-    ("a checksum stored big-endian", good[3::-1] + good[4:], 1, "checksum at offset 0"),
+    ("the image as built", good, ""),
+    ("another body and date", build(seed=0x1234567, date="991231"), ""),
+    ("one byte short", good[:-1], "the image is 393215 bytes; the deck takes exactly 393216"),
+    ("one byte long", good + b"\0", "the image is 393217 bytes; the deck takes exactly 393216"),
+    ("empty", b"", "the image is 0 bytes; the deck takes exactly 393216"),
+    ("another model", at(good, 4, b"Z8KR"),
+     'the version record at offsets 4 to 14 is "Z8KRV01.07A", not "Z8KQV01.07A", the firmware the program announces'),
+    ("another version", at(good, 12, b"08"), 'the version record at offsets 4 to 14 is "Z8KQV01.08A", not "Z8KQV01.07A"'),
+    ("another variant", at(good, 14, b"B"), 'the version record at offsets 4 to 14 is "Z8KQV01.07B"'),
+    ("a letter in the date", at(good, 20, b"x"), 'the date at offsets 15 to 20 is "01112x", not six digits'),
+    ("record without its zero byte", at(good, 21, b" "), "byte 21 is 0x20, not the 0 that ends the version record"),
+    ("a changed body byte", good[:1000] + bytes([good[1000] ^ 1]) + good[1001:],
+     "the checksum at offset 0 is 0x"),
+    ("a checksum stored big-endian", good[3::-1] + good[4:], "but bytes 4 to the end sum to 0x"),
 ]
 failures = 0
 with tempfile.TemporaryDirectory() as tmp:
-    for name, image, code, message in cases:
-        path = os.path.join(tmp, "image.bin")
+    path = os.path.join(tmp, "image.bin")
+    for name, image, message in cases:
         with open(path, "wb") as f:
             f.write(image)
         run = subprocess.run([sys.executable, checker, path], capture_output=True, text=True)
-        if run.returncode != code or message not in run.stderr:
+        said = f"{path}: " in run.stderr and message in run.stderr if message else not run.stderr
+        if run.returncode != (1 if message else 0) or not said:
             failures += 1
             print(f"FAIL {name}: exit {run.returncode}, stderr {run.stderr!r}")
         else:
             print(f"ok   {name}")
+    run = subprocess.run([sys.executable, checker, os.path.join(tmp, "missing.bin")], capture_output=True, text=True)
+    if run.returncode != 1 or "missing.bin: cannot be read" not in run.stderr:
+        failures += 1
+        print(f"FAIL a missing file: exit {run.returncode}, stderr {run.stderr!r}")
 sys.exit(1 if failures else 0)

@@ -17,11 +17,14 @@ TEST(CheckDialog, PassesOnADeckThatMayBeUpdatedAndOpensTheLibraryLast) {
   DeckStage s("success");
   CheckDialog window(s.link, s.sender, s.app);
   ErrorBox box;
-  ModalScript script({box.Answer()});
+  LRESULT endSession = -1;
+  ModalScript script(
+      {[&] { endSession = SendMessageA(window.m_hWnd, WM_QUERYENDSESSION, 0, 0); }, box.Answer()});
 
   EXPECT_TRUE(RunModelessStage(window, false));
   EXPECT_EQ(window.StageResult, 1);
   EXPECT_FALSE(box.seen);
+  EXPECT_EQ(endSession, TRUE) << "nothing of the deck is at stake yet: the session may end";
   EXPECT_EQ(s.deck.Driver().FramesReceived(),
             (Frames{kPowerOnFrame, kModelFrame, kVersionFrame, kDiscFrame, kModeFrame}));
   EXPECT_STREQ(window.statusText, "Tavro 動作モードチェック");
@@ -42,6 +45,8 @@ class CheckFailure : public ::testing::TestWithParam<Failure> {};
 
 TEST_P(CheckFailure, StopsAtItsStepWithItsMessageOwnedByTheWindow) {
   const Failure& f = GetParam();
+  // The pointer away from the windows, so that no window coming up under it sets the cursor.
+  SetCursorPos(0, 0);
   DeckStage s(f.scenario);
   CheckDialog window(s.link, s.sender, s.app);
   ErrorBox box;
@@ -53,6 +58,7 @@ TEST_P(CheckFailure, StopsAtItsStepWithItsMessageOwnedByTheWindow) {
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.text, f.message);
   EXPECT_EQ(box.owner, windowHandle);
+  EXPECT_EQ(box.cursor, LoadCursorA(nullptr, IDC_WAIT)) << "the wait cursor stays on under the message";
   EXPECT_EQ(s.deck.Driver().FramesReceived(), f.frames);
   EXPECT_EQ(s.deck.Library().SendCalls(), 0);
   EXPECT_FALSE(s.deck.Driver().RewriteRequested());

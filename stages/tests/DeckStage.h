@@ -37,11 +37,13 @@ struct DeckStage {
   StayAwake awake;
 };
 
-// The program's error box as it came up: its text and its owner. Answered with OK.
+// The program's error box as it came up: its text, its owner and the cursor it came up under.
+// Answered with OK.
 struct ErrorBox {
   bool seen = false;
   std::string text;
   HWND owner = nullptr;
+  HCURSOR cursor = nullptr;
 
   ModalScript::Step Answer() {
     return [this]() -> bool {
@@ -49,6 +51,7 @@ struct ErrorBox {
       if (!box) return false;
       seen = true;
       owner = GetWindow(box, GW_OWNER);
+      cursor = GetCursor();
       char buffer[256] = {};
       GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
       text = buffer;

@@ -1,5 +1,6 @@
 // The rewrite wait against the emulated deck: the completion report ends it, the 1,200th tick
-// ends it in failure even when the report is there, and the computer may sleep again after it.
+// ends it in failure even when the report is there, and the computer may sleep and shut down
+// again after it, not before.
 #include <gtest/gtest.h>
 
 #include "stages/FinishWaitDialog.h"
@@ -19,7 +20,7 @@ void CompleteRewrite(DeckStage& s) {
 TEST(FinishWait, AReportAlreadyInEndsTheWaitInItsFirstPass) {
   DeckStage s("success");
   CompleteRewrite(s);
-  s.awake.Begin();
+  s.awake.Begin(nullptr);
   FinishWaitDialog window(s.link, s.awake, s.app);
   ErrorBox box;
   ModalScript script({box.Answer()});
@@ -55,11 +56,15 @@ class ReportOnLastTick : public FinishWaitDialog {
 TEST(FinishWait, The1200thTickEndsTheWaitEvenWithTheReportIn) {
   DeckStage s("never-completes");
   ASSERT_TRUE(s.WaitForLink());
-  s.awake.Begin();
+  s.awake.Begin(nullptr);
   ReportOnLastTick window(s);
   ErrorBox box;
+  LRESULT endSession = -1;
+  bool reasonOnWindow = false;
   // Ticks from any timer count: 1,200 of them stand for two minutes.
   ModalScript script({[&] {
+                        endSession = SendMessageA(window.m_hWnd, WM_QUERYENDSESSION, 0, 0);
+                        reasonOnWindow = s.awake.ReasonWindow() == window.m_hWnd;
                         for (int i = 0; i < FinishWaitDialog::kTimeoutTicks; ++i)
                           PostMessageA(window.m_hWnd, WM_TIMER, 9, 0);
                       },
@@ -70,7 +75,11 @@ TEST(FinishWait, The1200thTickEndsTheWaitEvenWithTheReportIn) {
   EXPECT_EQ(window.timedOut, 1);
   EXPECT_EQ(window.rewriteSeen, 0);
   EXPECT_EQ(box.text, "本体KD装置のデータ書換えがタイムアウトしました");
+  EXPECT_EQ(endSession, FALSE) << "shutdown is held off while the deck rewrites itself";
+  EXPECT_TRUE(reasonOnWindow);
   EXPECT_FALSE(s.awake.Held());
+  EXPECT_EQ(s.awake.ReasonWindow(), nullptr);
+  EXPECT_EQ(StayAwake::Reason(), L"バージョンアップ中です。本体の電源を切らないでください。");
 }
 
 }  // namespace

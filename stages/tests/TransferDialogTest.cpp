@@ -18,7 +18,8 @@ class Transfer : public ::testing::Test {
     ASSERT_EQ(s->sender.Open(), 1);
     window = std::make_unique<TransferDialog>(s->link, s->sender, s->awake, s->app);
   }
-  // Watches the bar while the stage runs: its range and the highest position it was given.
+  // Watches the window while the stage runs: the bar's range and the highest position it was
+  // given, and how the window answers a shutdown while the blocks go out.
   ModalScript::Step WatchBar() {
     return [this]() -> bool {
       HWND bar = window->m_hWnd ? GetDlgItem(window->m_hWnd, 1000) : nullptr;
@@ -27,6 +28,10 @@ class Transfer : public ::testing::Test {
       SendMessageA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
       rangeHigh = range.iHigh;
       highest = std::max(highest, static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0)));
+      if (s->deck.Library().SendCalls() > 0 && endSession < 0) {
+        endSession = SendMessageA(window->m_hWnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+        reasonOnWindow = s->awake.ReasonWindow() == window->m_hWnd;
+      }
       return s->deck.Library().SendCalls() == 1024 || !IsWindow(window->m_hWnd) || window->StageResult;
     };
   }
@@ -35,6 +40,8 @@ class Transfer : public ::testing::Test {
   std::unique_ptr<TransferDialog> window;
   int rangeHigh = -1;
   int highest = -1;
+  LRESULT endSession = -1;
+  bool reasonOnWindow = false;
 };
 
 TEST_F(Transfer, RequestsTheRewriteThenDeliversTheWholeImage) {
@@ -54,6 +61,8 @@ TEST_F(Transfer, RequestsTheRewriteThenDeliversTheWholeImage) {
   EXPECT_EQ(rangeHigh, 1024);
   EXPECT_EQ(highest, 1023) << "the bar stops one short of its range";
   EXPECT_TRUE(s->awake.Held()) << "the computer stays awake until the wait stage ends";
+  EXPECT_EQ(endSession, FALSE) << "shutdown is held off while the blocks go out";
+  EXPECT_TRUE(reasonOnWindow);
 }
 
 TEST_F(Transfer, ARefusedBlockEndsTheTransferThereWithTheTimeoutMessage) {

@@ -23,6 +23,9 @@
 //   shot HWND|screen PATH          saves the window's screen area as a BMP (a Windows path)
 //   start EXE [OUTPUT [NAME=VALUE...]]  starts a program on this desktop, its output going to
 //                                  OUTPUT, with NAME=VALUE added to the environment it inherits
+//   run EXE OUTPUT MS [NAME=VALUE...]  starts another program beside the started one, as start
+//                                  does, and waits up to MS for it to end (then ends it): its exit
+//                                  code and how long it ran ("ms")
 //   seen                           the started program's top-level windows so far, in the order
 //                                  they were shown, with when each was shown and gone
 //   exit [MS]                      waits for the started program to end and gives its exit code,
@@ -117,8 +120,9 @@ class Session {
   // One command: the probe's own (start a program, find windows, ...), or one on a window or on
   // a control of a window, named by the words after it.
   Json Run(const std::vector<std::string>& w) {
-    static const std::set<std::string> kOnProbe = {"hello",  "windows", "wait", "gone", "sleep", "msgbox",
-                                                   "answer", "start",   "exit", "kill", "seen",  "shot"};
+    static const std::set<std::string> kOnProbe = {"hello",  "windows", "wait",  "gone", "sleep",
+                                                   "msgbox", "answer",  "start", "exit", "kill",
+                                                   "seen",   "shot",    "run"};
     static const std::set<std::string> kOnControl = {"control", "click", "mouse"};
     if (kOnProbe.count(w[0])) return OnProbe(w);
     HWND hwnd = WindowArg(w, 1);
@@ -163,6 +167,7 @@ class Session {
     }
     if (c == "msgbox" || c == "answer") return MessageBoxCommand(w);
     if (c == "start") return Start(w);
+    if (c == "run") return RunBeside(w);
     if (c == "exit") return Exit(w);
     if (c == "kill") return Kill();
     if (c == "seen") return watcher ? Ok().Add("windows", watcher->Seen()) : Fail("no program started");
@@ -260,11 +265,44 @@ class Session {
   Json Start(const std::vector<std::string>& w) {
     if (w.size() < 2) return Fail("missing program");
     if (process) return Fail("a program is already started");
-    // NAME=VALUE words after the output file go into the environment the program inherits (and
-    // stay for programs started later): how a test names the emulated deck's scenario.
-    for (size_t i = 3; i < w.size(); ++i) {
+    PROCESS_INFORMATION started = {};
+    const std::string refused = Launch(w, 3, started);
+    if (!refused.empty()) return Fail(refused);
+    CloseHandle(started.hThread);
+    process = started.hProcess;
+    watcher.reset();
+    watcher = std::make_unique<Watcher>(process, started.dwProcessId);
+    return Ok().Add("pid", static_cast<unsigned long>(started.dwProcessId));
+  }
+
+  Json RunBeside(const std::vector<std::string>& w) {
+    if (w.size() < 4) return Fail("usage: run EXE OUTPUT MS [NAME=VALUE...]");
+    const DWORD begun = GetTickCount();
+    PROCESS_INFORMATION started = {};
+    const std::string refused = Launch(w, 4, started);
+    if (!refused.empty()) return Fail(refused);
+    CloseHandle(started.hThread);
+    const bool ended = WaitForSingleObject(started.hProcess, NumberArg(w, 3, 10000)) == WAIT_OBJECT_0;
+    const unsigned long ranMs = GetTickCount() - begun;
+    DWORD code = 0;
+    if (ended) {
+      GetExitCodeProcess(started.hProcess, &code);
+    } else {
+      TerminateProcess(started.hProcess, 1);
+      WaitForSingleObject(started.hProcess, 5000);
+    }
+    CloseHandle(started.hProcess);
+    if (!ended) return Fail("still running").Add("ms", ranMs);
+    return Ok().Add("code", static_cast<unsigned long>(code)).Add("ms", ranMs);
+  }
+
+  // Starts w[1] with its output going to the file w[2], if given. The NAME=VALUE words from
+  // w[firstName] on go into the environment it inherits (and stay for programs started later):
+  // how a test names the emulated deck's scenario. What went wrong, or "".
+  std::string Launch(const std::vector<std::string>& w, size_t firstName, PROCESS_INFORMATION& started) {
+    for (size_t i = firstName; i < w.size(); ++i) {
       const size_t equals = w[i].find('=');
-      if (equals == std::string::npos || equals == 0) return Fail("not NAME=VALUE: " + w[i]);
+      if (equals == std::string::npos || equals == 0) return "not NAME=VALUE: " + w[i];
       SetEnvironmentVariableW(Wide(w[i].substr(0, equals)).c_str(), Wide(w[i].substr(equals + 1)).c_str());
     }
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -274,22 +312,17 @@ class Session {
     if (w.size() >= 3) {
       output = CreateFileW(Wide(w[2]).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (output == INVALID_HANDLE_VALUE) return Fail("cannot create " + w[2]);
+      if (output == INVALID_HANDLE_VALUE) return "cannot create " + w[2];
       startup.dwFlags = STARTF_USESTDHANDLES;
       startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
       startup.hStdOutput = startup.hStdError = output;
     }
     std::wstring commandLine = L"\"" + Wide(w[1]) + L"\"";
-    PROCESS_INFORMATION started = {};
     BOOL ok = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0,
                              nullptr, nullptr, &startup, &started);
     if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-    if (!ok) return Fail("cannot start " + w[1] + " (error " + std::to_string(GetLastError()) + ")");
-    CloseHandle(started.hThread);
-    process = started.hProcess;
-    watcher.reset();
-    watcher = std::make_unique<Watcher>(process, started.dwProcessId);
-    return Ok().Add("pid", static_cast<unsigned long>(started.dwProcessId));
+    if (!ok) return "cannot start " + w[1] + " (error " + std::to_string(GetLastError()) + ")";
+    return "";
   }
 
   Json Exit(const std::vector<std::string>& w) {
