@@ -164,6 +164,9 @@ std::string DriverSide::StrangerPath() const {
 }
 
 bool DriverSide::InterfacePath(std::uint32_t index, std::string& path) {
+  // Some drivers build their whole list for every look at one member.
+  if (deck.scenario.slowListingMs > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(deck.scenario.slowListingMs));
   std::lock_guard<std::mutex> hold(lock);
   Refresh();
   std::vector<std::string> listed;

@@ -30,6 +30,7 @@ struct Scenario {
   int completeAfterMs = 1500;     // completion report this long after the accepted reply; -1: never
   int plugInAfterMs = 0;          // the deck appears this long after the emulator starts
   bool strangerFirst = false;     // another device of the driver's class is listed before the deck
+  int slowListingMs = 0;          // each look at the driver's list takes this long
   int devicePathLength = 0;       // 0: the driver's usual path; else padded to this many characters
   int failedReads = 0;            // the first reads of pipe 1 fail while the pipe stays ready
   bool cancelIgnored = false;     // the driver ignores every cancel while the deck is plugged in

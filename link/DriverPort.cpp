@@ -32,8 +32,9 @@ bool DriverPort::QueryReady(DriverHandle handle, std::uint32_t& status) {
 }
 
 bool DriverPort::FindDevice(std::uint16_t vendorId, std::uint16_t productId, int matchFlags,
-                            DriverHandle& handle, std::string& path) {
+                            DriverHandle& handle, std::string& path, const std::function<bool()>& giveUp) {
   for (std::uint32_t i = 0; i <= kLastMemberIndex; ++i) {
+    if (giveUp && giveUp()) return false;
     std::string candidate;
     if (!GetDevicePath(i, candidate)) return false;
     const DriverHandle h = OpenDevicePath(candidate.c_str());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -23,9 +24,10 @@ class DriverPort {
 
   // Searches members 0 to 128 of the interface class for a device whose descriptor matches. On
   // success `handle` holds the open device and `path` its device path; otherwise neither is
-  // touched and no handle stays open.
+  // touched and no handle stays open. A search that `giveUp` tells to stop (it is asked before each
+  // member) ends as one that found nothing.
   bool FindDevice(std::uint16_t vendorId, std::uint16_t productId, int matchFlags, DriverHandle& handle,
-                  std::string& path);
+                  std::string& path, const std::function<bool()>& giveUp = {});
 
   // Opens pipe `pipe` of interface `interfaceNumber` below the device path. kInvalidHandle on
   // failure, also when the device path is too long for the driver's pipe path.

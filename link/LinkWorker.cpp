@@ -112,6 +112,8 @@ int LinkSession::OpenLink(std::vector<unsigned char>& incoming) {
   DriverHandle device = kInvalidHandle;
   std::string path;
   if (!FindDeck(device, path)) {
+    // A search cut short by a stop found nothing, and says nothing.
+    if (running.load() == 0) return kOpening;
     log.Append("USB OPEN出来ませんでした。");
     return kOpenFailed;
   }
@@ -129,8 +131,12 @@ int LinkSession::OpenLink(std::vector<unsigned char>& incoming) {
 }
 
 bool LinkSession::FindDeck(DriverHandle& device, std::string& path) {
+  // A driver that lists many members slowly can keep a search going for seconds: a stop ends it
+  // between two members, with every candidate's handle closed, instead of ending the worker inside
+  // one and losing that handle.
+  const auto stopped = [this] { return running.load() == 0; };
   for (std::uint16_t product : kDeckProductIds)
-    if (port->FindDevice(kMakerVendorId, product, kMatchVendorAndProduct, device, path)) return true;
+    if (port->FindDevice(kMakerVendorId, product, kMatchVendorAndProduct, device, path, stopped)) return true;
   return false;
 }
 

@@ -298,3 +298,15 @@ TEST(LinkHandles, AHandleClosedWhileLentIsClosedOnceByItsLastBorrower) {
   EXPECT_EQ(deck.Driver().Counters().closed, 2);
   EXPECT_EQ(deck.Driver().Counters().badCloses, 0);
 }
+
+// A driver that lists its members slowly keeps a search going for seconds, though nothing is
+// blocked: a stop ends the search between two members, every candidate closed, the thread not
+// ended.
+TEST(LinkStop, ASlowSearchStopsBetweenTwoMembersWithNothingLeftOpen) {
+  Session s(Named("stranger-first", [](Scenario& x) { x.slowListingMs = 1500; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the worker is in its first look
+  s.link.Reset();
+  EXPECT_EQ(s.deck.Driver().OpenHandles(), 0);
+  EXPECT_EQ(s.deck.Driver().Counters().threadsEnded, 0);
+  EXPECT_EQ(s.link.Log().Snapshot(), Lines{"INTERFACE / PIPE の設定をリセットしました。"});
+}
