@@ -182,8 +182,6 @@ GROUPS = {
         check_failure("production-stranger-first", USB_OPEN, driver="stranger-first", queried=[1]),
         check_failure("production-not-ready", USB_OPEN, driver="not-ready", queried=[0]),
     ],
-    "production-driver-cap": [check_failure("production-beyond-cap", NO_DRIVER, driver="beyond-cap",
-                                            timeout_s=600)],
     # Two minutes of waiting each.
     "slow-never-completes": [Case("never-completes", box=REWRITE_TIMEOUT, reaches=WAIT)],
     "slow-unplugged": [Case("unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False)],
