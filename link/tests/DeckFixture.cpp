@@ -1,6 +1,30 @@
 #include "link/tests/DeckFixture.h"
 
+#include <chrono>
 #include <stdexcept>
+
+void SimClock::SleepMs(double ms) {
+  std::lock_guard<std::mutex> hold(lock);
+  now += ms + lateMs;
+  sleeps.push_back(ms);
+}
+
+bool SimClock::WaitMs(std::unique_lock<std::mutex>& hold, std::condition_variable& wake, double ms,
+                      const std::function<bool()>& done) {
+  {
+    std::lock_guard<std::mutex> own(lock);
+    pauses.push_back(ms);
+    if (ms < holdFromMs) {
+      now += ms;
+      return done();
+    }
+    ++held;
+  }
+  const bool stopped = wake.wait_for(hold, std::chrono::seconds(10), done);
+  std::lock_guard<std::mutex> own(lock);
+  cutShort += stopped;
+  return stopped;
+}
 
 Scenario Named(const std::string& name, const std::function<void(Scenario&)>& change) {
   const Scenario* found = FindScenario(name);
@@ -10,12 +34,12 @@ Scenario Named(const std::string& name, const std::function<void(Scenario&)>& ch
   return s;
 }
 
-bool WaitForReading(EmulatedDeck& deck, int limitMs) {
-  return WaitFor([&] { return deck.Driver().BlockedReads() > 0; }, limitMs);
+bool WaitForReading(EmulatedDeck& deck) {
+  return WaitFor([&] { return deck.Driver().BlockedReads() > 0; });
 }
 
-bool WaitForWorkerEnd(const LinkSession& session, int limitMs) {
-  return WaitFor([&] { return !session.WorkerRunning(); }, limitMs);
+bool WaitForWorkerEnd(const LinkSession& session) {
+  return WaitFor([&] { return !session.WorkerRunning(); });
 }
 
 Lines HexFrames(const std::vector<std::vector<unsigned char>>& frames) {
