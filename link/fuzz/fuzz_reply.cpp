@@ -7,18 +7,14 @@
 
 #include "link/LinkCodec.h"
 
-namespace {
 // The bytes each kind's fields reach into, by ReplyKind: none, model, version, mode, disc, completion.
 constexpr int kNeeds[] = {0, 18, 14, 6, 10, 5};
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ReplyKind previous = ReplyKind::None;
   for (std::size_t length = 0; length <= 64; ++length) {
-    std::unique_ptr<unsigned char[]> buffer(new unsigned char[length]);
-    const std::size_t copied = size < length ? size : length;
-    if (copied) std::memcpy(buffer.get(), data, copied);
-    if (length > copied) std::memset(buffer.get() + copied, 0, length - copied);
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[length]());
+    if (length && size) std::memcpy(buffer.get(), data, size < length ? size : length);
 
     DeviceReport fields;
     std::memset(&fields, 0xA5, sizeof fields);

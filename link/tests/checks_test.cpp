@@ -1,7 +1,6 @@
-// The seven checks, the rewrite request and the completion query against the emulated deck. The
-// checks poll on a simulated clock, and the deck's write of each command returns only once the
-// worker has read its reply: whatever a check did after sending would come after the reply, so a
-// field it cleared then would stay empty.
+// The seven checks, the rewrite request and the completion query against the emulated deck. The checks
+// poll on a simulated clock, and the deck's write of a command returns only once the worker has read
+// its reply: a check that cleared its field after sending would find it empty.
 #include "link/LinkSession.h"
 
 #include <gtest/gtest.h>
@@ -18,21 +17,19 @@ using Results = std::vector<int>;
 Results RunChecks(LinkSession& link, bool fromModel = false) {
   Results results;
   if (!fromModel) results = {link.CheckLinkOpen(), link.CheckPipeReady()};
-  for (int (LinkSession::*check)() :
-       {&LinkSession::CheckModel, &LinkSession::CheckVersion, &LinkSession::CheckVariant,
-        &LinkSession::CheckDiscOut, &LinkSession::CheckMode})
+  for (auto check : {&LinkSession::CheckModel, &LinkSession::CheckVersion, &LinkSession::CheckVariant,
+                     &LinkSession::CheckDiscOut, &LinkSession::CheckMode})
     results.push_back((link.*check)());
   return results;
 }
 
-// A session reading a deck that answers at once.
+// A session reading a deck whose writes return once the worker has read their replies.
 struct Answering : Reading {
-  explicit Answering(const Scenario& s) : Reading(AtOnce(s)) { deck.Driver().HoldWritesUntilReplyRead(true); }
-  static Scenario AtOnce(Scenario s) {
-    s.replyDelayMs = 0;
-    return s;
-  }
+  explicit Answering(const Scenario& s) : Reading(s) { deck.Driver().HoldWritesUntilReplyRead(true); }
 };
+
+const char* const kNoDriver = "ドライバオープンエラーが発生しました。";
+const char* const kNotReady = "IOCTLエラーが発生しました。";
 }  // namespace
 
 TEST(Checks, AllPassOnADeckThatUpdatesAndEachRunsOnceEvenAcrossAReset) {
@@ -40,24 +37,21 @@ TEST(Checks, AllPassOnADeckThatUpdatesAndEachRunsOnceEvenAcrossAReset) {
                             Named("success", [](Scenario& x) { x.packetSize1 = 18; })}) {
     SCOPED_TRACE(s.name + ", packets of " + std::to_string(s.packetSize1));
     Answering a(s);
-    LinkSession& link = a.link;
-    EXPECT_EQ(RunChecks(link), Results(7, 1));
+    EXPECT_EQ(RunChecks(a.link), Results(7, 1));
     const Lines sent = {Hex(kPowerOn, sizeof kPowerOn), Framed(kModelQuery), Framed(kVersionQuery),
                         Framed(kDiscQuery), Framed(kModeQuery)};
     EXPECT_EQ(HexFrames(a.deck.Driver().FramesReceived()), sent);
-
     // A second call fails at once, sends nothing, logs nothing and leaves the report alone; a
     // Reset lets only the link check run again.
-    const DeviceReport before = link.Report();
-    const Lines logged = link.Log().Snapshot();
-    EXPECT_EQ(RunChecks(link), (Results{-1, -2, -3, -4, -5, -7, -8}));
-    link.Reset();
+    const DeviceReport before = a.link.Report();
+    const Lines logged = a.link.Log().Snapshot();
+    EXPECT_EQ(RunChecks(a.link), (Results{-1, -2, -3, -4, -5, -7, -8}));
+    a.link.Reset();
     ASSERT_TRUE(WaitForReading(a.deck));
-    EXPECT_EQ(RunChecks(link), (Results{1, -2, -3, -4, -5, -7, -8}));
+    EXPECT_EQ(RunChecks(a.link), (Results{1, -2, -3, -4, -5, -7, -8}));
     EXPECT_EQ(HexFrames(a.deck.Driver().FramesReceived()), Concat(sent, {sent[0]}));
-    EXPECT_EQ(link.Log().Snapshot(), Concat(Concat(logged, {"INTERFACE / PIPE の設定をリセットしました。"}),
-                                            OpenedLines(s.packetSize1)));
-    const DeviceReport after = link.Report();
+    EXPECT_EQ(a.link.Log().Snapshot(), Concat(Concat(logged, {kResetLine}), OpenedLines(s.packetSize1)));
+    const DeviceReport after = a.link.Report();
     EXPECT_EQ(0, std::memcmp(&before, &after, sizeof before));
     EXPECT_TRUE(a.clock.Sleeps().empty());
   }
@@ -76,49 +70,47 @@ TEST(Checks, EachPollingCheckFailsOnItsDeckAfterThreeHundredPollsTenMilliseconds
     SCOPED_TRACE(deck);
     Answering a(Named(deck));
     EXPECT_EQ(RunChecks(a.link, true), expected);
-    EXPECT_EQ(a.deck.Driver().FramesReceived().size(),
-              5u);  // power-on and four queries, whatever the answers
+    EXPECT_EQ(a.deck.Driver().FramesReceived().size(), 5u);  // the power-on, then each query once
     const auto polled =
-        std::count(expected.begin(), expected.end(), -3) + std::count(expected.begin(), expected.end(), -4) +
-        std::count(expected.begin(), expected.end(), -7) + std::count(expected.begin(), expected.end(), -8);
+        std::count_if(expected.begin(), expected.end(), [](int r) { return r < 0 && r != -5; });
     EXPECT_EQ(a.clock.Sleeps(), std::vector<double>(300 * polled, 10));
   }
 }
 
-TEST(LinkChecks, ADeckFoundButNotUsableIsALinkWhosePipeCheckFailsWhenEverItIsAsked) {
-  // Before the worker's end step, while it holds the device in its pause, and after it.
-  for (const char* deck : {"not-ready", "pipe0-fails", "pipe1-fails", "packet0-missing", "packet1-missing"})
+// The worker logs why its open failed and, a second later, closes what it opened. A deck that was
+// found is a link whose pipe check fails, before that end step as after it; a deck not found is no
+// link. A Reset cuts the worker's last second short, and the new worker looks again.
+TEST(LinkChecks, AFailedOpenIsNoUsableLinkBeforeTheWorkersEndStepAfterItAndAfterAReset) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"absent", "USB OPEN出来ませんでした。"},
+      {"not-ready", kNotReady},
+      {"pipe0-fails", "USB PIPE 0 OPEN出来ませんでした。"},
+      {"pipe1-fails", "USB PIPE 1 OPEN出来ませんでした。"},
+      {"packet0-missing", "パケット０の最大値を取得できませんでした。"},
+      {"packet1-missing", "パケット１の最大値を取得できませんでした。"},
+  };
+  for (const auto& [deck, line] : cases)
     for (bool afterEnd : {false, true}) {
       SCOPED_TRACE(std::string(deck) + (afterEnd ? ", after the worker's end" : ", before the worker's end"));
+      const bool found = std::strcmp(deck, "absent") != 0;
       SimClock clock;
-      if (!afterEnd) clock.holdFromMs = 1000;
+      clock.holdFromMs = afterEnd ? 1e9 : 1000;
       Session s(Named(deck), &clock);
-      ASSERT_TRUE(afterEnd ? WaitForWorkerEnd(s.link) : WaitFor([&] { return clock.Held() == 1; }));
-      EXPECT_EQ(s.link.DeviceOpen(), !afterEnd);
-      EXPECT_EQ(s.link.CheckLinkOpen(), 1);
-      EXPECT_EQ(s.link.CheckPipeReady(), -2);
-      EXPECT_EQ(s.link.Log().Snapshot().back(), "IOCTLエラーが発生しました。");
+      ASSERT_TRUE(afterEnd ? WaitForWorkerEnd(s.link) : WaitFor([&] { return clock.held == 1; }));
+      EXPECT_EQ(clock.Pauses(), (std::vector<double>{20, 20, 1000}));
+      EXPECT_EQ(s.link.DeviceOpen(), found && !afterEnd);
+      EXPECT_EQ(s.deck.Driver().OpenHandles() == 0, afterEnd || !found);
+      EXPECT_EQ((Results{s.link.CheckLinkOpen(), s.link.CheckPipeReady()}), (Results{found ? 1 : -1, -2}));
+      Lines log = found ? Lines{line, kNotReady} : Lines{line, kNoDriver, kNotReady};
+      EXPECT_EQ(s.link.Log().Snapshot(), log);
       s.link.Reset();
-      EXPECT_EQ(clock.CutShort(), afterEnd ? 0 : 1);
+      EXPECT_EQ(clock.cutShort, afterEnd ? 0 : 1);
       ASSERT_TRUE(WaitFor([&] { return s.link.State() >= LinkSession::kOpenFailed; }));
-      EXPECT_EQ(s.link.CheckLinkOpen(), 1);
+      EXPECT_EQ(s.link.CheckLinkOpen(), found ? 1 : -1);
+      log = Concat(log, {kResetLine, line});
+      EXPECT_EQ(s.link.Log().Snapshot(), found ? log : Concat(log, {kNoDriver}));
+      EXPECT_EQ(s.deck.Driver().Counters().badCloses, 0);
     }
-}
-
-TEST(LinkChecks, NoDeckIsNoLinkOnTheFirstLookNorOnAnyRepeat) {
-  Session none(Named("absent"));
-  ASSERT_TRUE(WaitForWorkerEnd(none.link));
-  EXPECT_EQ(none.link.CheckLinkOpen(), -1);
-  Lines expected = {"USB OPEN出来ませんでした。", "ドライバオープンエラーが発生しました。"};
-  for (int repeat = 0; repeat < 2; ++repeat) {
-    none.link.Reset();
-    ASSERT_TRUE(WaitFor([&] { return none.link.State() == LinkSession::kOpenFailed; }));
-    EXPECT_EQ(none.link.CheckLinkOpen(), -1);
-    expected.insert(expected.end(), {"INTERFACE / PIPE の設定をリセットしました。",
-                                     "USB OPEN出来ませんでした。", "ドライバオープンエラーが発生しました。"});
-  }
-  EXPECT_EQ(none.link.Log().Snapshot(), expected);
-  EXPECT_TRUE(none.deck.Driver().FramesReceived().empty());
 }
 
 TEST(LinkChecks, ADeckPluggedInLateIsFoundByTheRepeatWhichWaitsForTheNewWorker) {

@@ -5,21 +5,25 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
 namespace {
 using Bytes = std::vector<unsigned char>;
 
-Bytes Hex(const char* text) {
-  return HexToBytes(text, static_cast<int>(std::strlen(text)));
-}
-
-std::unique_ptr<unsigned char[]> Exact(const Bytes& bytes) {
+const auto Hex = [](const char* text) { return HexToBytes(text, static_cast<int>(std::strlen(text))); };
+const auto Exact = [](const Bytes& bytes) {
   std::unique_ptr<unsigned char[]> copy(new unsigned char[bytes.size()]);
-  if (!bytes.empty()) std::memcpy(copy.get(), bytes.data(), bytes.size());
+  std::copy(bytes.begin(), bytes.end(), copy.get());
   return copy;
-}
+};
+const auto Walk = [](const Bytes& block, unsigned char interfaceNumber, unsigned char index) {
+  return EndpointPacketSize(Exact(block).get(), block.size(), interfaceNumber, index);
+};
+const auto Match = [](const Bytes& buffer, DeviceReport& fields) {
+  return MatchReply(Exact(buffer).get(), static_cast<int>(buffer.size()), fields);
+};
 
 // A configuration block: the 9-byte header with wTotalLength, then the given descriptors.
 Bytes Config(std::initializer_list<Bytes> parts) {
@@ -28,85 +32,58 @@ Bytes Config(std::initializer_list<Bytes> parts) {
   block[2] = static_cast<unsigned char>(block.size());
   return block;
 }
-
-Bytes Interface(unsigned char number, unsigned char alternate = 0) {
-  return {9, 4, number, alternate, 2, 0xFF, 0, 0, 0};
-}
-
-Bytes Endpoint(unsigned char address, int size) {
-  return {7, 5, address, 2, static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8), 0};
-}
-
-int Walk(const Bytes& block, unsigned char interfaceNumber, unsigned char index) {
-  return EndpointPacketSize(Exact(block).get(), block.size(), interfaceNumber, index);
-}
-
-ReplyKind Match(const Bytes& buffer, DeviceReport& fields) {
-  return MatchReply(Exact(buffer).get(), static_cast<int>(buffer.size()), fields);
-}
+const auto Interface = [](unsigned char number, unsigned char alternate = 0) {
+  return Bytes{9, 4, number, alternate, 2, 0xFF, 0, 0, 0};
+};
+const auto Endpoint = [](unsigned char address, int size) {
+  return Bytes{7, 5, address, 2, static_cast<unsigned char>(size), static_cast<unsigned char>(size >> 8), 0};
+};
 }  // namespace
 
-TEST(HexText, PairsOfDigitsInEitherCaseAndWhatANonDigitGives) {
+TEST(HexText, PairsOfDigitsInEitherCaseWhatANonDigitGivesAndFramesOfTwoTo255Bytes) {
   EXPECT_EQ(Hex("0123456789abcdefABCDEF"),
             (Bytes{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0xAB, 0xCD, 0xEF}));
-  EXPECT_EQ(Hex("G1"), (Bytes{0xF1}));  // a bad high digit still takes the low one
-  EXPECT_EQ(Hex("1G"), (Bytes{0xFF}));  // a bad low digit spoils the whole byte
-  EXPECT_EQ(Hex("/:@`gG"), (Bytes{0xFF, 0xFF, 0xFF}));
-  EXPECT_EQ(Hex("ABC"), (Bytes{0xAB}));
+  EXPECT_EQ(Hex("G11G/:@`gGABC"),
+            (Bytes{0xF1, 0xFF, 0xFF, 0xFF, 0xFF, 0xAB}));  // a bad low digit spoils its byte
   EXPECT_TRUE(Hex("7").empty());
   EXPECT_TRUE(HexToBytes("00", -3).empty());
-}
-
-TEST(Frames, LengthInLowerCaseThenBytesInUpperCaseForTwoTo255Bytes) {
-  const unsigned char ten[10] = {0x00, 0x60, 0xb0, 0xca, 0xff, 1, 2, 3, 4, 5};
-  EXPECT_EQ(FrameText(ten, 10), "0a0060B0CAFF0102030405");
-  EXPECT_EQ(FrameText(ten, 2), "020060");
-  EXPECT_EQ(FrameText(ten, 1), "");
-  const unsigned char big[256] = {};
+  // The count in lower case, the bytes in upper case.
+  const unsigned char big[256] = {0x00, 0x60, 0xb0, 0xca, 0xff, 1, 2, 3, 4, 5};
+  EXPECT_EQ((std::vector<std::string>{FrameText(big, 10), FrameText(big, 2), FrameText(big, 1),
+                                      FrameText(big, 256)}),
+            (std::vector<std::string>{"0a0060B0CAFF0102030405", "020060", "", ""}));
   EXPECT_EQ(FrameText(big, 255).substr(0, 4), "ff00");
-  EXPECT_EQ(FrameText(big, 256), "");  // cannot be framed in one length byte
 }
 
 TEST(PipePaths, ThreeDigitNumbersBelowADevicePathOfAtMost346Characters) {
   std::string path = "unchanged";
-  ASSERT_TRUE(PipePath("D", 7, 12, path));
-  EXPECT_EQ(path, "D\\if007pipe012");
-  const std::string longest(346, 'x');
-  ASSERT_TRUE(PipePath(longest, 255, 1, path));
-  EXPECT_EQ(path, longest + "\\if255pipe001");  // with its zero, the driver's 360 bytes
-  EXPECT_FALSE(PipePath(longest + "x", 0, 1, path));
-  EXPECT_EQ(path, longest + "\\if255pipe001");
+  ASSERT_TRUE(PipePath(std::string(346, 'x'), 7, 255, path));
+  EXPECT_EQ(path, std::string(346, 'x') + "\\if007pipe255");  // with its zero, the driver's 360 bytes
+  EXPECT_FALSE(PipePath(std::string(347, 'x'), 0, 1, path));
+  EXPECT_EQ(path, std::string(346, 'x') + "\\if007pipe255");
 }
 
 TEST(DescriptorWalk, FindsTheEndpointsOfTheFirstMatchingInterfaceAndStopsAtBrokenDescriptors) {
-  // Other interfaces and other kinds of descriptor are passed over; all 16 bits are kept.
-  const Bytes mixed = Config({Interface(3),
-                              Endpoint(0x81, 8),
-                              {5, 0x24, 1, 2, 3},
-                              Interface(0),
-                              {4, 0x21, 0, 0},
-                              Endpoint(0x02, 0x1840),
-                              Endpoint(0x83, 0xFFFF)});
-  EXPECT_EQ(Walk(mixed, 0, 0), 0x1840);
-  EXPECT_EQ(Walk(mixed, 0, 1), 0xFFFF);
-  EXPECT_EQ(Walk(mixed, 0, 2), 0);
-  EXPECT_EQ(Walk(mixed, 3, 0), 8);
-  EXPECT_EQ(Walk(mixed, 3, 1), 0);
-  EXPECT_EQ(Walk(mixed, 1, 0), 0);
-  // An alternate setting repeating the interface number starts its own count; the first match wins.
+  // Other interfaces and other kinds of descriptor are passed over; all 16 bits are kept. An
+  // alternate setting repeating the interface number starts its own count; the first match wins.
+  const Bytes classSpecific = {5, 0x24, 1, 2, 3}, hid = {4, 0x21, 0, 0};
+  const Bytes mixed = Config({Interface(3), Endpoint(0x81, 8), classSpecific, Interface(0), hid,
+                              Endpoint(0x02, 0x1840), Endpoint(0x83, 0xFFFF)});
   const Bytes alternates =
       Config({Interface(0, 0), Endpoint(0x01, 16), Interface(0, 1), Endpoint(0x01, 32), Endpoint(0x82, 48)});
-  EXPECT_EQ(Walk(alternates, 0, 0), 16);
-  EXPECT_EQ(Walk(alternates, 0, 1), 48);
-
-  const Bytes good = Config({Interface(0), Endpoint(0x01, 64), Endpoint(0x82, 64)});
-  EXPECT_EQ(Walk(Bytes(good.begin(), good.end() - 2), 0, 1), 0);  // runs past the block
-  EXPECT_EQ(Walk(Bytes(good.begin(), good.end() - 2), 0, 0), 64);
-  // A bLength of 0 or 1 ends the walk; an endpoint too short for wMaxPacketSize is passed over.
-  EXPECT_EQ(Walk(Config({Interface(0), {0, 5, 0x01, 2, 64, 0, 0}, Endpoint(0x82, 64)}), 0, 0), 0);
-  EXPECT_EQ(Walk(Config({Interface(0), {1}, Endpoint(0x82, 64)}), 0, 0), 0);
-  EXPECT_EQ(Walk(Config({Interface(0), {4, 5, 0x01, 2}, Endpoint(0x82, 40)}), 0, 0), 40);
-  EXPECT_EQ(Walk(Bytes{}, 0, 0), 0);
+  EXPECT_EQ((std::vector<int>{Walk(mixed, 0, 0), Walk(mixed, 0, 1), Walk(mixed, 0, 2), Walk(mixed, 3, 0),
+                              Walk(mixed, 3, 1), Walk(mixed, 1, 0), Walk(alternates, 0, 0),
+                              Walk(alternates, 0, 1)}),
+            (std::vector<int>{0x1840, 0xFFFF, 0, 8, 0, 0, 16, 48}));
+  // A descriptor running past the block, or with a bLength of 0 or 1, ends the walk; an endpoint
+  // too short for wMaxPacketSize is passed over.
+  const Bytes cut = Config({Interface(0), Endpoint(0x01, 64), Endpoint(0x82, 64)});
+  EXPECT_EQ((std::vector<int>{
+                Walk(Bytes(cut.begin(), cut.end() - 2), 0, 1), Walk(Bytes(cut.begin(), cut.end() - 2), 0, 0),
+                Walk(Config({Interface(0), {0, 5, 0x01, 2, 64, 0, 0}, Endpoint(0x82, 64)}), 0, 0),
+                Walk(Config({Interface(0), {1}, Endpoint(0x82, 64)}), 0, 0),
+                Walk(Config({Interface(0), {4, 5, 0x01, 2}, Endpoint(0x82, 40)}), 0, 0), Walk({}, 0, 0)}),
+            (std::vector<int>{0, 64, 0, 0, 40, 0}));
 }
 
 TEST(Replies, EachPatternStoresItsOwnFieldsOnlyAndNothingBeyondTheBuffer) {
