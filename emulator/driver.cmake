@@ -10,8 +10,4 @@ target_link_libraries(emulator_driver PUBLIC emulator)
 
 if(NOT WIN32)
   trevolin_test(NAME emulator_driver_test SOURCES tests/driver_side_test.cpp LIBS emulator)
-  trevolin_test(NAME emulator_driver_backend_test SOURCES tests/driver_backend_test.cpp LIBS emulator_driver)
-  if(TEST emulator_driver_backend_test)
-    set_tests_properties(emulator_driver_backend_test PROPERTIES ENVIRONMENT TREVOLIN_DECK=product-52)
-  endif()
 endif()

@@ -33,4 +33,4 @@ if(WIN32)
   endif()
 endif()
 
-trevolin_test(NAME library_side_test SOURCES tests/library_side_test.cpp LIBS emulator_library)
+trevolin_test(NAME library_side_test SOURCES tests/library_side_test.cpp LIBS emulator_library link)

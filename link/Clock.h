@@ -4,6 +4,10 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 
 class Clock {
  public:
@@ -13,6 +17,13 @@ class Clock {
   // A plain pause of the calling thread for at least `ms` milliseconds, to a fraction of one where
   // the system keeps time that finely.
   virtual void SleepMs(double ms) = 0;
+  // A pause that another thread can cut short: waits on `wake`, with `hold` locked, until `done`
+  // holds or `ms` milliseconds have passed; true when `done` holds. Whoever makes `done` true does
+  // so under `hold`'s mutex and notifies `wake`, which ends the wait at once.
+  virtual bool WaitMs(std::unique_lock<std::mutex>& hold, std::condition_variable& wake, double ms,
+                      const std::function<bool()>& done) {
+    return wake.wait_for(hold, std::chrono::duration<double, std::milli>(ms), done);
+  }
 };
 
 // The system's monotonic clock; its pauses are Sleep on Windows.

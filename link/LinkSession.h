@@ -32,8 +32,8 @@ class LinkSession {
     kDeviceRemoved = 6,     // a read failed and the read pipe no longer reports ready
   };
 
-  // Starts the worker, which opens the deck on its first pass, 20 ms later. The checks poll on
-  // `clock`.
+  // Starts the worker, which opens the deck on its first pass, 20 ms later. The worker's pauses and
+  // the checks' polls are counted on `clock`.
   explicit LinkSession(DriverCalls& calls, Clock& clock = SystemClock());
   // Stops the worker, then closes the handles.
   ~LinkSession();
@@ -88,7 +88,7 @@ class LinkSession {
   void CloseHandles();
   void StartWorker();
   void StopWorker();
-  // Sleeps on the worker thread; returns early, false, once `running` is cleared.
+  // Sleeps on the worker thread, on the clock; returns early, false, once `running` is cleared.
   bool Pause(int ms);
   // SendHex for either thread; the worker gives up a write as soon as it is told to stop.
   void SendFrame(const char* text, int length, bool fromWorker);

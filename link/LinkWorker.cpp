@@ -74,7 +74,7 @@ void LinkSession::StopWorker() {
 
 bool LinkSession::Pause(int ms) {
   std::unique_lock<std::mutex> hold(pauseLock);
-  return !wake.wait_for(hold, std::chrono::milliseconds(ms), [this] { return running.load() == 0; });
+  return !clock.WaitMs(hold, wake, ms, [this] { return running.load() == 0; });
 }
 
 void LinkSession::LinkWorker() {

@@ -1,227 +1,180 @@
-// ImageSender against the emulated deck's library side: what reaches the deck, in which order,
-// and what the sender makes of the deck's answers.
+// ImageSender against the emulated deck's library side: what reaches the deck, in which order, and
+// what the sender makes of the deck's answers. One whole update states the bytes on both of the
+// deck's paths literally and prints the transfer's figures; under Windows it runs in real time.
+// Elsewhere the pauses pass at once on the deck's own clock.
 #include "delivery/ImageSender.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
+#include <cstdio>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "delivery/TavroUsb.h"
-#include "emulator/EmulatedDeck.h"
 #include "emulator/LibrarySide.h"
 #include "emulator/library_calls.h"
-#include "emulator/tests/LibraryCaller.h"
-#include "image/FirmwareImage.h"
+#include "link/tests/DeckFixture.h"
 
 namespace {
+// The deck's clock: a pause moves it on at once.
+class DeckClock : public Clock {
+ public:
+  explicit DeckClock(EmulatedDeck& deck) : deck(deck) {}
+  double NowMs() override { return deck.events.Now(); }
+  void SleepMs(double ms) override { deck.events.Skip(ms); }
+  EmulatedDeck& deck;
+};
 
-Scenario Named(const char* name) {
-  const Scenario* s = FindScenario(name);
-  EXPECT_NE(s, nullptr) << name;
-  return s ? *s : Scenario{};
-}
-
-// A transfer window that records what the sender asked of it, and where the deck stood then.
+// A transfer window that records what the sender asked of it, and how many blocks had gone out then.
 class RecordingView : public TransferView {
  public:
   explicit RecordingView(EmulatedDeck& deck) : deck(deck) {}
-  void SetProgress(int position) override {
-    positions.push_back(position);
-    sentBeforePosition.push_back(deck.Library().SendCalls());
-  }
-  void ShowWaitCursor() override {
-    ++shows;
-    waiting = true;
-  }
-  void EndWaitCursor() override {
-    ++ends;
-    waiting = false;
-  }
-  void PumpOneMessage() override { sentBeforePump.push_back(deck.Library().SendCalls()); }
-
+  void SetProgress(int position) override { positions.push_back({position, deck.Library().SendCalls()}); }
+  void ShowWaitCursor() override { ++shows; }
+  void EndWaitCursor() override { ++ends; }
+  void PumpOneMessage() override { pumps.push_back(deck.Library().SendCalls()); }
   EmulatedDeck& deck;
-  std::vector<int> positions;
-  std::vector<int> sentBeforePosition;
-  std::vector<int> sentBeforePump;
-  int shows = 0;
-  int ends = 0;
-  bool waiting = false;
+  std::vector<std::pair<int, int>> positions;
+  std::vector<int> pumps;
+  int shows = 0, ends = 0;
 };
 
-// One deck asked to rewrite itself, bound to the library functions, and a sender; the sender goes
-// first.
-struct Bench {
-  explicit Bench(const Scenario& scenario)
-      : deck(scenario), binding(deck), sender(std::make_unique<ImageSender>()) {
-    EXPECT_TRUE(RequestRewrite(deck));
+// A deck asked by the link to rewrite itself, bound to the library functions, and a sender on the
+// deck's clock.
+struct Bench : Reading {
+  explicit Bench(const char* scenario) : Reading(Named(scenario)), binding(deck), clock(deck) {
+    link.RequestRewrite();
   }
-  EmulatedDeck deck;
   LibraryDeckBinding binding;
-  std::unique_ptr<ImageSender> sender;
+  DeckClock clock;
+  std::unique_ptr<ImageSender> sender = std::make_unique<ImageSender>(clock);
+  RecordingView view{deck};
   LibrarySide& library() { return deck.Library(); }
 };
-
-using Bytes = std::vector<std::uint8_t>;
-
 }  // namespace
 
-// One whole run as the transfer stage makes it: open, send, poll for the reply, close twice.
-TEST(ImageSenderTransfer, SendsEveryBlockOnceInOrderThenReadsTheReplyAndClosesOnce) {
-  Bench bench(Named("success"));
-  RecordingView view(bench.deck);
-  ASSERT_EQ(bench.sender->Open(), 1);
-  ASSERT_EQ(bench.sender->SendImage(view), 1);
-  bench.sender->accepted = 0;
-  int polls = 0;
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!bench.sender->accepted && std::chrono::steady_clock::now() < limit)
-    polls += bench.sender->PollAccepted();
-  EXPECT_EQ(bench.library().OpenHandles(), 1);
-  EXPECT_EQ(bench.sender->Close(), 1);
-  EXPECT_EQ(bench.sender->Close(), 1);
+TEST(Wire, AWholeUpdateOnBothPathsAsTheDeckRecordedIt) {
+  EmulatedDeck deck(
+      Named("success", [](Scenario& s) { s.replyDelayMs = s.acceptAfterMs = s.completeAfterMs = 0; }));
+  LibraryDeckBinding binding(deck);
+  LinkSession link(deck.Driver());
+  ASSERT_TRUE(WaitForReading(deck));
+  for (auto check : {&LinkSession::CheckLinkOpen, &LinkSession::CheckPipeReady, &LinkSession::CheckModel,
+                     &LinkSession::CheckVersion, &LinkSession::CheckVariant, &LinkSession::CheckDiscOut,
+                     &LinkSession::CheckMode, &LinkSession::RequestRewrite})
+    EXPECT_EQ((link.*check)(), 1);
+#ifdef _WIN32
+  Clock& clock = SystemClock();  // where the program runs: the one transfer that pays its 10 s
+#else
+  DeckClock clock(deck);
+#endif
+  ImageSender sender(clock);
+  RecordingView view(deck);
+  ASSERT_EQ(sender.Open(), 1);
+  const auto begun = std::chrono::steady_clock::now();
+  ASSERT_EQ(sender.SendImage(view), 1);
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
+  unsigned char status[4] = {}, reply[1024] = {};
+  std::uint32_t got = 0;
+  EXPECT_EQ(VornUsbControlRecive(sender.libraryHandle, 1, status, 4, &got), 1);
+  EXPECT_EQ(Hex(status, got), "01 80 04 01");  // a reply of 260 bytes pending
+  EXPECT_EQ(VornUsbControlRecive(sender.libraryHandle, 255, reply, 512, &got), 1);
+  EXPECT_EQ(got, 260u);
+  EXPECT_TRUE(WaitFor([&] { return link.IsRewriteDone() == 1; }));
 
-  // Every block once, with the progress set just before it and one message pumped right after.
-  EXPECT_EQ(bench.library().SendCalls(), 1024);
-  EXPECT_EQ(bench.library().BlocksReceived(), 1024);
-  ASSERT_EQ(view.positions.size(), 1024u);
-  ASSERT_EQ(view.sentBeforePump.size(), 1024u);
-  for (int i = 0; i < 1024; ++i) {
-    ASSERT_EQ(view.positions[i], i);
-    ASSERT_EQ(view.sentBeforePosition[i], i) << "position " << i << " set after its block went out";
-    ASSERT_EQ(view.sentBeforePump[i], i + 1) << "no pump right after block " << i;
-  }
-  EXPECT_EQ(view.shows, 1025);
-  EXPECT_EQ(view.ends, 1);
-  EXPECT_FALSE(view.waiting);
-
-  // The headers carry the constant bytes and a big-endian offset.
-  EXPECT_EQ(bench.library().Header(0),
-            (Bytes{0x01, 0x00, 0x02, 0x01, 0x80, 0, 0, 0, 0, 0x00, 0x06, 0x00, 0x00}));
-  EXPECT_EQ(bench.library().Header(1),
-            (Bytes{0x01, 0x00, 0x02, 0x01, 0x80, 0, 0, 0x01, 0x80, 0x00, 0x06, 0x00, 0x00}));
-  EXPECT_EQ(bench.library().Header(1023),
-            (Bytes{0x01, 0x00, 0x02, 0x01, 0x80, 0x00, 0x05, 0xFE, 0x80, 0x00, 0x06, 0x00, 0x00}));
-  const std::vector<std::uint8_t> image = bench.library().Image();
-  EXPECT_EQ(0, std::memcmp(image.data() + 392832, FirmwareImage + 392832, 384)) << "last block's data";
-  EXPECT_TRUE(bench.library().ImageIdentical());
-  EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
-  EXPECT_TRUE(bench.sender->log.Snapshot().empty());
-
-  // The deck found each of the 1,023 pauses long enough: no fault above.
-  EXPECT_EQ(bench.library().Pauses().size(), 1023u);
-
-  // The reply is read once, and the deck closed once.
-  EXPECT_EQ(bench.sender->accepted, 1);
-  EXPECT_EQ(polls, 1);
-  EXPECT_EQ(bench.library().ReplyReads(), 1);
-  EXPECT_EQ(bench.library().CloseCalls(), 1);
-  EXPECT_EQ(bench.library().OpenHandles(), 0);
-  EXPECT_EQ(bench.sender->libraryHandle, 0u);
+  EXPECT_EQ(deck.Driver().DevicePath(),
+            "\\\\?\\usb#vid_31d4&pid_008e#hvx0001#{f37537e5-e0d8-4b21-91e3-aa592a7a7eba}");
+  EXPECT_EQ(HexFrames(deck.Driver().FramesReceived()),
+            (Lines{"00 60 00", "04 00 60 C0 6A", "05 00 60 B0 F1 00", "04 00 60 B0 0F", "05 00 60 B0 CA FF",
+                   "05 00 60 B0 C0 A6"}));
+  EXPECT_EQ(HexFrames(deck.Driver().RepliesQueued()),
+            (Lines{"00 60 01", "12 00 18 C8 6A 48 56 58 2D 5A 38 4B 51 20 20 20 20 20 01",
+                   "0D 00 12 B8 F1 5A 38 4B 01 05 01 11 28 41",
+                   "11 00 12 B8 70 00 01 00 00 13 00 00 00 00 00 00 00 00", "05 00 12 B8 CA 01",
+                   "04 00 12 B8 EF"}));
+  EXPECT_NE(deck.Report().find(R"("kind":"control","text":"control 0x220004 )"), std::string::npos);
+  EXPECT_EQ(Hex(deck.Library().Header(0)), "01 00 02 01 80 00 00 00 00 00 06 00 00");
+  EXPECT_EQ(Hex(deck.Library().Header(1023)), "01 00 02 01 80 00 05 FE 80 00 06 00 00");
+  EXPECT_TRUE(deck.Library().ImageIdentical());
+  EXPECT_EQ(deck.Library().FaultKinds(), Lines{});  // every pause long enough, no call out of order
+  EXPECT_TRUE(sender.log.Snapshot().empty());
+  // Every block once, with the progress set just before it and one message pumped right after; the
+  // wait cursor shown before each, and ended.
+  std::vector<std::pair<int, int>> positions;
+  std::vector<int> pumps;
+  for (int i = 0; i < 1024; ++i) positions.push_back({i, i}), pumps.push_back(i + 1);
+  EXPECT_EQ(view.positions, positions);
+  EXPECT_EQ(view.pumps, pumps);
+  EXPECT_EQ(std::make_pair(view.shows, view.ends), std::make_pair(1025, 1));
+  std::vector<double> pauses = deck.Library().Pauses();
+  std::sort(pauses.begin(), pauses.end());
+  EXPECT_GE(pauses.front(), 10.0);
+  std::printf(
+      "transfer: %.3f s (floor %.3f s, %+.1f %%); pauses between blocks, as the deck measured them: "
+      "min %.2f ms, median %.2f ms, max %.2f ms\n",
+      wall, kImageBlocks * kBlockPauseMs / 1000.0, (wall / (kImageBlocks * kBlockPauseMs / 1000.0) - 1) * 100,
+      pauses.front(), pauses[pauses.size() / 2], pauses.back());
 }
 
-TEST(ImageSenderRefusal, StopsAtTheRefusedBlockWithTheProgressThereAndTheDeckOpen) {
-  for (int k : {0, 7}) {
-    SCOPED_TRACE(k);
-    Scenario scenario = Named("success");
-    scenario.refuseBlock = k;
+TEST(ImageSenderOpen, OpensTheLastDeckEnumeratedOrLogsWhyNotAndClosesEachDeckOnce) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"library-two-decks", nullptr},
+      {"library-absent", "No Tavro exists"},
+      {"library-name-refused", "The Device Name aquisition was failed"},
+      {"library-open-refused", "The handle aquisition was failed"}};
+  for (const auto& [scenario, why] : cases) {
+    SCOPED_TRACE(scenario);
     Bench bench(scenario);
-    RecordingView view(bench.deck);
-    ASSERT_EQ(bench.sender->Open(), 1);
-    EXPECT_EQ(bench.sender->SendImage(view), 0);
-    ASSERT_FALSE(view.positions.empty());
-    EXPECT_EQ(view.positions.back(), k);
-    EXPECT_EQ(view.positions.size(), std::size_t(k + 1));
-    EXPECT_EQ(bench.library().SendCalls(), k + 1) << "a block went out after the refused one";
-    EXPECT_EQ(bench.library().BlocksReceived(), k);
-    EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
-    EXPECT_EQ(bench.library().OpenHandles(), 1);
-    EXPECT_TRUE(bench.sender->log.Snapshot().empty());
-    EXPECT_EQ(view.ends, 0) << "the wait cursor stays on at a refused block";
-    bench.sender->Close();
+    EXPECT_EQ(bench.sender->Open(), why ? 0 : 1);
+    EXPECT_EQ(bench.sender->libraryHandle != 0u, !why);
+    EXPECT_EQ(bench.library().OpenedDeck(), why ? -1 : 1);
+    EXPECT_EQ(bench.sender->log.Snapshot(), why ? Lines{why} : Lines{});
+    // Closed by opening again, by Close (once, however often it is called) and by destruction.
+    const int opens = why ? 0 : 1;
+    EXPECT_EQ((std::vector<int>{bench.sender->Close(), bench.sender->Close(), bench.sender->Open(),
+                                bench.sender->Open()}),
+              (std::vector<int>{1, 1, opens, opens}));
+    bench.sender.reset();
     EXPECT_EQ(bench.library().OpenHandles(), 0);
+    EXPECT_EQ(bench.library().CloseCalls(), why ? 0 : 3);
+    EXPECT_EQ(bench.library().FaultKinds(), Lines{});
   }
 }
 
-TEST(ImageSenderOpen, OpensTheLastDeckEnumeratedOrLogsWhyNot) {
-  struct Case {
-    const char* scenario;
-    int deck;         // the deck opened, -1 for none
-    const char* why;  // the log line when none is
-  };
-  for (const Case& c : {Case{"success", 0, nullptr}, Case{"library-two-decks", 1, nullptr},
-                        Case{"library-absent", -1, "No Tavro exists"},
-                        Case{"library-name-refused", -1, "The Device Name aquisition was failed"},
-                        Case{"library-open-refused", -1, "The handle aquisition was failed"}}) {
-    SCOPED_TRACE(c.scenario);
-    Bench bench(Named(c.scenario));
-    const bool opens = c.deck >= 0;
-    EXPECT_EQ(bench.sender->Open(), opens ? 1 : 0);
-    EXPECT_EQ(bench.sender->libraryHandle != 0u, opens);
-    EXPECT_EQ(bench.library().OpenHandles(), opens ? 1 : 0);
-    EXPECT_EQ(bench.library().OpenedDeck(), c.deck);
-    EXPECT_EQ(bench.sender->log.Snapshot(),
-              opens ? std::vector<std::string>{} : std::vector<std::string>{c.why});
-    EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
-  }
-}
-
-TEST(ImageSenderClose, EachDeckIsClosedOnceByOpeningAgainByCloseOrByDestruction) {
-  Bench bench(Named("success"));
-  EXPECT_EQ(bench.sender->Close(), 1);
-  EXPECT_EQ(bench.library().CloseCalls(), 0) << "a library call with no deck open";
-  ASSERT_EQ(bench.sender->Open(), 1);
-  ASSERT_EQ(bench.sender->Open(), 1);  // gives the first handle back
-  EXPECT_EQ(bench.library().OpenHandles(), 1);
-  EXPECT_EQ(bench.library().CloseCalls(), 1);
-  EXPECT_EQ(bench.sender->Close(), 1);
-  EXPECT_EQ(bench.sender->Close(), 1);
-  EXPECT_EQ(bench.library().CloseCalls(), 2);
-  ASSERT_EQ(bench.sender->Open(), 1);
-  bench.sender.reset();
-  EXPECT_EQ(bench.library().OpenHandles(), 0);
-  EXPECT_EQ(bench.library().CloseCalls(), 3);
-  EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
-}
-
-// The status rules, against a deck that already holds the whole image.
-TEST(ImageSenderStatus, OnlyAWholeStatusWithAReplyPendingLeadsToARead) {
-  struct Case {
-    const char* scenario;
-    int acceptAfterMs;
-    std::int32_t query, length;  // QueryPending's answer: bytes 2 and 3, little-endian, when byte 0 is 1
-    int polls;
-    int acceptedBefore;  // a failed poll leaves `accepted` alone
-    int firstPoll;       // the later polls find nothing: the one reply was read already
-    int replyReads;
-  };
+// After a whole transfer, or one refused at a block: the refusal, and the status rules.
+TEST(ImageSenderTransfer, StopsAtARefusedBlockAndReadsTheReplyOnlyWhenAWholeStatusShowsOnePending) {
   constexpr std::int32_t kOk = ImageSender::kQueryOk, kFailed = ImageSender::kQueryFailed;
-  for (const Case& c :
-       {Case{"success", 0, kOk, 260, 2, 0, 1, 1}, Case{"success", 60000, kOk, 0, 50, 0, 0, 0},
-        Case{"pending-flag-2", 0, kOk, 0, 1, 0, 0, 0}, Case{"zero-pending-length", 0, kOk, 0, 1, 0, 0, 0},
-        Case{"short-status", 0, kFailed, 0, 1, 1, 0, 0},
-        Case{"empty-reply", 0, kOk, 260, 1, 0, 1, 1},  // a reply of no bytes counts too
-        Case{"no-acceptance", -1, kOk, 0, 200, 0, 0, 0}}) {
-    SCOPED_TRACE(std::string(c.scenario) + " " + std::to_string(c.acceptAfterMs));
-    Scenario scenario = Named(c.scenario);
-    scenario.acceptAfterMs = c.acceptAfterMs;
-    Bench bench(scenario);
+  const struct {
+    const char* scenario;
+    std::int32_t query, length;  // QueryPending's answer
+    int read;                    // the first poll's; a second finds nothing, the reply being read
+  } cases[] = {{"success", kOk, 260, 1},        {"no-acceptance", kOk, 0, 0},
+               {"pending-flag-2", kOk, 0, 0},   {"zero-pending-length", kOk, 0, 0},
+               {"short-status", kFailed, 0, 0}, {"empty-reply", kOk, 260, 1},
+               {"refuse-block-512", kOk, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    Bench bench(c.scenario);
+    const int refused = bench.deck.scenario.refuseBlock;
     ASSERT_EQ(bench.sender->Open(), 1);
-    SendImagePaced(bench.deck, bench.sender->libraryHandle);  // without waiting out the pauses
+    EXPECT_EQ(bench.sender->SendImage(bench.view), refused < 0 ? 1 : 0);
+    // Nothing after a refused block; its progress set, the wait cursor left on.
+    EXPECT_EQ(bench.library().SendCalls(), refused < 0 ? 1024 : refused + 1);
+    EXPECT_EQ(bench.view.positions.size(), std::size_t(bench.library().SendCalls()));
+    EXPECT_EQ(bench.view.ends, refused < 0 ? 1 : 0);
+    bench.deck.events.Skip(std::max(0, bench.deck.scenario.acceptAfterMs));
     std::int32_t length = -1;
     EXPECT_EQ(bench.sender->QueryPending(&length), c.query);
     EXPECT_EQ(length, c.length);
-    bench.sender->accepted = c.acceptedBefore;
-    EXPECT_EQ(bench.sender->PollAccepted(), c.firstPoll);
-    int later = 0;
-    for (int i = 1; i < c.polls; ++i) later += bench.sender->PollAccepted();
-    EXPECT_EQ(later, 0);
-    EXPECT_EQ(bench.sender->accepted, c.acceptedBefore | c.firstPoll);
-    EXPECT_EQ(bench.library().ReplyReads(), c.replyReads);
-    EXPECT_EQ(bench.library().StatusReads(), 1 + c.polls);
-    EXPECT_EQ(bench.library().Faults(), std::vector<std::string>{});
+    bench.sender->accepted = 7;  // left alone by a poll that reads nothing
+    EXPECT_EQ((std::vector<int>{bench.sender->PollAccepted(), bench.sender->PollAccepted()}),
+              (std::vector<int>{c.read, 0}));
+    EXPECT_EQ(bench.sender->accepted, c.read ? 1 : 7);
+    EXPECT_EQ((std::vector<int>{bench.library().ReplyReads(), bench.library().StatusReads(),
+                                bench.library().OpenHandles()}),
+              (std::vector<int>{c.read, 3, 1}));
+    EXPECT_TRUE(bench.sender->log.Snapshot().empty());
+    EXPECT_EQ(bench.library().FaultKinds(), Lines{});
   }
 }

@@ -7,39 +7,20 @@
 
 #include "link/LinkCodec.h"
 
-namespace {
-// The bytes each kind's fields reach into.
-int Needs(ReplyKind kind) {
-  switch (kind) {
-    case ReplyKind::Model:
-      return 18;
-    case ReplyKind::Version:
-      return 14;
-    case ReplyKind::Mode:
-      return 6;
-    case ReplyKind::Disc:
-      return 10;
-    case ReplyKind::Completion:
-      return 5;
-    default:
-      return 0;
-  }
-}
-}  // namespace
+// The bytes each kind's fields reach into, by ReplyKind: none, model, version, mode, disc, completion.
+constexpr int kNeeds[] = {0, 18, 14, 6, 10, 5};
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ReplyKind previous = ReplyKind::None;
   for (std::size_t length = 0; length <= 64; ++length) {
-    std::unique_ptr<unsigned char[]> buffer(new unsigned char[length]);
-    const std::size_t copied = size < length ? size : length;
-    if (copied) std::memcpy(buffer.get(), data, copied);
-    if (length > copied) std::memset(buffer.get() + copied, 0, length - copied);
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[length]());
+    if (length && size) std::memcpy(buffer.get(), data, size < length ? size : length);
 
     DeviceReport fields;
     std::memset(&fields, 0xA5, sizeof fields);
     const ReplyKind kind = MatchReply(buffer.get(), static_cast<int>(length), fields);
     if (kind < ReplyKind::None || kind > ReplyKind::Completion) std::abort();
-    if (kind != ReplyKind::None && static_cast<int>(length) < Needs(kind)) std::abort();
+    if (kind != ReplyKind::None && static_cast<int>(length) < kNeeds[static_cast<int>(kind)]) std::abort();
     // A longer buffer holding the same reply still matches it.
     if (previous != ReplyKind::None && length <= size && kind != previous) std::abort();
     if (length <= size) previous = kind;

@@ -1,46 +1,122 @@
-// Helpers for the link tests: an emulated deck of a named or tweaked scenario with a session on
-// it, waiting for what the worker does, frames in hex and the session's log lines.
+// Helpers for the tests of the link and of what it talks to: waiting for another thread, a simulated
+// clock, an emulated deck of a named or tweaked scenario with a session on it, frames and log lines.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "emulator/DriverSide.h"
 #include "emulator/EmulatedDeck.h"
 #include "emulator/Hex.h"
-#include "emulator/Scenario.h"
 #include "link/LinkSession.h"
-#include "link/tests/WaitFor.h"
 
 using Lines = std::vector<std::string>;
 
+// Polls `condition` every millisecond; false if it still does not hold after `limitMs`, so that a
+// fault fails the test instead of hanging it.
+inline bool WaitFor(const std::function<bool()>& condition, int limitMs = 5000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+// Time passes only when a poll or a pause asks for it (a poll ending `lateMs` late), or when a test
+// says so; polls and pauses are recorded. A pause of `holdFromMs` or more is not passed at once: it
+// lasts until a stop cuts it short (10 s at most).
+class SimClock : public Clock {
+ public:
+  double NowMs() override { return Get(now); }
+  void SleepMs(double ms) override { Advance(ms + lateMs, &sleeps, ms); }
+  bool WaitMs(std::unique_lock<std::mutex>& hold, std::condition_variable& wake, double ms,
+              const std::function<bool()>& done) override {
+    if (ms < holdFromMs) return Advance(ms, &pauses, ms), done();
+    Advance(0, &pauses, ms);
+    ++held;
+    const bool stopped = wake.wait_for(hold, std::chrono::seconds(10), done);
+    cutShort += stopped;
+    return stopped;
+  }
+  void Advance(double ms, std::vector<double>* record = nullptr, double asked = 0) {
+    std::lock_guard<std::mutex> hold(lock);
+    now += ms;
+    if (record) record->push_back(asked);
+  }
+  std::vector<double> Sleeps() const { return Get(sleeps); }  // the polls asked for, in order
+  std::vector<double> Pauses() const { return Get(pauses); }  // the worker's pauses asked for, in order
+
+  std::atomic<double> holdFromMs{1e9}, lateMs{0};
+  std::atomic<int> held{0}, cutShort{0};  // pauses held, and those of them that a stop ended
+
+ private:
+  template <typename T>
+  T Get(const T& field) const {
+    std::lock_guard<std::mutex> hold(lock);
+    return field;
+  }
+  mutable std::mutex lock;
+  double now = 0;
+  std::vector<double> sleeps, pauses;
+};
+
 // The named scenario, changed by `change` when given.
-Scenario Named(const std::string& name, const std::function<void(Scenario&)>& change = {});
+inline Scenario Named(const std::string& name, const std::function<void(Scenario&)>& change = {}) {
+  Scenario s = *FindScenario(name);
+  if (change) change(s);
+  return s;
+}
 
-// Waits until the session's worker is blocked reading pipe 1.
-bool WaitForReading(EmulatedDeck& deck, int limitMs = 5000);
-
-// Waits until the session's worker has ended by itself.
-bool WaitForWorkerEnd(const LinkSession& session, int limitMs = 5000);
-
-// A session on a deck of the scenario.
+// A session on a deck of the scenario, on its own simulated clock unless given another.
 struct Session {
-  explicit Session(const Scenario& s) : deck(s), link(deck.Driver()) {}
+  explicit Session(const Scenario& s, Clock* other = nullptr)
+      : deck(s), link(deck.Driver(), other ? *other : clock) {}
+  SimClock clock;
   EmulatedDeck deck;
   LinkSession link;
 };
+
+// Waits until the session's worker is blocked reading pipe 1, or has ended by itself.
+inline bool WaitForReading(EmulatedDeck& deck) {
+  return WaitFor([&] { return deck.Driver().BlockedReads() > 0; });
+}
+inline bool WaitForWorkerEnd(const LinkSession& session) {
+  return WaitFor([&] { return !session.WorkerRunning(); });
+}
 
 // A session whose worker has opened the deck and is reading.
 struct Reading : Session {
   explicit Reading(const Scenario& s) : Session(s) { EXPECT_TRUE(WaitForReading(deck)); }
 };
 
-Lines HexFrames(const std::vector<std::vector<unsigned char>>& frames);
+inline Lines HexFrames(const std::vector<std::vector<unsigned char>>& frames) {
+  Lines out;
+  for (const auto& f : frames) out.push_back(Hex(f));
+  return out;
+}
 
-// The log lines of a successful open, as the session writes them with 64-byte packets.
-Lines OpenedLines(int readSize = 64, int writeSize = 64);
+// A command as the deck receives it, in hex: its count byte, then its bytes.
+template <std::size_t N>
+std::string Framed(const unsigned char (&command)[N]) {
+  return Hex(HexToBytes(FrameText(command, N).c_str(), 2 * N + 2));
+}
 
-Lines Concat(Lines a, const Lines& b);
+inline Lines Concat(Lines a, const Lines& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// The log lines of a successful open, as the session writes them with 64-byte packets, and of a Reset.
+inline Lines OpenedLines(int readSize = 64, int writeSize = 64) {
+  return {"USBデバイスを発見しました。", "read max packet size =" + std::to_string(readSize),
+          "write max packet size =" + std::to_string(writeSize),
+          "POWER ON REQローカルコマンドを送信しました。", "Send Data: [LINK KIT LOCAL COMMAND] 006000"};
+}
+inline const std::string kResetLine = "INTERFACE / PIPE の設定をリセットしました。";
