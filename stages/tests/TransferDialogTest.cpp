@@ -1,103 +1,127 @@
-// The image transfer against the emulated deck: the rewrite request before the first block, the
-// image arriving whole, the progress bar, the library closed on every way out, and the time-outs.
+// The image transfer against the emulated deck, the sender's pauses moving the deck's clock on:
+// three ticks before anything is sent, the rewrite request before the first block, the image
+// arriving whole, the bar, the reply up to the 81st tick, and the library closed on every way out.
 #include <gtest/gtest.h>
 
-#include "image/FirmwareImage.h"
+#include "resources/resource.h"
 #include "stages/TransferDialog.h"
 #include "stages/tests/DeckStage.h"
 
 namespace {
 
-const std::vector<unsigned char> kRewriteFrame = Framed(kRewriteRequest);
+// Notes the ticks that came while nothing had reached the deck, and has the deck offer its reply
+// at tick `offerAt` of the wait for it.
+class WatchedTransfer : public TransferDialog {
+ public:
+  explicit WatchedTransfer(DeckStage& s) : TransferDialog(s.link, s.sender, s.awake, s.app), s(s) {}
+  std::vector<int> ticksBeforeSending;
+  int offerAt = -1;
 
-class Transfer : public ::testing::Test {
  protected:
-  void Prepare(const char* scenario) {
-    s = std::make_unique<DeckStage>(scenario);
-    ASSERT_TRUE(s->WaitForLink());
-    ASSERT_EQ(s->sender.Open(), 1);
-    window = std::make_unique<TransferDialog>(s->link, s->sender, s->awake, s->app);
-  }
-  // Watches the window while the stage runs: the bar's range and the highest position it was
-  // given, and how the window answers a shutdown while the blocks go out.
-  ModalScript::Step WatchBar() {
-    return [this]() -> bool {
-      HWND bar = window->m_hWnd ? GetDlgItem(window->m_hWnd, 1000) : nullptr;
-      if (!bar) return false;
-      PBRANGE range{};
-      SendMessageA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-      rangeHigh = range.iHigh;
-      highest = std::max(highest, static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0)));
-      if (s->deck.Library().SendCalls() > 0 && endSession < 0) {
-        endSession = SendMessageA(window->m_hWnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
-        reasonOnWindow = s->awake.ReasonWindow() == window->m_hWnd;
-      }
-      return s->deck.Library().SendCalls() == 1024 || !IsWindow(window->m_hWnd) || window->StageResult;
-    };
+  void OnTick() override {
+    TransferDialog::OnTick();
+    if (!s.deck.Driver().RewriteRequested() && s.deck.Library().SendCalls() == 0)
+      ticksBeforeSending.push_back(timerTicks);
+    if (timerTicks == offerAt && s.deck.Library().BlocksReceived() == kImageBlocks) s.deck.events.Skip(60000);
   }
 
-  std::unique_ptr<DeckStage> s;
-  std::unique_ptr<TransferDialog> window;
-  int rangeHigh = -1;
-  int highest = -1;
-  LRESULT endSession = -1;
-  bool reasonOnWindow = false;
+ private:
+  DeckStage& s;
 };
 
-TEST_F(Transfer, RequestsTheRewriteThenDeliversTheWholeImage) {
-  Prepare("success");
+struct Transfer : ::testing::Test {
+  explicit Transfer(const std::function<void(Scenario&)>& change = {}) : s("success", change) {}
+  void SetUp() override { ASSERT_TRUE(s.sender.Open() == 1 && window.Create(IDD_TRANSFER, nullptr)); }
+  // Runs the stage as the sequence does. Three ticks of the test's own come as soon as it runs:
+  // it need not wait for its timer.
+  bool Run(std::vector<ModalScript::Step> steps = {}) {
+    steps.insert(steps.begin(), [this]() -> bool {
+      for (int i = 0; window.started && i < 3; ++i) PostMessageA(window.m_hWnd, WM_TIMER, 5, 0);
+      return window.started;
+    });
+    steps.push_back(box.Answer());
+    ModalScript script(std::move(steps));
+    return RunModelessStage(window, true);
+  }
+  DeckStage s;
+  WatchedTransfer window{s};
   ErrorBox box;
-  ModalScript script({WatchBar(), box.Answer()}, 5);
+};
 
-  EXPECT_TRUE(RunModelessStage(*window, true));
-  EXPECT_EQ(window->StageResult, 1);
-  EXPECT_FALSE(box.seen);
-  EXPECT_EQ(s->deck.Driver().FramesReceived().back(), kRewriteFrame);
-  EXPECT_TRUE(s->deck.Library().ImageIdentical());
-  EXPECT_TRUE(s->deck.Library().Faults().empty());
-  EXPECT_EQ(s->deck.Library().ReplyReads(), 1);
-  EXPECT_EQ(s->deck.Library().OpenHandles(), 0) << "the library handle is closed when the stage ends";
-  EXPECT_EQ(s->sender.libraryHandle, 0u);
-  EXPECT_EQ(rangeHigh, 1024);
-  EXPECT_EQ(highest, 1023) << "the bar stops one short of its range";
-  EXPECT_TRUE(s->awake.Held()) << "the computer stays awake until the wait stage ends";
+TEST_F(Transfer, RequestsTheRewriteAfterThreeTicksThenDeliversTheWholeImage) {
+  std::vector<int> positions;
+  std::pair<WPARAM, LPARAM> range;
+  LRESULT endSession = -1;
+  HWND reasonOn = nullptr;
+  ControlSpy bar(GetDlgItem(window.m_hWnd, IDC_PROGRESS),
+                 [&](UINT message, WPARAM wParam, LPARAM lParam, LRESULT) {
+                   if (message == PBM_SETRANGE32) range = {wParam, lParam};
+                   if (message == PBM_SETPOS) positions.push_back(static_cast<int>(wParam));
+                   if (message == PBM_SETPOS && positions.size() == 512) {
+                     endSession = SendMessageA(window.m_hWnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+                     reasonOn = s.awake.ReasonWindow();
+                   }
+                 });
+
+  const HWND hwnd = window.m_hWnd;
+  EXPECT_TRUE(Run());
+  EXPECT_EQ(box.text, "");
+  EXPECT_EQ(window.ticksBeforeSending, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(s.deck.Driver().RewriteRequested());
+  EXPECT_TRUE(s.deck.Library().ImageIdentical());
+  EXPECT_EQ(s.deck.Library().Faults(), std::vector<std::string>{})
+      << "no block before the request, none too soon";
+  EXPECT_EQ(s.deck.Library().ReplyReads(), 1);
+  EXPECT_EQ(s.deck.Library().OpenHandles(), 0) << "the library is closed when the stage ends";
+  EXPECT_EQ(range, (std::pair<WPARAM, LPARAM>(0, 1024)));
+  ASSERT_EQ(positions.size(), 1024u);
+  EXPECT_EQ(std::make_pair(positions.front(), positions.back()), std::make_pair(0, 1023))
+      << "one short of the top";
+  EXPECT_TRUE(s.awake.Held()) << "the computer stays awake until the wait stage ends";
   EXPECT_EQ(endSession, FALSE) << "shutdown is held off while the blocks go out";
-  EXPECT_TRUE(reasonOnWindow);
+  EXPECT_EQ(reasonOn, hwnd);
 }
 
-TEST_F(Transfer, ARefusedBlockEndsTheTransferThereWithTheTimeoutMessage) {
-  Prepare("refuse-block-512");
-  ErrorBox box;
-  ModalScript script({box.Answer()});
+TEST_F(Transfer, TheImageGoesOutWhenTheRewriteRequestCouldNotBeWritten) {
+  s.deck.Driver().FailWrites(true);
+  Run();
+  EXPECT_FALSE(s.deck.Driver().RewriteRequested());
+  EXPECT_EQ(s.deck.Library().SendCalls(), kImageBlocks);
+}
 
-  EXPECT_FALSE(RunModelessStage(*window, true));
-  EXPECT_EQ(window->StageResult, 0);
+struct RefusedBlock : Transfer {
+  RefusedBlock() : Transfer([](Scenario& s) { s.refuseBlock = 512; }) {}
+};
+
+TEST_F(RefusedBlock, EndsTheTransferThereWithTheTimeoutMessage) {
+  EXPECT_FALSE(Run());
   EXPECT_EQ(box.text, "本体KD装置へのデータ転送がタイムアウトしました");
-  EXPECT_EQ(s->deck.Library().BlocksReceived(), 512);
-  EXPECT_EQ(s->deck.Library().SendCalls(), 513) << "nothing is sent after the refused block";
-  EXPECT_EQ(s->deck.Library().StatusReads(), 0);
-  EXPECT_EQ(s->deck.Library().OpenHandles(), 0);
-  EXPECT_FALSE(s->deck.Library().ImageComplete());
+  EXPECT_EQ(s.deck.Library().SendCalls(), 513) << "nothing is sent after the refused block";
+  EXPECT_EQ(s.deck.Library().StatusReads(), 0);
+  EXPECT_EQ(s.deck.Library().OpenHandles(), 0);
 }
 
-TEST_F(Transfer, NoReplyByThe81stTickFailsAfterTheWholeImage) {
-  Prepare("no-acceptance");
-  ErrorBox box;
-  // Ticks from any timer count: 81 of them end the polling without eight seconds of waiting.
-  ModalScript script({[&]() -> bool {
-                        if (s->deck.Library().BlocksReceived() < 1024 || s->deck.Library().StatusReads() == 0)
-                          return false;
-                        for (int i = 0; i < 81; ++i) PostMessageA(window->m_hWnd, WM_TIMER, 77, 0);
-                        return true;
-                      },
-                      box.Answer()});
+// The 81 ticks that end the wait for the reply, posted at once. A reply read in the pass that
+// handles the 81st still counts; one offered only as the 81st is handled comes too late.
+struct LateReply : Transfer, ::testing::WithParamInterface<int> {
+  LateReply() : Transfer([](Scenario& s) { s.acceptAfterMs = 60000; }) {}
+};
 
-  EXPECT_FALSE(RunModelessStage(*window, true));
-  EXPECT_EQ(window->timedOut, 1);
-  EXPECT_EQ(box.text, "本体KD装置へのデータ転送がタイムアウトしました");
-  EXPECT_TRUE(s->deck.Library().ImageIdentical());
-  EXPECT_EQ(s->deck.Library().ReplyReads(), 0);
-  EXPECT_EQ(s->deck.Library().OpenHandles(), 0);
+TEST_P(LateReply, CountsUpToThePassThatHandlesThe81stTick) {
+  window.offerAt = GetParam();
+  const bool accepted = GetParam() == 80;
+  EXPECT_EQ(Run({[&]() -> bool {
+              for (int i = 0; s.deck.Library().StatusReads() && i < 81; ++i)
+                PostMessageA(window.m_hWnd, WM_TIMER, 77, 0);
+              return s.deck.Library().StatusReads() > 0;
+            }}),
+            accepted);
+  EXPECT_EQ(window.timedOut, 1);
+  EXPECT_EQ(box.text, accepted ? "" : "本体KD装置へのデータ転送がタイムアウトしました");
+  EXPECT_EQ(s.deck.Library().ReplyReads(), accepted ? 1 : 0);
+  EXPECT_EQ(s.deck.Library().OpenHandles(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(OfferedAtTick, LateReply, ::testing::Values(80, 81));
 
 }  // namespace
