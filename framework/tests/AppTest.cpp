@@ -1,44 +1,26 @@
-// CWinApp and the framework's entry point.
+// CWinApp and the framework's entry point: the first object is the program's until it goes;
+// InitInstance runs once, and TRUE goes on to the message loop, whose quit code WinMain returns.
 #include <gtest/gtest.h>
 
 #include "framework/Framework.h"
 
-namespace {
-
-class CountingApp : public CWinApp {
- public:
+struct CountingApp : CWinApp {
   explicit CountingApp(BOOL result) : result(result) {}
   BOOL InitInstance() override {
-    ++calls;
     if (result) PostQuitMessage(7);
-    return result;
+    return ++calls, result;
   }
   BOOL result;
   int calls = 0;
 };
 
-int RunWinMain() {
-  return WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
-}
-
-TEST(WinApp, TheFirstObjectIsTheProgramsUntilItGoes) {
-  ASSERT_EQ(AfxGetApp(), nullptr);
-  {
-    CountingApp first(FALSE);
-    CountingApp second(FALSE);
-    EXPECT_EQ(AfxGetApp(), &first);
+TEST(WinApp, WinMainRunsTheFirstObjectsInitInstanceOnceAndTheMessageLoopOnlyAfterTrue) {
+  auto winMain = [] { return WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOW); };
+  EXPECT_EQ(winMain(), 0) << "without an application object WinMain does nothing";
+  for (BOOL result : {FALSE, TRUE}) {
+    CountingApp app(result), second(!result);
+    EXPECT_EQ(winMain(), result ? 7 : 0);
+    EXPECT_EQ(std::make_pair(app.calls, second.calls), std::make_pair(1, 0));
   }
   EXPECT_EQ(AfxGetApp(), nullptr);
-  EXPECT_EQ(RunWinMain(), 0) << "without an application object WinMain does nothing";
 }
-
-// InitInstance runs once; TRUE goes on to the message loop, whose quit code WinMain returns.
-TEST(WinApp, WinMainRunsInitInstanceOnceAndTheMessageLoopOnlyAfterTrue) {
-  for (BOOL result : {FALSE, TRUE}) {
-    CountingApp app(result);
-    EXPECT_EQ(RunWinMain(), result ? 7 : 0);
-    EXPECT_EQ(app.calls, 1);
-  }
-}
-
-}  // namespace
