@@ -4,11 +4,10 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "app/UpdateApp.h"
-#include "app/tests/TestIds.h"
 #include "framework/tests/ModalScript.h"
+#include "resources/resource.h"
 #include "stages/StageDialog.h"
 
 namespace {
@@ -22,46 +21,41 @@ struct Way {
   std::string journal;  // what was made, shown, run and destroyed, in order
 };
 
-// What the windows saw.
-struct Seen {
-  std::string journal;
-  std::vector<HWND> windows;
-  bool otherWindowAlive = false, completionWasMainWindow = false;
-  SIZE screen{-1, -1};  // as the application had measured it by the first window
-
-  void Note(const std::string& what) { journal += (journal.empty() ? "" : ", ") + what; }
-};
-
 const Way* way = nullptr;
-Seen* seen = nullptr;
+std::string journal;
+HWND last = nullptr;  // the window made last
+SIZE screen;          // as the application had measured it by the first window
 
-// Notes what happens to it. Run modally, it ends at once with its answer; the templates have no
-// WS_VISIBLE, so it runs shown only if the sequence showed it.
+void Note(const std::string& what) {
+  journal += (journal.empty() ? "" : ", ") + what;
+}
+
+// Notes what happens to it. Run modally, it ends at once with its answer. Its templates, borrowed
+// from the program, have no WS_VISIBLE: it runs shown only if the sequence showed it; 999 is none.
 class ScriptedWindow : public StageDialog {
  public:
   ScriptedWindow(std::string name, char how, const UpdateApp& app)
-      : StageDialog(how == 'w'    ? IDD_SEQ_MISSING
-                    : Modal(name) ? IDD_SEQ_MODAL
-                                  : IDD_SEQ_STAGE,
+      : StageDialog(how == 'w'    ? 999
+                    : Modal(name) ? IDD_ABOUTBOX
+                                  : IDD_AGREEMENT,
                     app),
         name(std::move(name)),
         how(how) {}
-  ~ScriptedWindow() override { seen->Note("~" + name); }
+  ~ScriptedWindow() override { Note("~" + name); }
   static bool Modal(const std::string& name) { return name == "agreement" || name == "complete"; }
 
  protected:
   BOOL OnInitDialog() override {
     StageDialog::OnInitDialog();
-    for (HWND earlier : seen->windows) seen->otherWindowAlive |= IsWindow(earlier) != FALSE;
-    seen->windows.push_back(m_hWnd);
-    if (seen->screen.cx < 0) seen->screen = {app.screenWidth, app.screenHeight};
-    if (name == "complete") seen->completionWasMainWindow = AfxGetApp()->m_pMainWnd == this;
-    seen->Note(name + " window");
+    if (!last) screen = {app.screenWidth, app.screenHeight};
+    Note(name + " window" + (IsWindow(last) ? " beside another" : "") +
+         (AfxGetApp()->m_pMainWnd == this ? " as the main window" : ""));
+    last = m_hWnd;
     if (Modal(name)) EndDialog(static_cast<int>(name == "agreement" ? way->answer : IDOK));
     return TRUE;
   }
   bool RunStage() override {
-    seen->Note(name + (IsWindowVisible(m_hWnd) ? " runs shown" : " runs"));
+    Note(name + (IsWindowVisible(m_hWnd) ? " runs shown" : " runs"));
     if (how == 'f') PostMessage(WM_CLOSE);
     return how != 'f';
   }
@@ -83,13 +77,13 @@ class ScriptedStages : public StageFactory {
   std::unique_ptr<CDialog> MakeComplete() override { return Make("complete", 'r'); }
   // The real box, with the journal's record of how it was asked for.
   int ShowMessage(HWND owner, const char* text, const char* caption, UINT type) override {
-    seen->Note(std::string("box ") + text + " / " + caption + " / type " + std::to_string(type));
+    Note(std::string("box ") + text + " / " + caption + " / type " + std::to_string(type));
     return StageFactory::ShowMessage(owner, text, caption, type);
   }
 
  private:
   std::unique_ptr<ScriptedWindow> Make(const std::string& name, char how) {
-    seen->Note(name);
+    Note(name);
     return how == 'n' ? nullptr : std::make_unique<ScriptedWindow>(name, how, app);
   }
   const UpdateApp& app;
@@ -97,11 +91,10 @@ class ScriptedStages : public StageFactory {
 
 class WaysOut : public ::testing::TestWithParam<Way> {};
 
-// Runs the sequence the way the program does, through InitInstance, answering the box.
 TEST_P(WaysOut, EachEndsAtItsFirstFailureDestroyingTheWindowsNewestFirst) {
-  Seen windows;
   way = &GetParam();
-  seen = &windows;
+  journal.clear();
+  last = nullptr;
   HWND box = nullptr, owner = nullptr;
   std::string text(128, '\0');
   ModalScript answerer({[&]() -> bool {
@@ -113,14 +106,12 @@ TEST_P(WaysOut, EachEndsAtItsFirstFailureDestroyingTheWindowsNewestFirst) {
   UpdateApp app(
       [](UpdateApp& app) -> std::unique_ptr<StageFactory> { return std::make_unique<ScriptedStages>(app); });
   EXPECT_EQ(app.InitInstance(), FALSE);
-  EXPECT_EQ(windows.journal, way->journal);
+  EXPECT_EQ(journal, way->journal);
   EXPECT_EQ(app.m_pMainWnd, nullptr) << "the main window outlived the completion window";
-  EXPECT_EQ(windows.completionWasMainWindow, way->journal.find("complete window") != std::string::npos);
-  EXPECT_FALSE(windows.otherWindowAlive) << "a window was made while an earlier one was still open";
-  for (HWND window : windows.windows) EXPECT_FALSE(IsWindow(window));
+  EXPECT_FALSE(IsWindow(last));
   if (way->stages[0] == 'r') {
-    EXPECT_EQ(windows.screen.cx, GetSystemMetrics(SM_CXFULLSCREEN));
-    EXPECT_EQ(windows.screen.cy, GetSystemMetrics(SM_CYFULLSCREEN));
+    EXPECT_EQ(screen.cx, GetSystemMetrics(SM_CXFULLSCREEN));
+    EXPECT_EQ(screen.cy, GetSystemMetrics(SM_CYFULLSCREEN));
   }
   const bool refused = way->answer == IDCANCEL || way->answer == -1;
   EXPECT_STREQ(text.c_str(), refused ? "アップデートを中止します。" : "")
@@ -135,7 +126,8 @@ const std::string kWaited = kTransferred + ", wait, wait window, wait runs";
 const std::string kFirstThreeGone = ", ~transfer, ~agreement, ~check";
 const std::string kRefused =
     ", box アップデートを中止します。 / エラーが発生しました / type 48, ~agreement, ~check";
-const std::string kCompleted = kWaited + ", complete, complete window, ~complete, ~wait" + kFirstThreeGone;
+const std::string kCompleted =
+    kWaited + ", complete, complete window as the main window, ~complete, ~wait" + kFirstThreeGone;
 
 INSTANTIATE_TEST_SUITE_P(
     Sequence, WaysOut,

@@ -11,7 +11,7 @@
 class ModalScript {
  public:
   // A step that returns nothing runs once; one that returns bool runs on each tick until it
-  // returns true (waiting for a window to come up, say).
+  // returns true (waiting for a window to come up, say), and must not pump messages itself.
   struct Step {
     template <class F, std::enable_if_t<std::is_void_v<std::invoke_result_t<F&>>, int> = 0>
     Step(F f) : run([f]() mutable { return f(), true; }), once(true) {}  // NOLINT: written as lambdas
@@ -39,14 +39,8 @@ class ModalScript {
     if (!script) return;
     if (script->next < script->steps.size()) {
       Step step = script->steps[script->next];
-      if (step.once) {
-        ++script->next;  // before it runs, so that ticks inside its modal loop go on
-        step.run();
-      } else if (!script->retrying) {
-        script->retrying = true;
-        if (step.run()) ++script->next;
-        script->retrying = false;
-      }
+      if (step.once) ++script->next;  // before it runs, so that ticks inside its modal loop go on
+      if (step.run() && !step.once) ++script->next;
     } else if (++script->idleTicks > 200) {
       EnumThreadWindows(GetCurrentThreadId(), EndOne, 0);
     }
@@ -60,6 +54,5 @@ class ModalScript {
   std::vector<Step> steps;
   std::size_t next = 0;
   int idleTicks = 0;
-  bool retrying = false;
   UINT_PTR timer = 0;
 };

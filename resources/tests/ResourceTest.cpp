@@ -1,5 +1,5 @@
-// What only the system can tell of the resources (their contents are the PE check's, and every
-// window is built from its template in the windows' own tests): the wait clip plays.
+// What only the system can tell of the resources, whose contents are the PE check's and whose
+// windows are the windows' tests': the wait clip plays.
 #include <windows.h>
 // commctrl.h needs windows.h first.
 #include <commctrl.h>
@@ -13,8 +13,7 @@ INT_PTR CALLBACK QuietProc(HWND, UINT, WPARAM, LPARAM) {
   return FALSE;
 }
 
-// The wait window opens its clip by number from the program's "AVI" resources, and the control
-// decodes its RLE8 frames: the spindle hole stays black while the rim mark turns away.
+// The control decodes the clip's RLE8 frames: the spindle hole stays black, the rim mark turns away.
 TEST(Resources, TheAnimationControlOpensAndDrawsTheWaitClip) {
   // A desktop of the test's own: Wine makes it a virtual one, where nothing else gets in the way.
   ASSERT_TRUE(

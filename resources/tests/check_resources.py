@@ -14,11 +14,9 @@ import xml.etree.ElementTree as ElementTree
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 import peinfo  # noqa: E402
 
-WS_POPUP, WS_CHILD, WS_VISIBLE = 0x80000000, 0x40000000, 0x10000000
-WS_CAPTION, WS_BORDER, WS_VSCROLL, WS_SYSMENU = 0x00C00000, 0x00800000, 0x00200000, 0x00080000
-WS_GROUP, WS_TABSTOP = 0x00020000, 0x00010000
-DS_MODALFRAME, DS_SETFONT, DS_SETFOREGROUND = 0x80, 0x40, 0x200
-SS_LEFT, SS_ICON, SS_NOPREFIX = 0x0, 0x3, 0x80
+WS_POPUP, WS_CHILD, WS_VISIBLE, WS_CAPTION, WS_BORDER = 0x80000000, 0x40000000, 0x10000000, 0x00C00000, 0x00800000
+WS_VSCROLL, WS_SYSMENU, WS_GROUP, WS_TABSTOP = 0x00200000, 0x00080000, 0x00020000, 0x00010000
+DS_MODALFRAME, DS_SETFONT, DS_SETFOREGROUND, SS_LEFT, SS_ICON, SS_NOPREFIX = 0x80, 0x40, 0x200, 0x0, 0x3, 0x80
 BS_PUSHBUTTON, BS_DEFPUSHBUTTON, BS_AUTORADIOBUTTON = 0x0, 0x1, 0x9
 ES_LEFT, ES_CENTER, ES_MULTILINE, ES_AUTOHSCROLL, ES_READONLY = 0x0, 0x1, 0x4, 0x80, 0x800
 TEXT_BOX = ES_CENTER | ES_MULTILINE | ES_AUTOHSCROLL | ES_READONLY | WS_TABSTOP
@@ -54,11 +52,9 @@ TEMPLATES = {
         (1008, "edit", "", (38, 25, 116, 12), LINE_BOX),
         (1009, "SysAnimate32", "Animate1", (7, 13, 25, 25), WS_BORDER | WS_TABSTOP)]),
 }
-VERSION_STRINGS = {
-    "CompanyName": "タヴロ音響株式会社", "FileDescription": "HVX-Z8KQ バージョンアップ Trevolin",
-    "FileVersion": "1.07A", "InternalName": "Trevolin", "LegalCopyright": "Copyright (C) 2001 タヴロ音響株式会社",
-    "OriginalFilename": "Trevolin.EXE", "ProductName": "Trevolin", "ProductVersion": "1.0",
-}
+VERSION_STRINGS = {"CompanyName": "タヴロ音響株式会社", "FileDescription": "HVX-Z8KQ バージョンアップ Trevolin",
+                   "FileVersion": "1.07A", "InternalName": "Trevolin", "OriginalFilename": "Trevolin.EXE",
+                   "LegalCopyright": "Copyright (C) 2001 タヴロ音響株式会社", "ProductName": "Trevolin", "ProductVersion": "1.0"}
 # The manifest asks for the code page of ja-JP and for the invoker's rights, and for nothing else
 # (no common controls 6, no DPI awareness, no supported systems): every element, by namespace.
 ASM_V1, ASM_V3 = "{urn:schemas-microsoft-com:asm.v1}", "{urn:schemas-microsoft-com:asm.v3}"

@@ -7,6 +7,7 @@
 #include "framework/tests/ModalScript.h"
 #include "resources/resource.h"
 #include "stages/AgreementDialog.h"
+#include "stages/tests/DeckStage.h"
 
 namespace {
 
@@ -21,14 +22,14 @@ struct Agreement : ::testing::Test {
     id == kEscape ? PostMessageA(focus, WM_KEYDOWN, VK_ESCAPE, 0) : SendMessageA(Item(id), BM_CLICK, 0, 0);
   }
   void Repaint() { RedrawWindow(dialog.m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); }
-  // The choice as the user sees it, e.g. "OK on, Cancel on, agree (x), disagree ( ), focus agree".
+  // As the user sees it: OK and Cancel enabled (+) or not (-), "同意します。" and "同意しません。"
+  // checked (x) or not (o), and f when the focus is on "同意します。".
   std::string Choice() {
-    auto on = [&](int id) { return IsWindowEnabled(Item(id)) ? " on" : " off"; };
-    auto mark = [&](int id) {
-      return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED ? " (x)" : " ( )";
-    };
-    return std::string("OK") + on(IDOK) + ", Cancel" + on(IDCANCEL) + ", agree" + mark(IDC_AGREE) +
-           ", disagree" + mark(IDC_DISAGREE) + (GetFocus() == Item(IDC_AGREE) ? ", focus agree" : "");
+    std::string seen;
+    for (int id : {IDOK, IDCANCEL}) seen += IsWindowEnabled(Item(id)) ? '+' : '-';
+    for (int id : {IDC_AGREE, IDC_DISAGREE})
+      seen += SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED ? 'x' : 'o';
+    return seen + (GetFocus() == Item(IDC_AGREE) ? "f" : "");
   }
   // Runs the window modally; the steps begin once it has painted (and so disabled OK) first.
   INT_PTR Drive(std::vector<ModalScript::Step> steps) {
@@ -38,6 +39,7 @@ struct Agreement : ::testing::Test {
     return dialog.DoModal();
   }
 
+  Agreement() { app.screenWidth = 801, app.screenHeight = 590; }
   UpdateApp app{nullptr};
   CString terms = JoinAgreementText();
   AgreementDialog dialog{app, terms};
@@ -71,6 +73,7 @@ TEST_F(Agreement, OpensAndRepaintsWithOkCancelDisabledUntilAChoiceInAWhiteTextBo
       Drive({[&] {
                shown.resize(GetWindowTextA(Item(IDC_TERMS), shown.data(), 4000));
                GetWindowTextA(dialog.m_hWnd, caption, sizeof caption);
+               ExpectCentred(dialog.m_hWnd, app);
                seen.push_back(Choice());
                Press(IDC_AGREE);
                seen.push_back(Choice());
@@ -98,10 +101,7 @@ TEST_F(Agreement, OpensAndRepaintsWithOkCancelDisabledUntilAChoiceInAWhiteTextBo
              [&] { Press(IDC_AGREE); }, [&] { Repaint(); }, [&] { Press(IDC_AGREE); }, [&] { Press(IDOK); }});
   EXPECT_EQ(shown, std::string(terms));
   EXPECT_STREQ(caption, "バージョンアップ for Z8KQ");
-  EXPECT_EQ(seen, (std::vector<std::string>{"OK off, Cancel off, agree ( ), disagree ( ), focus agree",
-                                            "OK on, Cancel on, agree (x), disagree ( ), focus agree",
-                                            "OK on, Cancel on, agree ( ), disagree (x)",
-                                            "OK off, Cancel off, agree ( ), disagree (x), focus agree"}));
+  EXPECT_EQ(seen, (std::vector<std::string>{"--oof", "++xof", "++ox", "--oxf"}));
   EXPECT_EQ(agreedAfterPaint, 0) << "a paint changes no choice";
   EXPECT_EQ(result, IDOK) << "after a repaint, the next click decides again";
   EXPECT_EQ(background, RGB(255, 255, 255));

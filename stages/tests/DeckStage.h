@@ -1,9 +1,10 @@
-// Test helpers for the stage windows: one emulated deck behind both paths that answers a command
-// before the write of it returns, the program's own link session and image sender on it with
-// clocks whose pauses pass at once, a catcher for the error box, and a spy on a control.
+// Test helpers for the stage windows: an emulated deck that answers at once, the program's link and
+// sender on it with clocks whose pauses pass at once, the error box caught, a control spied on.
 #pragma once
 
 #include <windows.h>
+
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
@@ -52,6 +53,14 @@ struct DeckStage {
   UpdateApp app{nullptr};
   StayAwake awake;
 };
+
+// Centred in the measured screen: the margins on either side differ by the pixel halving drops, if any.
+inline void ExpectCentred(HWND window, const UpdateApp& app) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  EXPECT_NEAR(r.left + r.right, app.screenWidth, 1);
+  EXPECT_NEAR(r.top + r.bottom, app.screenHeight, 1);
+}
 
 // The program's error box as it came up, answered with OK; `atBox` runs as it is seen.
 struct ErrorBox {

@@ -1,6 +1,5 @@
-// The image transfer against the emulated deck, the sender's pauses moving the deck's clock on:
-// three ticks before anything is sent, the rewrite request before the first block, the image
-// arriving whole, the bar, the reply up to the 81st tick, and the library closed on every way out.
+// The image transfer against the emulated deck, the sender's pauses moving the deck's clock on: its
+// ways to end, each with the ticks before the request, the blocks, the bar and the library closed.
 #include <gtest/gtest.h>
 
 #include "resources/resource.h"
@@ -9,8 +8,17 @@
 
 namespace {
 
-// Notes the ticks that came while nothing had reached the deck, and has the deck offer its reply
-// at tick `offerAt` of the wait for it.
+struct Way {
+  const char* name;
+  bool failWrites;  // the rewrite request cannot be written
+  int refuseBlock;  // -1: none
+  int offerAt;      // the tick of the wait for the reply at which the deck offers it
+  bool accepted;
+  int sendCalls;
+};
+
+// Notes the ticks that came before anything reached the deck; the deck offers its reply at tick
+// `offerAt` of the wait for it.
 class WatchedTransfer : public TransferDialog {
  public:
   explicit WatchedTransfer(DeckStage& s) : TransferDialog(s.link, s.sender, s.awake, s.app), s(s) {}
@@ -29,99 +37,72 @@ class WatchedTransfer : public TransferDialog {
   DeckStage& s;
 };
 
-struct Transfer : ::testing::Test {
-  explicit Transfer(const std::function<void(Scenario&)>& change = {}) : s("success", change) {}
-  void SetUp() override { ASSERT_TRUE(s.sender.Open() == 1 && window.Create(IDD_TRANSFER, nullptr)); }
-  // Runs the stage as the sequence does. Three ticks of the test's own come as soon as it runs:
-  // it need not wait for its timer.
-  bool Run(std::vector<ModalScript::Step> steps = {}) {
-    steps.insert(steps.begin(), [this]() -> bool {
-      for (int i = 0; window.started && i < 3; ++i) PostMessageA(window.m_hWnd, WM_TIMER, 5, 0);
-      return window.started;
-    });
-    steps.push_back(box.Answer());
-    ModalScript script(std::move(steps));
-    return RunModelessStage(window, true);
-  }
-  DeckStage s;
+struct Transfer : ::testing::TestWithParam<Way> {
+  DeckStage s{"success", [](Scenario& scenario) {
+                scenario.acceptAfterMs = 60000;
+                scenario.refuseBlock = GetParam().refuseBlock;
+              }};
   WatchedTransfer window{s};
-  ErrorBox box;
 };
 
-TEST_F(Transfer, RequestsTheRewriteAfterThreeTicksThenDeliversTheWholeImage) {
+// Three ticks of the test's own come as soon as the stage runs, and the 81 that end the wait for the
+// reply as soon as it polls: it need not wait for its timer. A reply read in the pass that handles
+// the 81st still counts; one offered only as the 81st is handled comes too late.
+TEST_P(Transfer, RequestsTheRewriteAfterThreeTicksSendsTheImageAndTakesTheReplyUpToThe81stTick) {
+  const Way& way = GetParam();
+  s.deck.Driver().FailWrites(way.failWrites);
+  window.offerAt = way.offerAt;
+  ASSERT_TRUE(s.sender.Open() == 1 && window.Create(IDD_TRANSFER, nullptr));
+  const HWND hwnd = window.m_hWnd;
+  ExpectCentred(hwnd, s.app);
   std::vector<int> positions;
   std::pair<WPARAM, LPARAM> range;
   LRESULT endSession = -1;
   HWND reasonOn = nullptr;
-  ControlSpy bar(GetDlgItem(window.m_hWnd, IDC_PROGRESS),
-                 [&](UINT message, WPARAM wParam, LPARAM lParam, LRESULT) {
-                   if (message == PBM_SETRANGE32) range = {wParam, lParam};
-                   if (message == PBM_SETPOS) positions.push_back(static_cast<int>(wParam));
-                   if (message == PBM_SETPOS && positions.size() == 512) {
-                     endSession = SendMessageA(window.m_hWnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
-                     reasonOn = s.awake.ReasonWindow();
-                   }
-                 });
+  ControlSpy bar(GetDlgItem(hwnd, IDC_PROGRESS), [&](UINT message, WPARAM wParam, LPARAM lParam, LRESULT) {
+    if (message == PBM_SETRANGE32) range = {wParam, lParam};
+    if (message == PBM_SETPOS) positions.push_back(static_cast<int>(wParam));
+    if (message == PBM_SETPOS && positions.size() == 512) {
+      endSession = SendMessageA(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+      reasonOn = s.awake.ReasonWindow();
+    }
+  });
+  auto post = [&](int ticks, bool when) {
+    for (int i = 0; when && i < ticks; ++i) PostMessageA(hwnd, WM_TIMER, 5, 0);
+    return when;
+  };
+  ErrorBox box;
+  ModalScript::Step answer = box.Answer();
+  ModalScript script({[&] { return post(3, window.started); },
+                      [&] { return post(81, s.deck.Library().StatusReads() > 0) || answer.run(); }, answer});
 
-  const HWND hwnd = window.m_hWnd;
-  EXPECT_TRUE(Run());
-  EXPECT_EQ(box.text, "");
+  EXPECT_EQ(RunModelessStage(window, true), way.accepted);
+  EXPECT_EQ(box.text, way.accepted ? "" : "本体KD装置へのデータ転送がタイムアウトしました");
   EXPECT_EQ(window.ticksBeforeSending, (std::vector<int>{1, 2, 3}));
-  EXPECT_TRUE(s.deck.Driver().RewriteRequested());
-  EXPECT_TRUE(s.deck.Library().ImageIdentical());
-  EXPECT_EQ(s.deck.Library().Faults(), std::vector<std::string>{})
+  EXPECT_EQ(s.deck.Driver().RewriteRequested(), !way.failWrites);
+  EXPECT_EQ(s.deck.Library().SendCalls(), way.sendCalls) << "nothing is sent after a refused block";
+  EXPECT_EQ(s.deck.Library().ImageIdentical(), way.sendCalls == kImageBlocks);
+  EXPECT_EQ(s.deck.Library().Faults().empty(), !way.failWrites)
       << "no block before the request, none too soon";
-  EXPECT_EQ(s.deck.Library().ReplyReads(), 1);
-  EXPECT_EQ(s.deck.Library().OpenHandles(), 0) << "the library is closed when the stage ends";
+  EXPECT_EQ(s.deck.Library().ReplyReads(), way.accepted ? 1 : 0);
+  EXPECT_EQ(window.timedOut, way.offerAt > 0) << "the 81st tick was handled";
+  EXPECT_EQ(s.deck.Library().OpenHandles(), 0) << "the library is closed on every way out";
   EXPECT_EQ(range, (std::pair<WPARAM, LPARAM>(0, 1024)));
-  ASSERT_EQ(positions.size(), 1024u);
-  EXPECT_EQ(std::make_pair(positions.front(), positions.back()), std::make_pair(0, 1023))
-      << "one short of the top";
+  ASSERT_EQ(positions.size(), std::size_t(std::min(way.sendCalls, kImageBlocks)));
+  EXPECT_EQ(std::make_pair(positions.front(), positions.back()),
+            std::make_pair(0, int(positions.size()) - 1));
   EXPECT_TRUE(s.awake.Held()) << "the computer stays awake until the wait stage ends";
   EXPECT_EQ(endSession, FALSE) << "shutdown is held off while the blocks go out";
   EXPECT_EQ(reasonOn, hwnd);
 }
 
-TEST_F(Transfer, TheImageGoesOutWhenTheRewriteRequestCouldNotBeWritten) {
-  s.deck.Driver().FailWrites(true);
-  Run();
-  EXPECT_FALSE(s.deck.Driver().RewriteRequested());
-  EXPECT_EQ(s.deck.Library().SendCalls(), kImageBlocks);
-}
-
-struct RefusedBlock : Transfer {
-  RefusedBlock() : Transfer([](Scenario& s) { s.refuseBlock = 512; }) {}
-};
-
-TEST_F(RefusedBlock, EndsTheTransferThereWithTheTimeoutMessage) {
-  EXPECT_FALSE(Run());
-  EXPECT_EQ(box.text, "本体KD装置へのデータ転送がタイムアウトしました");
-  EXPECT_EQ(s.deck.Library().SendCalls(), 513) << "nothing is sent after the refused block";
-  EXPECT_EQ(s.deck.Library().StatusReads(), 0);
-  EXPECT_EQ(s.deck.Library().OpenHandles(), 0);
-}
-
-// The 81 ticks that end the wait for the reply, posted at once. A reply read in the pass that
-// handles the 81st still counts; one offered only as the 81st is handled comes too late.
-struct LateReply : Transfer, ::testing::WithParamInterface<int> {
-  LateReply() : Transfer([](Scenario& s) { s.acceptAfterMs = 60000; }) {}
-};
-
-TEST_P(LateReply, CountsUpToThePassThatHandlesThe81stTick) {
-  window.offerAt = GetParam();
-  const bool accepted = GetParam() == 80;
-  EXPECT_EQ(Run({[&]() -> bool {
-              for (int i = 0; s.deck.Library().StatusReads() && i < 81; ++i)
-                PostMessageA(window.m_hWnd, WM_TIMER, 77, 0);
-              return s.deck.Library().StatusReads() > 0;
-            }}),
-            accepted);
-  EXPECT_EQ(window.timedOut, 1);
-  EXPECT_EQ(box.text, accepted ? "" : "本体KD装置へのデータ転送がタイムアウトしました");
-  EXPECT_EQ(s.deck.Library().ReplyReads(), accepted ? 1 : 0);
-  EXPECT_EQ(s.deck.Library().OpenHandles(), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(OfferedAtTick, LateReply, ::testing::Values(80, 81));
+INSTANTIATE_TEST_SUITE_P(Ways, Transfer,
+                         ::testing::Values(Way{"ReplyInThePassOfThe81stTick", false, -1, 80, true, 1024},
+                                           Way{"ReplyAsThe81stTickComes", false, -1, 81, false, 1024},
+                                           Way{"RefusedBlock", false, 512, -1, false, 513},
+                                           Way{"RequestNotWritten", true, -1, 80, true, 1024}),
+                         [](const ::testing::TestParamInfo<Way>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace

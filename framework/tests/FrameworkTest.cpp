@@ -1,5 +1,5 @@
-// CDialog under Wine, on the tests' own template: creation and binding, OK's data exchange, what
-// the message map routes that the windows' own tests do not show, data exchange, the wait cursor.
+// The framework under Wine, on the tests' own template and strings, where the windows' own tests do
+// not show it: CDialog, CString's loading, CWinApp and the entry point.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -16,15 +16,9 @@ class FormDialog : public CDialog {
   CString text, note;
   CEdit textEdit;
   int okCalls = 0, cancelCalls = 0, pushes = 0;
-  bool destroyInInit = false, passSysCommands = false;
   std::string colours;  // the kind of each colour request for the text box
 
  protected:
-  BOOL OnInitDialog() override {
-    CDialog::OnInitDialog();
-    if (destroyInInit) ::DestroyWindow(m_hWnd);
-    return TRUE;
-  }
   void DoDataExchange(CDataExchange* exchange) override {
     DDX_Control(exchange, IDC_TEST_TEXT, textEdit);
     DDX_Text(exchange, IDC_TEST_TEXT, text);
@@ -34,7 +28,6 @@ class FormDialog : public CDialog {
   void OnCancel() override { ++cancelCalls, CDialog::OnCancel(); }
   const MessageMap* GetMessageMap() const override {
     static constexpr MessageMapEntry entries[] = {Map::CtlColor<&FormDialog::OnCtlColor>(),
-                                                  Map::SysCommand<&FormDialog::OnSysCommand>(),
                                                   Map::Clicked<IDC_TEST_PUSH, &FormDialog::OnPush>()};
     static const MessageMap map(CDialog::GetMessageMap(), entries);
     return &map;
@@ -42,9 +35,6 @@ class FormDialog : public CDialog {
   HBRUSH OnCtlColor(HDC dc, HWND control, UINT kind) {
     if (control == textEdit.m_hWnd) colours += std::to_string(kind);
     return CDialog::OnCtlColor(dc, control, kind);
-  }
-  void OnSysCommand(UINT id, LPARAM lParam) {
-    if (passSysCommands) CDialog::OnSysCommand(id, lParam);
   }
   void OnPush() { ++pushes; }
 };
@@ -61,10 +51,6 @@ TEST(Dialog, BindsEachWindowItMakesAndDestroysOneStillOpenWhenItGoes) {
     EXPECT_EQ(dialog.textEdit.m_hWnd, GetDlgItem(window, IDC_TEST_TEXT)) << "controls bound afresh";
   }
   EXPECT_FALSE(IsWindow(window)) << "the object destroys a window still open";
-  FormDialog dying;
-  dying.destroyInInit = true;
-  EXPECT_FALSE(dying.Create(IDD_TEST_FORM, nullptr));
-  EXPECT_EQ(dying.m_hWnd, nullptr);
 }
 
 TEST(Dialog, OnlyOkTakesTheControlsText) {
@@ -78,31 +64,19 @@ TEST(Dialog, OnlyOkTakesTheControlsText) {
 }
 
 // The other entries reach their members in the windows' own tests.
-TEST(Dialog, RoutesOnlyAClickToAClickEntryEveryColourRequestWithItsKindAndDefaultsOnRequest) {
+TEST(Dialog, RoutesOnlyAClickToAClickEntryAndEveryColourRequestWithItsKind) {
   FormDialog dialog;
   ASSERT_TRUE(dialog.Create(IDD_TEST_FORM));
-  auto send = [&](UINT message, WPARAM wParam, LPARAM lParam = 0) {
-    return SendMessageA(dialog.m_hWnd, message, wParam, lParam);
-  };
   for (WPARAM command : {MAKEWPARAM(IDC_TEST_PUSH, 1), MAKEWPARAM(IDC_TEST_TEXT, BN_CLICKED),
                          MAKEWPARAM(IDOK, 1), MAKEWPARAM(IDC_TEST_PUSH, BN_CLICKED)})
-    send(WM_COMMAND, command);
+    SendMessageA(dialog.m_hWnd, WM_COMMAND, command, 0);
   EXPECT_EQ(dialog.pushes, 1);
   EXPECT_EQ(dialog.okCalls, 0);
   HDC dc = CreateCompatibleDC(nullptr);
   for (UINT message = WM_CTLCOLORMSGBOX; message <= WM_CTLCOLORSTATIC; ++message)
-    send(message, WPARAM(dc), LPARAM(dialog.textEdit.m_hWnd));
+    SendMessageA(dialog.m_hWnd, message, WPARAM(dc), LPARAM(dialog.textEdit.m_hWnd));
   DeleteDC(dc);
   EXPECT_EQ(dialog.colours, "0123456");  // CTLCOLOR_MSGBOX .. CTLCOLOR_STATIC
-  // SC_CLOSE's default processing sends WM_CLOSE, which the dialog manager turns into IDCANCEL.
-  for (bool pass : {false, true}) {
-    dialog.passSysCommands = pass;
-    send(WM_SYSCOMMAND, SC_CLOSE);
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-    EXPECT_EQ(dialog.cancelCalls, pass ? 1 : 0)
-        << "only a member that calls the base gets default processing";
-  }
 }
 
 int setTexts = 0;
@@ -121,9 +95,6 @@ TEST(Dialog, SetsOnlyAChangedTextAndMovesMultibyteTextWhole) {
   dialog.text = "別の文字列";
   dialog.UpdateData(FALSE);
   EXPECT_EQ(setTexts, 1) << "an unchanged text is not set again, so the control is not redrawn";
-  char shown[64] = {};
-  GetWindowTextA(edit, shown, sizeof shown);
-  EXPECT_STREQ(shown, "別の文字列");
 
   std::string longText;
   for (int i = 0; i < 300; ++i) longText += "ｱ漢字\r\n";  // 1 + 4 + 2 bytes a line
@@ -152,6 +123,41 @@ TEST(Dialog, TheWaitCursorShowsRestoresAndEndsWithoutNesting) {
   dialog.RestoreWaitCursor();
   dialog.EndWaitCursor();
   EXPECT_EQ(GetCursor(), arrow) << "nothing to restore or end after the End";
+}
+
+TEST(String, LoadsAStringOfAnyLengthAndEmptiesItselfForAMissingOne) {
+  ASSERT_EQ(GetACP(), 932u) << "the tests run with the Japanese locale";
+  CString text;
+  EXPECT_TRUE(text.LoadString(IDS_TEST_SHORT));
+  EXPECT_STREQ(text, "バージョン情報(&A)...");
+  EXPECT_TRUE(text.LoadString(IDS_TEST_LONG));
+  std::string expected = "長い文字列：";
+  for (int i = 0; i < 15; ++i) expected += "一二三四五六七八九十";
+  EXPECT_EQ(std::string(text), expected + "おわり") << "longer than the first buffer";
+  EXPECT_FALSE(text.LoadString(IDS_TEST_MISSING));
+  EXPECT_TRUE(text.IsEmpty());
+}
+
+struct CountingApp : CWinApp {
+  explicit CountingApp(BOOL result) : result(result) {}
+  BOOL InitInstance() override {
+    if (result) PostQuitMessage(7);
+    return ++calls, result;
+  }
+  BOOL result;
+  int calls = 0;
+};
+
+// The first object is the program's until it goes; TRUE goes on to the loop, whose quit code WinMain returns.
+TEST(WinApp, WinMainRunsTheFirstObjectsInitInstanceOnceAndTheMessageLoopOnlyAfterTrue) {
+  auto winMain = [] { return WinMain(GetModuleHandleA(nullptr), nullptr, const_cast<char*>(""), SW_SHOW); };
+  EXPECT_EQ(winMain(), 0) << "without an application object WinMain does nothing";
+  for (BOOL result : {FALSE, TRUE}) {
+    CountingApp app(result), second(!result);
+    EXPECT_EQ(winMain(), result ? 7 : 0);
+    EXPECT_EQ(std::make_pair(app.calls, second.calls), std::make_pair(1, 0));
+  }
+  EXPECT_EQ(AfxGetApp(), nullptr);
 }
 
 }  // namespace
