@@ -6,13 +6,12 @@
 
 #include <functional>
 #include <type_traits>
-#include <utility>
 #include <vector>
 
 class ModalScript {
  public:
   // A step that returns nothing runs once; one that returns bool runs on each tick until it
-  // returns true (waiting for a window to come up, say).
+  // returns true (waiting for a window to come up, say), and must not pump messages itself.
   struct Step {
     template <class F, std::enable_if_t<std::is_void_v<std::invoke_result_t<F&>>, int> = 0>
     Step(F f) : run([f]() mutable { return f(), true; }), once(true) {}  // NOLINT: written as lambdas
@@ -22,52 +21,32 @@ class ModalScript {
     bool once;
   };
 
-  explicit ModalScript(std::vector<Step> steps, UINT periodMs = 15) : steps(std::move(steps)) {
+  explicit ModalScript(std::vector<Step> steps) : steps(std::move(steps)) {
     active = this;
-    timer = SetTimer(nullptr, 0, periodMs, Tick);
+    timer = SetTimer(nullptr, 0, 15, Tick);
   }
   ~ModalScript() {
     KillTimer(nullptr, timer);
     active = nullptr;
   }
-  ModalScript(const ModalScript&) = delete;
-  ModalScript& operator=(const ModalScript&) = delete;
-
-  bool Finished() const { return next >= steps.size(); }
-  // Modal windows of this thread that the script had to end because its steps left them open.
-  int Abandoned() const { return abandoned; }
 
  private:
-  static constexpr int kGraceTicks = 200;
-
+  // Steps may block in a modal loop of their own (a window they open): the ticks that loop
+  // dispatches run the following steps. Steps done and a modal window still open 3 s later: the
+  // window is ended (with -2) rather than the test hung.
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
-    // Steps may block in a modal loop of their own (a window they open): the ticks that loop
-    // dispatches run the following steps.
     ModalScript* script = active;
     if (!script) return;
-    if (!script->Finished()) {
-      std::size_t index = script->next;
-      Step step = script->steps[index];
-      if (step.once) {
-        ++script->next;  // before it runs, so that ticks inside its modal loop go on
-        step.run();
-      } else if (!script->retrying) {
-        script->retrying = true;
-        bool done = step.run();
-        script->retrying = false;
-        if (done) ++script->next;
-      }
-    } else if (++script->idleTicks > kGraceTicks) {
-      // The steps are done but a modal loop is still running: end it rather than hang the test.
-      EnumThreadWindows(GetCurrentThreadId(), EndOne, reinterpret_cast<LPARAM>(script));
+    if (script->next < script->steps.size()) {
+      Step step = script->steps[script->next];
+      if (step.once) ++script->next;  // before it runs, so that ticks inside its modal loop go on
+      if (step.run() && !step.once) ++script->next;
+    } else if (++script->idleTicks > 200) {
+      EnumThreadWindows(GetCurrentThreadId(), EndOne, 0);
     }
   }
-
-  static BOOL CALLBACK EndOne(HWND window, LPARAM self) {
-    if (IsWindowVisible(window)) {
-      ++reinterpret_cast<ModalScript*>(self)->abandoned;
-      EndDialog(window, -2);
-    }
+  static BOOL CALLBACK EndOne(HWND window, LPARAM) {
+    if (IsWindowVisible(window)) EndDialog(window, -2);
     return TRUE;
   }
 
@@ -75,7 +54,5 @@ class ModalScript {
   std::vector<Step> steps;
   std::size_t next = 0;
   int idleTicks = 0;
-  int abandoned = 0;
-  bool retrying = false;
   UINT_PTR timer = 0;
 };

@@ -1,15 +1,10 @@
-// Identifiers of the framework tests' own templates and strings.
+// Identifiers of the framework tests' own template and strings.
 #pragma once
 
 #define IDD_TEST_FORM 200
-#define IDD_TEST_MISSING 299
 #define IDS_TEST_SHORT 210
 #define IDS_TEST_LONG 211
 #define IDS_TEST_MISSING 219
-#define IDR_TEST_CLIP 220
-
 #define IDC_TEST_TEXT 300
 #define IDC_TEST_PUSH 301
-#define IDC_TEST_PROGRESS 302
-#define IDC_TEST_ANIMATION 303
 #define IDC_TEST_NOTE 304

@@ -1,9 +1,12 @@
-// Test helpers for the stage windows that talk to the deck: one emulated deck behind both paths,
-// the program's own link session and image sender on it, and a catcher for the error box.
+// Test helpers for the stage windows: an emulated deck that answers at once, the program's link and
+// sender on it with clocks whose pauses pass at once, the error box caught, a control spied on.
 #pragma once
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <string>
 
 #include "app/UpdateApp.h"
@@ -16,57 +19,92 @@
 #include "link/LinkSession.h"
 #include "stages/StayAwake.h"
 
+// Time that passes only when a pause asks for it; `onPause` sees each pause before it passes.
+struct PausedClock : Clock {
+  double NowMs() override { return now; }
+  void SleepMs(double ms) override { onPause(ms), now += ms; }
+  double now = 0;
+  std::function<void(double)> onPause = [](double) {};
+};
+
+// Made once the link worker's open has ended, one way or the other.
 struct DeckStage {
-  explicit DeckStage(const char* scenario)
-      : deck(*FindScenario(scenario)), binding(deck), link(deck.Driver()) {
+  explicit DeckStage(const char* name, const std::function<void(Scenario&)>& change = {})
+      : deck(Tweaked(name, change)), binding(deck), link(deck.Driver(), linkClock), sender(senderClock) {
     app.screenWidth = 1024;
     app.screenHeight = 738;
+    deck.Driver().HoldWritesUntilReplyRead(true);
+    // The pause after each block moves the deck's clock on instead of being waited out.
+    senderClock.onPause = [this](double ms) { deck.events.Skip(ms); };
+    for (int i = 0; i < 200 && link.State() == LinkSession::kOpening; ++i) Sleep(10);
   }
-
-  // Waits until the link worker has opened the deck, as it has by the time the check is done.
-  bool WaitForLink() {
-    for (int i = 0; i < 200 && !link.DeviceOpen(); ++i) Sleep(10);
-    return link.DeviceOpen();
+  static Scenario Tweaked(const char* name, const std::function<void(Scenario&)>& change) {
+    Scenario s = *FindScenario(name);
+    s.replyDelayMs = 0;
+    if (change) change(s);
+    return s;
   }
 
   EmulatedDeck deck;
   LibraryDeckBinding binding;
+  PausedClock linkClock, senderClock;
   LinkSession link;
   ImageSender sender;
   UpdateApp app{nullptr};
   StayAwake awake;
 };
 
-// The program's error box as it came up: its text, its owner and the cursor it came up under.
-// Answered with OK.
+// Centred in the measured screen: the margins on either side differ by the pixel halving drops, if any.
+inline void ExpectCentred(HWND window, const UpdateApp& app) {
+  RECT r{};
+  GetWindowRect(window, &r);
+  EXPECT_NEAR(r.left + r.right, app.screenWidth, 1);
+  EXPECT_NEAR(r.top + r.bottom, app.screenHeight, 1);
+}
+
+// The program's error box as it came up, answered with OK; `atBox` runs as it is seen.
 struct ErrorBox {
-  bool seen = false;
-  std::string text;
+  std::string text;  // empty while none came up
   HWND owner = nullptr;
   HCURSOR cursor = nullptr;
+  std::function<void()> atBox = [] {};
 
   ModalScript::Step Answer() {
     return [this]() -> bool {
       HWND box = FindWindowA("#32770", "エラーが発生しました");
       if (!box) return false;
-      seen = true;
       owner = GetWindow(box, GW_OWNER);
       cursor = GetCursor();
       char buffer[256] = {};
       GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
       text = buffer;
-      PostMessageA(box, WM_COMMAND, IDOK, 0);
-      return true;
+      atBox();
+      return PostMessageA(box, WM_COMMAND, IDOK, 0);
     };
   }
 };
 
-using Frames = std::vector<std::vector<unsigned char>>;
+// Sees every message a control gets, after the control has answered it. One at a time.
+class ControlSpy {
+ public:
+  using Seen = std::function<void(UINT, WPARAM, LPARAM, LRESULT)>;
+  ControlSpy(HWND control, Seen seen) : control(control), seen(std::move(seen)) {
+    active = this;
+    original = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(control, GWLP_WNDPROC, LONG_PTR(&Proc)));
+  }
+  ~ControlSpy() {
+    if (IsWindow(control)) SetWindowLongPtrA(control, GWLP_WNDPROC, LONG_PTR(original));
+    active = nullptr;
+  }
 
-// A command as the deck receives it: its count byte, then its bytes.
-template <std::size_t N>
-std::vector<unsigned char> Framed(const unsigned char (&command)[N]) {
-  std::vector<unsigned char> frame(N + 1, static_cast<unsigned char>(N));
-  std::copy(command, command + N, frame.begin() + 1);
-  return frame;
-}
+ private:
+  static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = CallWindowProcA(active->original, window, message, wParam, lParam);
+    active->seen(message, wParam, lParam, result);
+    return result;
+  }
+  static inline ControlSpy* active = nullptr;
+  HWND control;
+  WNDPROC original;
+  Seen seen;
+};

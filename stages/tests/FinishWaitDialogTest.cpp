@@ -1,85 +1,85 @@
-// The rewrite wait against the emulated deck: the completion report ends it, the 1,200th tick
-// ends it in failure even when the report is there, and the computer may sleep and shut down
-// again after it, not before.
+// The rewrite wait against the emulated deck: its clip, its two ways to end, and the computer kept
+// on while it waits.
 #include <gtest/gtest.h>
 
+#include "resources/resource.h"
 #include "stages/FinishWaitDialog.h"
 #include "stages/tests/DeckStage.h"
 
 namespace {
 
-// A deck whose completion report has come in: the rewrite was requested and the image taken.
-void CompleteRewrite(DeckStage& s) {
-  ASSERT_TRUE(s.WaitForLink());
-  s.link.RequestRewrite();
-  s.deck.Driver().ImageAccepted();
-  for (int i = 0; i < 500 && s.link.IsRewriteDone() != 1; ++i) Sleep(10);
-  ASSERT_EQ(s.link.IsRewriteDone(), 1);
+bool ReportCompletion(DeckStage& s) {
+  s.deck.Driver().Inject({std::begin(kCompletionReply.head), std::end(kCompletionReply.head)});
+  for (int i = 0; i < 2500 && s.link.IsRewriteDone() != 1; ++i) Sleep(2);
+  return s.link.IsRewriteDone() == 1;
 }
 
-TEST(FinishWait, AReportAlreadyInEndsTheWaitInItsFirstPass) {
-  DeckStage s("success");
-  CompleteRewrite(s);
-  s.awake.Begin(nullptr);
-  FinishWaitDialog window(s.link, s.awake, s.app);
-  ErrorBox box;
-  ModalScript script({box.Answer()});
-
-  EXPECT_TRUE(RunModelessStage(window, false));
-  EXPECT_EQ(window.rewriteSeen, 1);
-  EXPECT_EQ(window.timedOut, 0);
-  EXPECT_FALSE(box.seen);
-  EXPECT_STREQ(window.messageText, "バージョンアップ中です。");
-  EXPECT_STREQ(window.noticeText, "本体の電源を切らないでください。");
-  EXPECT_FALSE(s.awake.Held());
-}
-
-// The deck's report comes in while the 1,200th tick is being handled.
-class ReportOnLastTick : public FinishWaitDialog {
+// Brings the completion report in as the 1,200th tick is handled, and notes whether the wait still
+// ran after the 1,199th with the clip playing.
+class WatchedWait : public FinishWaitDialog {
  public:
-  ReportOnLastTick(DeckStage& s) : FinishWaitDialog(s.link, s.awake, s.app), s(s) {}
-  bool reportIn = false;
+  explicit WatchedWait(DeckStage& s) : FinishWaitDialog(s.link, s.awake, s.app), s(s) {}
+  bool waitingAfter1199 = false, reportIn = false;
+  std::vector<std::string> clip;  // what the animation control was asked to do
+  std::size_t clipAt1199 = 0;
 
  protected:
   void OnTick() override {
     FinishWaitDialog::OnTick();
-    if (timerTicks != kTimeoutTicks) return;
-    s.deck.Driver().Inject({std::begin(kCompletionReply.head), std::end(kCompletionReply.head)});
-    for (int i = 0; i < 2500 && s.link.IsRewriteDone() != 1; ++i) Sleep(2);
-    reportIn = s.link.IsRewriteDone() == 1;
+    if (timerTicks == kTimeoutTicks - 1) waitingAfter1199 = timedOut == 0, clipAt1199 = clip.size();
+    if (timerTicks == kTimeoutTicks) reportIn = ReportCompletion(s);
+    if (timerTicks > kTimeoutTicks + 5) timedOut = 1;  // never hang on a wait that does not end
   }
 
  private:
   DeckStage& s;
 };
 
-TEST(FinishWait, The1200thTickEndsTheWaitEvenWithTheReportIn) {
+// Either the report is in when the wait begins, or 1,200 ticks (two minutes) come, posted at once.
+struct FinishWait : ::testing::TestWithParam<bool> {};
+
+TEST_P(FinishWait, TheReportEndsTheWaitAndThe1200thTickEndsItInFailureEvenWithTheReportIn) {
+  const bool reportFirst = GetParam();
   DeckStage s("never-completes");
-  ASSERT_TRUE(s.WaitForLink());
+  WatchedWait window(s);
   s.awake.Begin(nullptr);
-  ReportOnLastTick window(s);
-  ErrorBox box;
+  ASSERT_TRUE(window.Create(IDD_FINISH_WAIT, nullptr));
+  const HWND hwnd = window.m_hWnd;
+  ExpectCentred(hwnd, s.app);
+  ControlSpy spy(GetDlgItem(hwnd, IDC_ANIMATION), [&](UINT m, WPARAM w, LPARAM l, LRESULT r) {
+    using std::to_string;
+    if (m == ACM_OPENA) window.clip.push_back(l ? "open " + to_string(l) + ": " + to_string(r) : "close");
+    if (m == ACM_PLAY)
+      window.clip.push_back("play " + to_string(int(w)) + " " + to_string(LOWORD(l)) + "-" +
+                            to_string(HIWORD(l)));
+    if (m == ACM_STOP) window.clip.push_back("stop");
+  });
+  ASSERT_TRUE(!reportFirst || ReportCompletion(s));
   LRESULT endSession = -1;
-  bool reasonOnWindow = false;
-  // Ticks from any timer count: 1,200 of them stand for two minutes.
+  HWND reasonOn = nullptr;
+  ErrorBox box;
   ModalScript script({[&] {
-                        endSession = SendMessageA(window.m_hWnd, WM_QUERYENDSESSION, 0, 0);
-                        reasonOnWindow = s.awake.ReasonWindow() == window.m_hWnd;
-                        for (int i = 0; i < FinishWaitDialog::kTimeoutTicks; ++i)
-                          PostMessageA(window.m_hWnd, WM_TIMER, 9, 0);
+                        endSession = SendMessageA(hwnd, WM_QUERYENDSESSION, 0, 0);
+                        reasonOn = s.awake.ReasonWindow();
+                        for (int i = 0; i < 1200; ++i) PostMessageA(hwnd, WM_TIMER, 9, 0);
                       },
                       box.Answer()});
-
-  EXPECT_FALSE(RunModelessStage(window, false));
-  EXPECT_TRUE(window.reportIn);
-  EXPECT_EQ(window.timedOut, 1);
-  EXPECT_EQ(window.rewriteSeen, 0);
-  EXPECT_EQ(box.text, "本体KD装置のデータ書換えがタイムアウトしました");
-  EXPECT_EQ(endSession, FALSE) << "shutdown is held off while the deck rewrites itself";
-  EXPECT_TRUE(reasonOnWindow);
+  EXPECT_EQ(RunModelessStage(window, false), reportFirst);
+  EXPECT_EQ(window.clip, (std::vector<std::string>{"open 146: 1", "play -1 0-65535", "stop", "close"}));
+  EXPECT_STREQ(window.messageText, "バージョンアップ中です。");
+  EXPECT_STREQ(window.noticeText, "本体の電源を切らないでください。");
   EXPECT_FALSE(s.awake.Held());
   EXPECT_EQ(s.awake.ReasonWindow(), nullptr);
+  EXPECT_EQ(box.text, reportFirst ? "" : "本体KD装置のデータ書換えがタイムアウトしました");
+  if (reportFirst) return;  // the report ended the wait in its first pass
+  EXPECT_TRUE(window.waitingAfter1199);
+  EXPECT_TRUE(window.reportIn);
+  EXPECT_EQ(window.clipAt1199, 2u) << "the clip plays while the stage waits";
+  EXPECT_EQ(endSession, FALSE) << "shutdown is held off while the deck rewrites itself";
+  EXPECT_EQ(reasonOn, hwnd);
   EXPECT_EQ(StayAwake::Reason(), L"バージョンアップ中です。本体の電源を切らないでください。");
 }
+
+INSTANTIATE_TEST_SUITE_P(ReportFirst, FinishWait, ::testing::Bool());
 
 }  // namespace

@@ -1,103 +1,108 @@
-// The image transfer against the emulated deck: the rewrite request before the first block, the
-// image arriving whole, the progress bar, the library closed on every way out, and the time-outs.
+// The image transfer against the emulated deck, the sender's pauses moving the deck's clock on: its
+// ways to end, each with the ticks before the request, the blocks, the bar and the library closed.
 #include <gtest/gtest.h>
 
-#include "image/FirmwareImage.h"
+#include "resources/resource.h"
 #include "stages/TransferDialog.h"
 #include "stages/tests/DeckStage.h"
 
 namespace {
 
-const std::vector<unsigned char> kRewriteFrame = Framed(kRewriteRequest);
-
-class Transfer : public ::testing::Test {
- protected:
-  void Prepare(const char* scenario) {
-    s = std::make_unique<DeckStage>(scenario);
-    ASSERT_TRUE(s->WaitForLink());
-    ASSERT_EQ(s->sender.Open(), 1);
-    window = std::make_unique<TransferDialog>(s->link, s->sender, s->awake, s->app);
-  }
-  // Watches the window while the stage runs: the bar's range and the highest position it was
-  // given, and how the window answers a shutdown while the blocks go out.
-  ModalScript::Step WatchBar() {
-    return [this]() -> bool {
-      HWND bar = window->m_hWnd ? GetDlgItem(window->m_hWnd, 1000) : nullptr;
-      if (!bar) return false;
-      PBRANGE range{};
-      SendMessageA(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-      rangeHigh = range.iHigh;
-      highest = std::max(highest, static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0)));
-      if (s->deck.Library().SendCalls() > 0 && endSession < 0) {
-        endSession = SendMessageA(window->m_hWnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
-        reasonOnWindow = s->awake.ReasonWindow() == window->m_hWnd;
-      }
-      return s->deck.Library().SendCalls() == 1024 || !IsWindow(window->m_hWnd) || window->StageResult;
-    };
-  }
-
-  std::unique_ptr<DeckStage> s;
-  std::unique_ptr<TransferDialog> window;
-  int rangeHigh = -1;
-  int highest = -1;
-  LRESULT endSession = -1;
-  bool reasonOnWindow = false;
+struct Way {
+  const char* name;
+  bool failWrites;  // the rewrite request cannot be written
+  int refuseBlock;  // -1: none
+  int offerAt;      // the tick of the wait for the reply at which the deck offers it
+  bool accepted;
+  int sendCalls;
 };
 
-TEST_F(Transfer, RequestsTheRewriteThenDeliversTheWholeImage) {
-  Prepare("success");
-  ErrorBox box;
-  ModalScript script({WatchBar(), box.Answer()}, 5);
+// Notes the ticks that came before anything reached the deck; the deck offers its reply at tick
+// `offerAt` of the wait for it.
+class WatchedTransfer : public TransferDialog {
+ public:
+  explicit WatchedTransfer(DeckStage& s) : TransferDialog(s.link, s.sender, s.awake, s.app), s(s) {}
+  std::vector<int> ticksBeforeSending;
+  int offerAt = -1;
 
-  EXPECT_TRUE(RunModelessStage(*window, true));
-  EXPECT_EQ(window->StageResult, 1);
-  EXPECT_FALSE(box.seen);
-  EXPECT_EQ(s->deck.Driver().FramesReceived().back(), kRewriteFrame);
-  EXPECT_TRUE(s->deck.Library().ImageIdentical());
-  EXPECT_TRUE(s->deck.Library().Faults().empty());
-  EXPECT_EQ(s->deck.Library().ReplyReads(), 1);
-  EXPECT_EQ(s->deck.Library().OpenHandles(), 0) << "the library handle is closed when the stage ends";
-  EXPECT_EQ(s->sender.libraryHandle, 0u);
-  EXPECT_EQ(rangeHigh, 1024);
-  EXPECT_EQ(highest, 1023) << "the bar stops one short of its range";
-  EXPECT_TRUE(s->awake.Held()) << "the computer stays awake until the wait stage ends";
+ protected:
+  void OnTick() override {
+    TransferDialog::OnTick();
+    if (!s.deck.Driver().RewriteRequested() && s.deck.Library().SendCalls() == 0)
+      ticksBeforeSending.push_back(timerTicks);
+    if (timerTicks == offerAt && s.deck.Library().BlocksReceived() == kImageBlocks) s.deck.events.Skip(60000);
+  }
+
+ private:
+  DeckStage& s;
+};
+
+struct Transfer : ::testing::TestWithParam<Way> {
+  DeckStage s{"success", [](Scenario& scenario) {
+                scenario.acceptAfterMs = 60000;
+                scenario.refuseBlock = GetParam().refuseBlock;
+              }};
+  WatchedTransfer window{s};
+};
+
+// Three ticks of the test's own come as soon as the stage runs, and the 81 that end the wait for the
+// reply as soon as it polls: it need not wait for its timer. A reply read in the pass that handles
+// the 81st still counts; one offered only as the 81st is handled comes too late.
+TEST_P(Transfer, RequestsTheRewriteAfterThreeTicksSendsTheImageAndTakesTheReplyUpToThe81stTick) {
+  const Way& way = GetParam();
+  s.deck.Driver().FailWrites(way.failWrites);
+  window.offerAt = way.offerAt;
+  ASSERT_TRUE(s.sender.Open() == 1 && window.Create(IDD_TRANSFER, nullptr));
+  const HWND hwnd = window.m_hWnd;
+  ExpectCentred(hwnd, s.app);
+  std::vector<int> positions;
+  std::pair<WPARAM, LPARAM> range;
+  LRESULT endSession = -1;
+  HWND reasonOn = nullptr;
+  ControlSpy bar(GetDlgItem(hwnd, IDC_PROGRESS), [&](UINT message, WPARAM wParam, LPARAM lParam, LRESULT) {
+    if (message == PBM_SETRANGE32) range = {wParam, lParam};
+    if (message == PBM_SETPOS) positions.push_back(static_cast<int>(wParam));
+    if (message == PBM_SETPOS && positions.size() == 512) {
+      endSession = SendMessageA(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+      reasonOn = s.awake.ReasonWindow();
+    }
+  });
+  auto post = [&](int ticks, bool when) {
+    for (int i = 0; when && i < ticks; ++i) PostMessageA(hwnd, WM_TIMER, 5, 0);
+    return when;
+  };
+  ErrorBox box;
+  ModalScript::Step answer = box.Answer();
+  ModalScript script({[&] { return post(3, window.started); },
+                      [&] { return post(81, s.deck.Library().StatusReads() > 0) || answer.run(); }, answer});
+
+  EXPECT_EQ(RunModelessStage(window, true), way.accepted);
+  EXPECT_EQ(box.text, way.accepted ? "" : "本体KD装置へのデータ転送がタイムアウトしました");
+  EXPECT_EQ(window.ticksBeforeSending, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(s.deck.Driver().RewriteRequested(), !way.failWrites);
+  EXPECT_EQ(s.deck.Library().SendCalls(), way.sendCalls) << "nothing is sent after a refused block";
+  EXPECT_EQ(s.deck.Library().ImageIdentical(), way.sendCalls == kImageBlocks);
+  EXPECT_EQ(s.deck.Library().Faults().empty(), !way.failWrites)
+      << "no block before the request, none too soon";
+  EXPECT_EQ(s.deck.Library().ReplyReads(), way.accepted ? 1 : 0);
+  EXPECT_EQ(window.timedOut, way.offerAt > 0) << "the 81st tick was handled";
+  EXPECT_EQ(s.deck.Library().OpenHandles(), 0) << "the library is closed on every way out";
+  EXPECT_EQ(range, (std::pair<WPARAM, LPARAM>(0, 1024)));
+  ASSERT_EQ(positions.size(), std::size_t(std::min(way.sendCalls, kImageBlocks)));
+  EXPECT_EQ(std::make_pair(positions.front(), positions.back()),
+            std::make_pair(0, int(positions.size()) - 1));
+  EXPECT_TRUE(s.awake.Held()) << "the computer stays awake until the wait stage ends";
   EXPECT_EQ(endSession, FALSE) << "shutdown is held off while the blocks go out";
-  EXPECT_TRUE(reasonOnWindow);
+  EXPECT_EQ(reasonOn, hwnd);
 }
 
-TEST_F(Transfer, ARefusedBlockEndsTheTransferThereWithTheTimeoutMessage) {
-  Prepare("refuse-block-512");
-  ErrorBox box;
-  ModalScript script({box.Answer()});
-
-  EXPECT_FALSE(RunModelessStage(*window, true));
-  EXPECT_EQ(window->StageResult, 0);
-  EXPECT_EQ(box.text, "本体KD装置へのデータ転送がタイムアウトしました");
-  EXPECT_EQ(s->deck.Library().BlocksReceived(), 512);
-  EXPECT_EQ(s->deck.Library().SendCalls(), 513) << "nothing is sent after the refused block";
-  EXPECT_EQ(s->deck.Library().StatusReads(), 0);
-  EXPECT_EQ(s->deck.Library().OpenHandles(), 0);
-  EXPECT_FALSE(s->deck.Library().ImageComplete());
-}
-
-TEST_F(Transfer, NoReplyByThe81stTickFailsAfterTheWholeImage) {
-  Prepare("no-acceptance");
-  ErrorBox box;
-  // Ticks from any timer count: 81 of them end the polling without eight seconds of waiting.
-  ModalScript script({[&]() -> bool {
-                        if (s->deck.Library().BlocksReceived() < 1024 || s->deck.Library().StatusReads() == 0)
-                          return false;
-                        for (int i = 0; i < 81; ++i) PostMessageA(window->m_hWnd, WM_TIMER, 77, 0);
-                        return true;
-                      },
-                      box.Answer()});
-
-  EXPECT_FALSE(RunModelessStage(*window, true));
-  EXPECT_EQ(window->timedOut, 1);
-  EXPECT_EQ(box.text, "本体KD装置へのデータ転送がタイムアウトしました");
-  EXPECT_TRUE(s->deck.Library().ImageIdentical());
-  EXPECT_EQ(s->deck.Library().ReplyReads(), 0);
-  EXPECT_EQ(s->deck.Library().OpenHandles(), 0);
-}
+INSTANTIATE_TEST_SUITE_P(Ways, Transfer,
+                         ::testing::Values(Way{"ReplyInThePassOfThe81stTick", false, -1, 80, true, 1024},
+                                           Way{"ReplyAsThe81stTickComes", false, -1, 81, false, 1024},
+                                           Way{"RefusedBlock", false, 512, -1, false, 513},
+                                           Way{"RequestNotWritten", true, -1, 80, true, 1024}),
+                         [](const ::testing::TestParamInfo<Way>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
