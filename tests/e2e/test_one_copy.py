@@ -15,7 +15,7 @@ import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "walk"))
 from harness import Desktop, Slot, Window, quote, windows_path  # noqa: E402
 from walk import CHECK, STAGES, Walk  # noqa: E402
 

@@ -33,7 +33,7 @@ import time
 import traceback
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "walk"))
 from harness import WINE_RUN, Desktop, Slot  # noqa: E402
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "kdriver"))
 from deckdriver import DeckDriver, members  # noqa: E402

@@ -11,7 +11,7 @@ import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "walk"))
 from harness import (DS_MODALFRAME, ES_MULTILINE, ES_READONLY, WS_CAPTION, WS_EX_APPWINDOW,  # noqa: E402
                      WS_SYSMENU, WS_TABSTOP, WS_VSCROLL, Desktop, ProbeError, Slot)
 

@@ -15,7 +15,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "e2e"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "walk"))
 from harness import WINE_RUN, WINESERVER, Slot, windows_path  # noqa: E402
 
 MAKER = "31d4"
