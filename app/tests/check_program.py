@@ -8,7 +8,7 @@ usage: check_program.py PROGRAM IMAGE [--release]
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources", "tests"))
 import peinfo  # noqa: E402
 
 
