@@ -106,7 +106,7 @@ def main():
     args = parser.parse_args()
     command = args.command[1:] if args.command[:1] == ["--"] else args.command
     with Slot(args.prefix, family="kd") as slot:
-        env = dict(slot.env, WINEPREFIX=slot.prefix, WINESERVER=WINESERVER)
+        env = slot.env
         try:
             with DeckDriver(env, args.installer, args.driver, args.scenario):
                 code = subprocess.run([WINE_RUN, slot.prefix, *command], env=env).returncode
