@@ -6,15 +6,33 @@ if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
 endif()
 
 if(TREVOLIN_RUNS_TESTS AND NOT TREVOLIN_FUZZ)
-  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
-  add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  if(WIN32)
+    set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  else()
+    # Debian's build of GoogleTest (libgtest-dev): compiled once for every native preset, and left
+    # out of the sanitizers' instrumentation, which is for the project's code.
+    find_package(GTest 1.12 CONFIG REQUIRED)
+  endif()
+  include(GoogleTest)
 endif()
 
+if(WIN32 AND TREVOLIN_RUNS_TESTS)
+  # The build's Wine prefix, made before the tests that need it: the end-to-end tests copy it.
+  add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} cmd /c exit)
+  set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix LABELS win TIMEOUT 300)
+endif()
+
+# Windows test programs whose cases wait in real time: each case is a ctest entry of its own, so
+# they wait side by side. (Each case costs a start of Wine's process; the others run whole.)
+set(TREVOLIN_EACH_CASE stages_deck_test image_sender_test)
+
 # trevolin_test(NAME name LABELS labels... SOURCES files... LIBS libs... [TIMEOUT s])
-# One gtest program, one ctest entry. Native programs get the label `unit`, Windows ones `win`
-# unless LABELS says otherwise.
+# One gtest program. A native program is a ctest entry per case, named name.Suite.Case; a Windows
+# one is a single entry unless it is listed above. Native programs get the label `unit`, Windows
+# ones `win` unless LABELS says otherwise.
 function(trevolin_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "LABELS;SOURCES;LIBS" ${ARGN})
   if(NOT TREVOLIN_RUNS_TESTS OR TREVOLIN_FUZZ)
@@ -33,6 +51,20 @@ function(trevolin_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
-  set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+  set(properties LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT})
+  if(WIN32)
+    list(APPEND properties FIXTURES_REQUIRED wine_prefix)
+  endif()
+  if(NOT WIN32 OR T_NAME IN_LIST TREVOLIN_EACH_CASE)
+    if(WIN32)
+      # The test list is read line by line: without the CR of Windows' line ends.
+      set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR
+        "${PROJECT_SOURCE_DIR}/scripts/wine-run;--unix-lines;${TREVOLIN_WINE_PREFIX}")
+    endif()
+    gtest_discover_tests(${T_NAME} TEST_PREFIX ${T_NAME}. EXTRA_ARGS --gtest_color=no DISCOVERY_MODE PRE_TEST NO_PRETTY_VALUES
+                         DISCOVERY_TIMEOUT 120 PROPERTIES ${properties})
+  else()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
+    set_tests_properties(${T_NAME} PROPERTIES ${properties})
+  endif()
 endfunction()
