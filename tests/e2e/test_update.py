@@ -1,16 +1,10 @@
 #!/usr/bin/env python3
-"""End to end: one whole run of the update as the deck's owner goes through it (--case NAME), on a
-Wine virtual desktop through the UI probe, one run for each way a whole run ends. Each checks the
-windows and their order, the message box or that there was none, that the program ended, that
-nothing that writes to the deck reached it before the user agreed, that every handle was closed,
-that the deck found no fault, and that the deck runs the new firmware, received byte for byte,
-exactly when the run ended with "バージョンアップ完了". Trevolin.exe's runs are checked against
-the record of the driver's stand-in instead, where it has one.
-
-usage: test_update.py --probe uiprobe.exe --emulated Trevolin-emulated.exe --production Trevolin.exe
-                      --winmm Trevolin-emulated-winmm.exe --planted DLL... --prefix WINEPREFIX
-                      --shots DIR --deck-installer DeckInstall.exe --deck-driver TrevolinDeck.sys
-                      --case NAME
+"""End to end: one whole run of the update as its owner goes through it (--case NAME) on a Wine
+virtual desktop through the UI probe, one run for each way a whole run ends, checked against the
+emulated deck's report (or, for Trevolin.exe, the record of the driver's stand-in): the windows in
+their order, the message box or none, the program's end, nothing written to the deck before the
+user agreed, every handle closed, no fault, and the new firmware on the deck, byte for byte,
+exactly when the run ends with "バージョンアップ完了". The options name the built programs.
 """
 import argparse
 import contextlib
@@ -55,19 +49,18 @@ WINDOW_TEXTS = {
 
 
 class Case:
-    def __init__(self, scenario="success", user=AGREE, box=None, reaches=COMPLETE, program="emulated", blocks=None,
-                 image=None, plugged=True, reply_read=None, ends_within_s=None, planted=False, locale=None,
-                 driver=None, queried=(), second_copy=False, start_only=False, timeout_s=240):
-        self.scenario, self.user, self.box, self.reaches = scenario, user, box, reaches
-        self.program = "production" if driver else program
-        self.blocks, self.image, self.plugged, self.reply_read = blocks, image, plugged, reply_read
-        self.ends_within_s = ends_within_s  # from the completion window's close to the program's end
-        self.planted, self.locale, self.second_copy, self.start_only = planted, locale, second_copy, start_only
-        self.driver, self.queried, self.timeout_s = driver, set(queried), timeout_s
-        self.windows = list(STAGES[:STAGES.index(reaches) + 1]) + ([ERROR_CAPTION] if box else [])
+    DEFAULTS = dict(scenario="success", user=AGREE, box=None, reaches=COMPLETE, program="emulated", blocks=None,
+                    image=None, plugged=True, reply_read=None, planted=False, locale=None, driver=None, queried=(),
+                    second_copy=False, start_only=False, timeout_s=240,
+                    ends_within_s=None)  # from the completion window's close to the program's end
+
+    def __init__(self, **kw):
+        self.__dict__.update(self.DEFAULTS, **kw)
+        self.program = "production" if self.driver else self.program
+        self.windows = list(STAGES[:STAGES.index(self.reaches) + 1]) + ([ERROR_CAPTION] if self.box else [])
         # The refusal is the sequence's own message, shown after the agreement window has closed.
-        self.box_owner = "" if box == STOPPED else reaches
-        self.consent = reaches != CHECK and user == AGREE
+        self.box_owner = "" if self.box == STOPPED else self.reaches
+        self.consent = self.reaches != CHECK and self.user == AGREE
 
 
 def check_failure(message, **kw):
@@ -82,19 +75,19 @@ CASES = {
     "planted-locale": Case(planted=True, locale=OTHER_LOCALE),
     # The planted DLLs do run in a program that imports WINMM: the run above could see them.
     "planted-winmm": Case(program="winmm", planted=True, start_only=True),
-    "cancel-ignored": Case("cancel-ignored", ends_within_s=3),
+    "cancel-ignored": Case(scenario="cancel-ignored", ends_within_s=3),
     "write-stalls": check_failure(WRONG_MODEL, scenario="write-stalls"),
     "production-no-driver": check_failure(NO_DRIVER, program="production"),
     "terms-refused": Case(user=DISAGREE, box=STOPPED, reaches=AGREEMENT),
-    "refuse-block-512": Case("refuse-block-512", box=TRANSFER_TIMEOUT, reaches=TRANSFER, blocks=(512, 513),
+    "refuse-block-512": Case(scenario="refuse-block-512", box=TRANSFER_TIMEOUT, reaches=TRANSFER, blocks=(512, 513),
                              image="incomplete, 512 of 1024 blocks in; missing 512-1023"),
-    "no-acceptance": Case("no-acceptance", box=TRANSFER_TIMEOUT, reaches=TRANSFER, reply_read=False),
+    "no-acceptance": Case(scenario="no-acceptance", box=TRANSFER_TIMEOUT, reaches=TRANSFER, reply_read=False),
     # Trevolin.exe against the driver's stand-in: a stranger passed over, the deck found and asked
     # for its ready state, and its pipes, which cannot open under Wine.
     "production-driver": check_failure(USB_OPEN, driver="stranger-first", queried=[1]),
     # Slow: two minutes of waiting, or eight searches of 129 members.
-    "never-completes": Case("never-completes", box=REWRITE_TIMEOUT, reaches=WAIT),
-    "unplug-during-wait": Case("unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False),
+    "never-completes": Case(scenario="never-completes", box=REWRITE_TIMEOUT, reaches=WAIT),
+    "unplug-during-wait": Case(scenario="unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False),
     "production-beyond-cap": check_failure(NO_DRIVER, driver="beyond-cap", timeout_s=600),
 }
 
@@ -187,15 +180,13 @@ class UpdateEndToEnd(unittest.TestCase):
             self.check_record(case, record)
 
     def check_second_copy(self, walk):
-        second = walk.second
-        self.assertTrue(second and second.get("ok"), f"the second copy ended: {second}")
-        print(f"\nthe second copy ran {second['ms']} ms", file=sys.stderr)
-        self.assertEqual(second["code"], 0)
+        second, first = walk.second, walk.first_after
+        self.assertEqual((second.get("ok"), second.get("code")), (True, 0), f"the second copy ended: {second}")
         self.assertEqual(second["files"], ["output.txt"],
                          "the second copy's deck was never made: it opened neither the driver nor the library")
-        self.assertTrue(walk.first_after, "the first copy's check window was still there")
-        self.assertFalse(walk.first_after["style"] & WS_MINIMIZE, "the first copy's window is back")
-        self.assertTrue(walk.first_after["foreground"], "the first copy's window is in front")
+        self.assertTrue(first, "the first copy's check window was still there")
+        self.assertEqual((first["style"] & WS_MINIMIZE, first["foreground"]), (0, True),
+                         "the first copy's window is back, in front")
 
     def check_run(self, case, outcome):
         report = outcome.report
@@ -263,17 +254,14 @@ class UpdateEndToEnd(unittest.TestCase):
         self.assertNotEqual(outcome.probe_acp, 932, "the probe, and the program it started, ran in another locale")
         self.assertEqual(sorted(outcome.texts), sorted(c for c in case.windows if c in WINDOW_TEXTS))
         for caption, texts in outcome.texts.items():
-            expected = WINDOW_TEXTS[caption]
-            self.assertEqual(sorted(texts), sorted(expected), f"the controls of {caption}")
+            self.assertEqual(sorted(texts), sorted(WINDOW_TEXTS[caption]), f"the controls of {caption}")
             for control, text in texts.items():
-                what = f"control {control} of {caption}"
-                if isinstance(expected[control], set):
-                    self.assertIn(text, expected[control], what)
-                elif expected[control] is TERMS:
-                    self.assertTrue(text.startswith(TERMS), f"{what}: {text[:80]!r}")
-                    self.assertEqual(len(text.encode("cp932", errors="replace")), 3675, what)
+                want = WINDOW_TEXTS[caption][control]
+                if want is TERMS:
+                    good = text.startswith(TERMS) and len(text.encode("cp932", errors="replace")) == 3675
                 else:
-                    self.assertEqual(text, expected[control], what)
+                    good = text in want if isinstance(want, set) else text == want
+                self.assertTrue(good, f"control {control} of {caption}: {text[:80]!r}")
 
     def check_record(self, case, record):
         self.assertEqual(dict(record.unclosed), {}, "handles the program left to Wine to close")

@@ -22,12 +22,7 @@ MAKER = "31d4"
 # The members of the driver's interface class, in the order they are listed: vendor:product:ready
 # in hex, "*n" for n alike.
 SCENARIOS = {
-    "absent": [],
-    "deck": [f"{MAKER}:008e:1"],
-    "not-ready": [f"{MAKER}:008e:0"],
     "stranger-first": ["1234:008e:1", f"{MAKER}:008e:1"],
-    # Another product of the maker, and a product numbered like the deck from another vendor.
-    "other-decks": [f"{MAKER}:0099:1", "1234:008e:1", "1234:0034:1"],
     # The backend's own tests: a stranger, another product, the deck, the deck numbered 52 but
     # not ready.
     "backend": ["1234:008e:0", f"{MAKER}:0099:1", f"{MAKER}:008e:1", f"{MAKER}:0034:0"],

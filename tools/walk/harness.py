@@ -10,11 +10,13 @@ A Desktop runs in a Slot: a Wine prefix and a virtual X display that no other te
 holds them, so that tests can run side by side. A slot's prefix is a copy of the build's prefix,
 made once and kept beside it; its display is started for it and ends with it.
 """
+import ctypes
 import fcntl
 import json
 import os
 import queue
 import shutil
+import signal
 import subprocess
 import threading
 import time
@@ -24,23 +26,21 @@ WINE_RUN = os.path.join(REPO, "scripts", "wine-run")
 WINESERVER = "/usr/lib/wine/wineserver64"
 SETTINGS = ".settings-2"  # the marker wine-run leaves once the prefix has its settings
 
-# Window styles the tests look at.
-WS_POPUP, WS_VISIBLE, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x10000000, 0x00C00000, 0x00080000
-WS_BORDER, WS_VSCROLL, WS_TABSTOP, WS_GROUP = 0x00800000, 0x00200000, 0x00010000, 0x00020000
-DS_MODALFRAME, WS_EX_APPWINDOW, WS_EX_CLIENTEDGE = 0x80, 0x00040000, 0x200
-ES_MULTILINE, ES_READONLY = 0x4, 0x800
-
-
 SLOTS = 16  # more than any machine here runs tests at once
 SYSTEM32 = os.path.join("drive_c", "windows", "system32")
 
 
+def end_with_parent():
+    ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
 def start_display():
-    """A virtual X display of 1024 x 768 of the caller's own: the X server and its display name."""
+    """A virtual X display of 1024 x 768 of the caller's own: the X server and its display name. The
+    server ends with the caller, even one that is killed."""
     read, write = os.pipe()
     server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                               pass_fds=(write,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, start_new_session=True)
+                              stderr=subprocess.DEVNULL, preexec_fn=end_with_parent)
     os.close(write)
     with os.fdopen(read) as answer:
         number = answer.readline().strip()  # written once the server takes connections
@@ -222,27 +222,12 @@ class Window:
         """The window now, with its controls in z-order (template order for a dialog)."""
         return self.desktop.ask(f"window {self.hwnd}")["window"]
 
-    def control(self, control_id):
-        return self.desktop.ask(f"control {self.hwnd} {control_id}")["control"]
-
-    def focus(self):
-        return self.desktop.ask(f"focus {self.hwnd}")["focus"]
-
     def click(self, control_id):
         return self.desktop.ask(f"click {self.hwnd} {control_id}")
 
     def try_click(self, control_id):
         """The probe's answer even when it refuses (a disabled or hidden control)."""
         return self.desktop.ask(f"click {self.hwnd} {control_id}", check=False)
-
-    def key(self, name):
-        return self.desktop.ask(f"key {self.hwnd} {name}")
-
-    def repaint(self):
-        return self.desktop.ask(f"repaint {self.hwnd}")
-
-    def wait_gone(self, timeout_ms=10000):
-        return self.desktop.ask(f"gone {self.hwnd} {timeout_ms}")
 
     def shot(self, name):
         self.desktop.ask(f"active {self.hwnd}", check=False)  # as the user sees it: in front
@@ -319,31 +304,8 @@ class Desktop:
         extra = "".join(f" {quote(f'{k}={v}')}" for k, v in (environment or {}).items())
         return self.ask(f"start {quote(windows_path(program))} {quote(windows_path(output))}{extra}")
 
-    def wait_window(self, caption, timeout_ms=15000, settle_ms=2000):
-        """The window once it is shown and painted, as a user first sees it."""
-        answer = self.ask(f"wait {quote(caption)} {timeout_ms}", check=False)
-        if not answer["ok"]:
-            shown = [w["text"] for w in answer.get("windows", [])]
-            raise ProbeError(f"no window {caption!r} within {timeout_ms} ms; shown: {shown}")
-        window = Window(self, answer["window"])
-        # A window that keeps drawing (a progress bar, a clip) never settles: then it is taken as
-        # it is after a moment.
-        self.ask(f"settle {window.hwnd} {settle_ms}", check=False)
-        return window
-
-    def message_box(self, timeout_ms=10000):
-        return self.ask(f"msgbox {timeout_ms}")["box"]
-
     def answer_message_box(self, timeout_ms=10000):
         return self.ask(f"answer {timeout_ms}")["box"]
-
-    def visible_captions(self):
-        return [w["text"] for w in self.ask("windows")["windows"]]
-
-    def wait_exit(self, timeout_ms=15000):
-        code = self.ask(f"exit {timeout_ms}")["code"]
-        self.started_program = False
-        return code
 
     def screenshot(self, name, hwnd=None):
         """Saves the window's screen area (or the whole desktop) as <shots>/<name>.png."""
