@@ -92,13 +92,16 @@ CASES = {
 }
 
 
-class SecondCopyWalk(Walk):
-    """The owner's walk, with the window put away and the program started again during the check."""
+class CaseWalk(Walk):
+    """The owner's walk, with what the case adds as windows come up: a planted DLL that ran ends
+    the run at once, and a second copy is started during the check."""
 
-    second = first_after = None
+    case = second = first_after = None
 
     def _meet(self, described):
-        if described["text"] == CHECK and self.second is None:
+        if self.case.planted and loaded(os.path.dirname(self.program)):
+            raise AssertionError(f"planted DLLs ran inside the program: {loaded(os.path.dirname(self.program))}")
+        if self.case.second_copy and described["text"] == CHECK and self.second is None:
             window = Window(self.desktop, described)
             self.desktop.ask(f"syscommand {window.hwnd} {SC_MINIMIZE}")
             deadline = time.monotonic() + 5
@@ -159,9 +162,9 @@ class UpdateEndToEnd(unittest.TestCase):
                 desktop.started_program = False
                 self.assertEqual(markers, ["winmm.dll.loaded"], "the planted DLLs that ran in the program")
                 return
-            walk = (SecondCopyWalk if case.second_copy else Walk)(
-                desktop, program, case.scenario, workdir, user=case.user, timeout_s=case.timeout_s,
-                read_texts=bool(case.locale))
+            walk = CaseWalk(desktop, program, case.scenario, workdir, user=case.user, timeout_s=case.timeout_s,
+                            read_texts=bool(case.locale))
+            walk.case = case
             with (DeckDriver(desktop.env, ARGS.deck_installer, ARGS.deck_driver, case.driver)
                   if case.driver else contextlib.nullcontext()) as driver:
                 try:
