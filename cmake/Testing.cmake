@@ -25,14 +25,15 @@ if(WIN32 AND TREVOLIN_RUNS_TESTS)
   set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix LABELS win TIMEOUT 300)
 endif()
 
-# Windows test programs whose cases wait in real time: each case is a ctest entry of its own, so
-# they wait side by side. (Each case costs a start of Wine's process; the others run whole.)
-set(TREVOLIN_EACH_CASE stages_deck_test image_sender_test)
+# Test programs with several cases that wait in real time: each case is a ctest entry of its own,
+# named program.Suite.Case, so that they wait side by side. The others are one entry each (a case
+# costs a start of the program, under Wine a start of Wine's process; and their folders may set
+# properties on the entry by its name).
+set(TREVOLIN_EACH_CASE stages_deck_test image_sender_test link_session_test link_checks_test)
 
 # trevolin_test(NAME name LABELS labels... SOURCES files... LIBS libs... [TIMEOUT s])
-# One gtest program. A native program is a ctest entry per case, named name.Suite.Case; a Windows
-# one is a single entry unless it is listed above. Native programs get the label `unit`, Windows
-# ones `win` unless LABELS says otherwise.
+# One gtest program. Native programs get the label `unit`, Windows ones `win` unless LABELS says
+# otherwise.
 function(trevolin_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "LABELS;SOURCES;LIBS" ${ARGN})
   if(NOT TREVOLIN_RUNS_TESTS OR TREVOLIN_FUZZ)
@@ -55,14 +56,14 @@ function(trevolin_test)
   if(WIN32)
     list(APPEND properties FIXTURES_REQUIRED wine_prefix)
   endif()
-  if(NOT WIN32 OR T_NAME IN_LIST TREVOLIN_EACH_CASE)
+  if(T_NAME IN_LIST TREVOLIN_EACH_CASE)
     if(WIN32)
       # The test list is read line by line: without the CR of Windows' line ends.
       set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR
         "${PROJECT_SOURCE_DIR}/scripts/wine-run;--unix-lines;${TREVOLIN_WINE_PREFIX}")
     endif()
-    gtest_discover_tests(${T_NAME} TEST_PREFIX ${T_NAME}. EXTRA_ARGS --gtest_color=no DISCOVERY_MODE PRE_TEST NO_PRETTY_VALUES
-                         DISCOVERY_TIMEOUT 120 PROPERTIES ${properties})
+    gtest_discover_tests(${T_NAME} TEST_PREFIX ${T_NAME}. EXTRA_ARGS --gtest_color=no NO_PRETTY_VALUES
+                         DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${properties})
   else()
     add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
     set_tests_properties(${T_NAME} PROPERTIES ${properties})
