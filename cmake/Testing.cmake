@@ -11,6 +11,9 @@ if(TREVOLIN_RUNS_TESTS AND NOT TREVOLIN_FUZZ)
     set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
     set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
     add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    # Built here for mingw: quickly, as it is not under test.
+    target_compile_options(gtest PRIVATE -O1 -g0)
+    target_compile_options(gtest_main PRIVATE -O1 -g0)
   else()
     # Debian's build of GoogleTest (libgtest-dev): compiled once for every native preset, and left
     # out of the sanitizers' instrumentation, which is for the project's code.
