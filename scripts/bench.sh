@@ -10,5 +10,5 @@ scripts/setup.sh
 cmake --preset win64 >/dev/null
 cmake --build --preset win64 -j2 --target Trevolin-emulated uiprobe
 build=$PWD/build/win64
-exec python3 tests/e2e/bench.py --probe "$build/tools/uiprobe/uiprobe.exe" --program "$build/Trevolin-emulated.exe" \
+exec python3 tools/walk/bench.py --probe "$build/tools/uiprobe/uiprobe.exe" --program "$build/Trevolin-emulated.exe" \
   --prefix "$build/wineprefix" --runs "$runs"

@@ -28,7 +28,7 @@ if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ]; then
   TREVOLIN_DECK=$scenario TREVOLIN_DECK_REPORT="Z:${report//\//\\}" \
     scripts/wine-run "$build/wineprefix" explorer /desktop=Trevolin,1024x768 "$program" || true
   WINEPREFIX=$build/wineprefix /usr/lib/wine/wineserver64 -w || true
-  exec python3 tests/e2e/demo.py --verdict "$report"
+  exec python3 tools/walk/demo.py --verdict "$report"
 fi
-exec python3 tests/e2e/demo.py --probe "$build/tools/uiprobe/uiprobe.exe" --program "$program" \
+exec python3 tools/walk/demo.py --probe "$build/tools/uiprobe/uiprobe.exe" --program "$program" \
   --prefix "$build/wineprefix" --shots "$build/run/$scenario" --scenario "$scenario"

@@ -3,15 +3,14 @@
 # when everything is already there. Safe to run again and again.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev python3
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev python3 googletest libgtest-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine64 xvfb x11-utils locales fonts-ipafont-gothic imagemagick)
+  wine64 xvfb locales fonts-ipafont-gothic imagemagick)
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ -d /usr/src/googletest ] || missing+=(googletest)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive

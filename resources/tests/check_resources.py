@@ -11,8 +11,7 @@ import os
 import sys
 import xml.etree.ElementTree as ElementTree
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
-import peinfo  # noqa: E402
+import peinfo
 
 WS_POPUP, WS_CHILD, WS_VISIBLE, WS_CAPTION, WS_BORDER = 0x80000000, 0x40000000, 0x10000000, 0x00C00000, 0x00800000
 WS_VSCROLL, WS_SYSMENU, WS_GROUP, WS_TABSTOP = 0x00200000, 0x00080000, 0x00020000, 0x00010000

@@ -19,32 +19,11 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
 }
 
 #ifdef PLANTED_WINMM
-// What a program that imports the multimedia timers needs in order to start with this in their
-// place.
+// What a program that imports the multimedia timers needs in order to load with this in their place.
 extern "C" __declspec(dllexport) UINT WINAPI timeBeginPeriod(UINT) {
   return 0;
 }
 extern "C" __declspec(dllexport) UINT WINAPI timeEndPeriod(UINT) {
   return 0;
-}
-// Once a module of this name is loaded, Wine's common controls take their clip reader from it: it
-// opens nothing, so the wait clip does not play and the run goes on to its end.
-extern "C" __declspec(dllexport) void* WINAPI mmioOpenW(void*, void*, DWORD) {
-  return nullptr;
-}
-extern "C" __declspec(dllexport) UINT WINAPI mmioClose(void*, UINT) {
-  return 1;
-}
-extern "C" __declspec(dllexport) LONG WINAPI mmioRead(void*, void*, LONG) {
-  return -1;
-}
-extern "C" __declspec(dllexport) LONG WINAPI mmioSeek(void*, LONG, int) {
-  return -1;
-}
-extern "C" __declspec(dllexport) UINT WINAPI mmioDescend(void*, void*, const void*, UINT) {
-  return 1;
-}
-extern "C" __declspec(dllexport) UINT WINAPI mmioAscend(void*, void*, UINT) {
-  return 1;
 }
 #endif

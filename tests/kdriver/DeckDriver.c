@@ -7,8 +7,6 @@
 
 #include "tests/kdriver/DeckDriver.h"
 
-#define DEVICE_CONTROL_CODE 0x220004
-#define PIPE_CONTROL_CODE 0x220008
 #define DESCRIPTOR_CODE 0x220014
 #define READY_CODE 0x220018
 
@@ -77,9 +75,6 @@ static NTSTATUS DeviceControl(const Member* member, ULONG pid, PIO_STACK_LOCATIO
       if (outSize < 4) return STATUS_BUFFER_TOO_SMALL;
       *(ULONG*)buffer = member->deck.ready;
       *returned = 4;
-      return STATUS_SUCCESS;
-    case DEVICE_CONTROL_CODE:
-    case PIPE_CONTROL_CODE:
       return STATUS_SUCCESS;
     default:
       return STATUS_INVALID_DEVICE_REQUEST;

@@ -98,8 +98,7 @@ bool AddMember(HDEVINFO set, std::string& path) {
   return true;
 }
 
-bool Install(const char* driverFile, const std::vector<DeckMember>& wanted) {
-  std::vector<DeckMember> members = wanted;
+bool Install(const char* driverFile, std::vector<DeckMember> members) {
   GUID guid = InterfaceClass();
   HDEVINFO set = SetupDiCreateDeviceInfoList(&guid, nullptr);
   if (set == INVALID_HANDLE_VALUE) return Fail("SetupDiCreateDeviceInfoList");

@@ -28,8 +28,6 @@ OK, CANCEL, AGREE_BUTTON, DISAGREE_BUTTON = 1, 2, 1006, 1007
 # What the user does in the agreement window.
 AGREE = "agree"                # 同意します, then OK
 DISAGREE = "disagree"          # 同意しません, then OK
-CANCEL_AFTER_AGREE = "cancel"  # 同意します, then ｷｬﾝｾﾙ
-ESCAPE_AFTER_AGREE = "escape"  # 同意します, then the Escape key
 
 # Deck events that may only follow the user's consent: the rewrite request and the blocks.
 WRITE_KINDS = ("rewrite-requested", "block")
@@ -227,7 +225,6 @@ class Walk:
         self._buttons_enabled(window)
         if self.shots:  # the choice made, with OK usable
             self.outcome.shots.append(window.shot(SHOT_NAMES[AGREEMENT]))
-        button = {AGREE: OK, DISAGREE: OK, CANCEL_AFTER_AGREE: CANCEL}.get(self.user)
         # Every repaint of the window takes OK and ｷｬﾝｾﾙ away until the next choice, as it does for
         # the user, who then chooses again.
         for _ in range(5):
@@ -236,16 +233,11 @@ class Walk:
                 self._buttons_enabled(window)
             # Nothing may have reached the deck yet that would change it.
             self.outcome.events_at_consent = self.live_events()
-            if button is None:
-                window.key("escape")
-                break
-            if window.try_click(button).get("ok"):
+            if window.try_click(OK).get("ok"):
                 break
         else:
             raise ProbeError("the agreement window's buttons kept being disabled")
-        said = {AGREE: "同意します and pressed OK", DISAGREE: "同意しません and pressed OK",
-                CANCEL_AFTER_AGREE: "同意します and pressed ｷｬﾝｾﾙ"}.get(self.user, "同意します and pressed Escape")
-        self.note("chose " + said)
+        self.note(f"chose {'同意しません' if self.user == DISAGREE else '同意します'} and pressed OK")
 
     def _buttons_enabled(self, window, timeout_s=3.0):
         deadline = time.monotonic() + timeout_s

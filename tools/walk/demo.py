@@ -49,7 +49,7 @@ def run(args):
     workdir = os.path.join(shots, "deck")  # the deck's report and events, beside the pictures
     print(f"Running {os.path.basename(args.program)} against the emulated deck \"{args.scenario}\" "
           f"on a virtual display; the terms are accepted as a user would.")
-    with Slot(args.prefix) as slot, Desktop(None, args.probe, shots, name="trevolin", slot=slot) as desktop:
+    with Slot(args.prefix) as slot, Desktop(slot, args.probe, shots, name="trevolin") as desktop:
         walk = Walk(desktop, args.program, args.scenario, workdir, shots=True, demo=True, timeout_s=240,
                     say=lambda line: print(line, flush=True))
         try:

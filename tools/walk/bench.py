@@ -81,7 +81,7 @@ def main():
     args = parser.parse_args()
     workdir = tempfile.mkdtemp(prefix="trevolin-bench-")
     runs = []
-    with Slot(args.prefix) as slot, Desktop(None, args.probe, workdir, name="trevolin-bench", slot=slot) as desktop:
+    with Slot(args.prefix) as slot, Desktop(slot, args.probe, workdir, name="trevolin-bench") as desktop:
         for i in range(args.runs):
             runs.append(measure(desktop, args, workdir, i))
             r = runs[-1]

@@ -1,17 +1,13 @@
-#!/usr/bin/env python3
-"""Reads what a Windows executable carries: its PE headers, the DLLs it imports and its resources,
-with decoders for dialog templates, string tables, icon groups, AVI clips and version information.
-
-Run it on an executable to print a summary; the resource checks import it as a module.
+"""Reads what a Windows executable carries for the resource and program checks: its PE headers,
+sections and resources, with decoders for dialog templates, string tables, icon groups, AVI clips
+and version information.
 """
 import struct
-import sys
 
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
-TYPE_NAMES = {3: "ICON", 5: "DIALOG", 6: "STRING", 14: "GROUP_ICON", 16: "VERSION", 24: "MANIFEST"}
 IMAGE_FILE_MACHINE_I386, IMAGE_FILE_MACHINE_AMD64 = 0x14C, 0x8664
 PE32, PE32_PLUS = 0x10B, 0x20B
-SUBSYSTEM_WINDOWS_GUI, SUBSYSTEM_WINDOWS_CUI = 2, 3
+SUBSYSTEM_WINDOWS_GUI = 2
 DLL_DYNAMIC_BASE, DLL_NX_COMPAT = 0x40, 0x100
 CONTROL_CLASSES = {0x80: "button", 0x81: "edit", 0x82: "static", 0x83: "listbox", 0x84: "scrollbar",
                    0x85: "combobox"}
@@ -71,7 +67,7 @@ class Reader:
 
 
 class PeFile:
-    """Headers, sections, imports and resources of one PE image."""
+    """Headers, sections and resources of one PE image."""
 
     def __init__(self, data):
         self.data = data
@@ -98,7 +94,6 @@ class PeFile:
         for i in range(sections):
             name, vsize, va, rawsize, rawptr = struct.unpack_from("<8sIIII", data, table + 40 * i)
             self.sections.append((self._section_name(name), va, max(vsize, rawsize), rawptr, rawsize))
-        self.imports = self._read_imports()
         self.resources = self._read_resources()
 
     def _section_name(self, raw):
@@ -118,24 +113,6 @@ class PeFile:
                     raise FormatError(f"RVA 0x{rva:X} lies in uninitialised data")
                 return rawptr + rva - va
         raise FormatError(f"RVA 0x{rva:X} is in no section")
-
-    def _cstr(self, rva):
-        start = self.offset(rva)
-        end = self.data.index(b"\0", start)
-        return self.data[start:end].decode("ascii")
-
-    def _read_imports(self):
-        rva, size = self.directories[1]
-        names = []
-        if not rva:
-            return names
-        pos = self.offset(rva)
-        while True:
-            desc = struct.unpack_from("<IIIII", self.data, pos)
-            if desc == (0, 0, 0, 0, 0):
-                return names
-            names.append(self._cstr(desc[3]))
-            pos += 20
 
     def _read_resources(self):
         """{(type, name, language): bytes}; types and names are ints or strings."""
@@ -396,25 +373,3 @@ def parse_version(data):
                     v = var["value"]
                     info["translations"] += [struct.unpack_from("<HH", v, i) for i in range(0, len(v), 4)]
     return info
-
-
-def describe(pe):
-    kind = {PE32: "PE32", PE32_PLUS: "PE32+"}.get(pe.magic, hex(pe.magic))
-    print(f"{kind} machine 0x{pe.machine:X} subsystem {pe.subsystem} dll characteristics 0x{pe.dll_characteristics:X}")
-    print("imports: " + ", ".join(pe.imports))
-    for (rtype, name, lang), data in sorted(pe.resources.items(), key=lambda k: str(k[0])):
-        label = TYPE_NAMES.get(rtype, rtype)
-        print(f"resource {label} {name} lang 0x{lang:04X} {len(data)} bytes")
-        if rtype == RT_DIALOG:
-            d = parse_dialog(data)
-            print(f"  {'DIALOGEX' if d['extended'] else 'DIALOG'} style 0x{d['style']:08X} ex 0x{d['ex_style']:08X} "
-                  f"{d['cx']}x{d['cy']} {d['caption']!r} font {d.get('point_size')} {d.get('font')!r}")
-            for c in d["controls"]:
-                print(f"    {c['id']:5} {c['class']!s:18} {c['text']!r:32} ({c['x']}, {c['y']}, {c['cx']}, {c['cy']}) "
-                      f"style 0x{c['style']:08X} ex 0x{c['ex_style']:X}")
-
-
-if __name__ == "__main__":
-    if len(sys.argv) != 2:
-        sys.exit("usage: peinfo.py PROGRAM.exe")
-    describe(load(sys.argv[1]))

@@ -8,44 +8,59 @@ the Wine prefix (wineserver -k), so nothing outlives the test.
 
 A Desktop runs in a Slot: a Wine prefix and a virtual X display that no other test uses while it
 holds them, so that tests can run side by side. A slot's prefix is a copy of the build's prefix,
-made once and kept beside it.
+made once and kept beside it; its display is started for it and ends with it.
 """
+import ctypes
 import fcntl
 import json
 import os
 import queue
 import shutil
+import signal
 import subprocess
 import threading
 import time
 
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE_RUN = os.path.join(REPO, "scripts", "wine-run")
-XVFB_ENSURE = os.path.join(REPO, "scripts", "xvfb-ensure")
 WINESERVER = "/usr/lib/wine/wineserver64"
 SETTINGS = ".settings-2"  # the marker wine-run leaves once the prefix has its settings
 
-# Window styles the tests look at.
-WS_POPUP, WS_VISIBLE, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x10000000, 0x00C00000, 0x00080000
-WS_BORDER, WS_VSCROLL, WS_TABSTOP, WS_GROUP = 0x00800000, 0x00200000, 0x00010000, 0x00020000
-DS_MODALFRAME, WS_EX_APPWINDOW, WS_EX_CLIENTEDGE = 0x80, 0x00040000, 0x200
-ES_MULTILINE, ES_READONLY = 0x4, 0x800
-
-
 SLOTS = 16  # more than any machine here runs tests at once
-# Slot n of a family draws on X display :base+n. The tests that install the stand-in of the
-# maker's driver ("kd") have slots of their own, so no other test runs in a prefix it was in.
-SLOT_DISPLAYS = {"e2e": 100, "kd": 120}
+SYSTEM32 = os.path.join("drive_c", "windows", "system32")
+
+
+def end_with_parent():
+    ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
+def start_display():
+    """A virtual X display of 1024 x 768 of the caller's own: the X server and its display name. The
+    server ends with the caller, even one that is killed."""
+    read, write = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                              pass_fds=(write,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, preexec_fn=end_with_parent)
+    os.close(write)
+    with os.fdopen(read) as answer:
+        number = answer.readline().strip()  # written once the server takes connections
+    if not number:
+        server.wait()
+        raise RuntimeError(f"Xvfb did not start (exit code {server.returncode})")
+    return server, ":" + number
 
 
 class Slot:
-    """A Wine prefix and an X display of one test's own while it holds them (a lock per slot)."""
+    """A Wine prefix of one test's own while it holds it (a lock per slot, beside the build's
+    prefix), and a virtual display that lives as long as the slot. Tests that install the stand-in
+    of the maker's driver take slots of their own family ("kd"), so no other test runs in a prefix
+    it was in."""
 
     def __init__(self, base_prefix, family="e2e"):
         self.base_prefix = os.path.abspath(base_prefix)
-        self.lock = None
+        self.lock = self.display = None
         for number in range(SLOTS):
-            lock = open(f"/tmp/.trevolin-{family}-slot{number}.lock", "w")
+            lock = open(f"{self.base_prefix}-{family}{number}.slot", "w")
             try:
                 fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
             except OSError:
@@ -56,12 +71,17 @@ class Slot:
         if self.lock is None:
             raise RuntimeError(f"all {SLOTS} end-to-end slots are taken")
         self.prefix = f"{self.base_prefix}-{family}{self.number}"
-        self.env = dict(os.environ, TREVOLIN_XVFB=str(SLOT_DISPLAYS[family] + self.number))
-        self.env["DISPLAY"] = subprocess.check_output([XVFB_ENSURE], text=True, env=self.env).strip()
-        self._prepare_prefix()
+        try:
+            self._prepare_prefix()
+            self.display, name = start_display()
+        except BaseException:
+            self.release()
+            raise
+        self.env = dict(os.environ, DISPLAY=name, WINEPREFIX=self.prefix, WINESERVER=WINESERVER)
 
     def _prepare_prefix(self):
-        # A copy of a ready prefix costs a second; a new one, wineboot's ten. wine-run finishes
+        # A new prefix costs wineboot's ten seconds; a copy of a ready one, a second or two, with
+        # Windows' own DLLs linked rather than copied (nothing writes them). wine-run finishes
         # whatever the copy lacks, and makes the prefix itself when there is nothing to copy.
         ready = lambda p: os.path.exists(os.path.join(p, ".ready")) and os.path.exists(os.path.join(p, SETTINGS))
         if ready(self.prefix) or not ready(self.base_prefix):
@@ -69,11 +89,17 @@ class Slot:
         partial = self.prefix + ".partial"
         shutil.rmtree(partial, ignore_errors=True)
         shutil.rmtree(self.prefix, ignore_errors=True)
+        system32 = os.path.join(self.base_prefix, SYSTEM32)
+        link_or_copy = lambda source, target: (os.link if source.startswith(system32) else shutil.copy2)(source, target)
         # The copy gets a server of its own: Wine names a prefix's server by the folder's inode.
-        subprocess.run(["cp", "-a", "--reflink=auto", self.base_prefix, partial], check=True)
+        shutil.copytree(self.base_prefix, partial, symlinks=True, copy_function=link_or_copy)
         os.rename(partial, self.prefix)
 
     def release(self):
+        if self.display:
+            self.display.terminate()
+            self.display.wait()
+            self.display = None
         if self.lock:
             self.lock.close()
             self.lock = None
@@ -196,12 +222,6 @@ class Window:
         """The window now, with its controls in z-order (template order for a dialog)."""
         return self.desktop.ask(f"window {self.hwnd}")["window"]
 
-    def control(self, control_id):
-        return self.desktop.ask(f"control {self.hwnd} {control_id}")["control"]
-
-    def focus(self):
-        return self.desktop.ask(f"focus {self.hwnd}")["focus"]
-
     def click(self, control_id):
         return self.desktop.ask(f"click {self.hwnd} {control_id}")
 
@@ -209,34 +229,22 @@ class Window:
         """The probe's answer even when it refuses (a disabled or hidden control)."""
         return self.desktop.ask(f"click {self.hwnd} {control_id}", check=False)
 
-    def key(self, name):
-        return self.desktop.ask(f"key {self.hwnd} {name}")
-
-    def repaint(self):
-        return self.desktop.ask(f"repaint {self.hwnd}")
-
-    def wait_gone(self, timeout_ms=10000):
-        return self.desktop.ask(f"gone {self.hwnd} {timeout_ms}")
-
     def shot(self, name):
         self.desktop.ask(f"active {self.hwnd}", check=False)  # as the user sees it: in front
         return self.desktop.screenshot(name, self.hwnd)
 
 
 class Desktop:
-    """One Wine virtual desktop with the probe on it, in the prefix given or in a slot's."""
+    """One Wine virtual desktop with the probe on it, in a slot's prefix and on its display."""
 
-    def __init__(self, prefix, probe, shots, name="trevolin-e2e", size="1024x768", slot=None, locale=None):
-        self.prefix, self.probe, self.shots, self.name, self.size = prefix, probe, shots, name, size
+    def __init__(self, slot, probe, shots, name="trevolin-e2e", size="1024x768", locale=None):
+        self.prefix, self.probe, self.shots, self.name, self.size = slot.prefix, probe, shots, name, size
         self.process = None
         self.log = None
         self.started_at = time.monotonic()
         self.answers = queue.Queue()
-        self.env = dict(os.environ)
+        self.env = dict(slot.env)
         self.started_program = False
-        if slot:
-            self.prefix = slot.prefix
-            self.env = dict(slot.env)
         if locale:
             # The Unix locale of the desktop, the probe and every program the probe starts, which
             # take theirs from the Unix environment they were started in (wine-run's Japanese one
@@ -247,10 +255,6 @@ class Desktop:
         os.makedirs(self.shots, exist_ok=True)
         # Every command and answer, timed, beside the screenshots: what a failed run did.
         self.log = open(os.path.join(self.shots, "probe.log"), "w", encoding="utf-8")
-        if not self.env.get("DISPLAY"):
-            self.env["DISPLAY"] = subprocess.check_output([XVFB_ENSURE], text=True).strip()
-        self.env["WINEPREFIX"] = self.prefix
-        self.env["WINESERVER"] = WINESERVER
         # A run cut short (a time-out) may have left windows on the desktop that a search would find.
         self._stop_prefix()
         # The probe runs on a named virtual desktop: there Wine draws frames and captions itself,
@@ -300,31 +304,8 @@ class Desktop:
         extra = "".join(f" {quote(f'{k}={v}')}" for k, v in (environment or {}).items())
         return self.ask(f"start {quote(windows_path(program))} {quote(windows_path(output))}{extra}")
 
-    def wait_window(self, caption, timeout_ms=15000, settle_ms=2000):
-        """The window once it is shown and painted, as a user first sees it."""
-        answer = self.ask(f"wait {quote(caption)} {timeout_ms}", check=False)
-        if not answer["ok"]:
-            shown = [w["text"] for w in answer.get("windows", [])]
-            raise ProbeError(f"no window {caption!r} within {timeout_ms} ms; shown: {shown}")
-        window = Window(self, answer["window"])
-        # A window that keeps drawing (a progress bar, a clip) never settles: then it is taken as
-        # it is after a moment.
-        self.ask(f"settle {window.hwnd} {settle_ms}", check=False)
-        return window
-
-    def message_box(self, timeout_ms=10000):
-        return self.ask(f"msgbox {timeout_ms}")["box"]
-
     def answer_message_box(self, timeout_ms=10000):
         return self.ask(f"answer {timeout_ms}")["box"]
-
-    def visible_captions(self):
-        return [w["text"] for w in self.ask("windows")["windows"]]
-
-    def wait_exit(self, timeout_ms=15000):
-        code = self.ask(f"exit {timeout_ms}")["code"]
-        self.started_program = False
-        return code
 
     def screenshot(self, name, hwnd=None):
         """Saves the window's screen area (or the whole desktop) as <shots>/<name>.png."""
