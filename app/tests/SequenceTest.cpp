@@ -98,7 +98,7 @@ TEST_P(WaysOut, EachEndsAtItsFirstFailureDestroyingTheWindowsNewestFirst) {
   HWND box = nullptr, owner = nullptr;
   std::string text(128, '\0');
   ModalScript answerer({[&]() -> bool {
-    if (!(box = FindWindowA("#32770", "エラーが発生しました"))) return false;
+    if (!(box = FindOwnWindow("#32770", "エラーが発生しました"))) return false;
     owner = GetWindow(box, GW_OWNER);
     text.resize(GetDlgItemTextA(box, 0xFFFF, text.data(), 128));
     return PostMessageA(box, WM_COMMAND, IDOK, 0);

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstring>
 #include <functional>
 #include <type_traits>
 #include <vector>
@@ -56,3 +57,26 @@ class ModalScript {
   int idleTicks = 0;
   UINT_PTR timer = 0;
 };
+
+// A top-level window of this thread, by class and caption. Test programs run side by side on one
+// Wine desktop, where FindWindow would also find another program's window.
+inline HWND FindOwnWindow(const char* className, const char* caption) {
+  struct Wanted {
+    const char* className;
+    const char* caption;
+    HWND found;
+  } wanted{className, caption, nullptr};
+  EnumThreadWindows(
+      GetCurrentThreadId(),
+      [](HWND window, LPARAM param) -> BOOL {
+        auto* w = reinterpret_cast<Wanted*>(param);
+        char name[64] = {}, text[256] = {};
+        GetClassNameA(window, name, sizeof name);
+        GetWindowTextA(window, text, sizeof text);
+        if (std::strcmp(name, w->className) != 0 || std::strcmp(text, w->caption) != 0) return TRUE;
+        w->found = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&wanted));
+  return wanted.found;
+}

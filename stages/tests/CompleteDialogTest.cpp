@@ -68,7 +68,7 @@ TEST(Complete, SystemCommands16To31OpenTheVersionWindowAndOthersGetDefaultProces
   for (UINT id : {0u, 15u, 16u, 17u, 30u, 31u, 32u, 0x30u, 0x110u, UINT(SC_CLOSE)}) {
     steps.push_back([&dialog, id] { PostMessageA(dialog.m_hWnd, WM_SYSCOMMAND, id, 0); });
     steps.push_back([&, id] {
-      HWND about = FindWindowA("#32770", "Trevolinのﾊﾞｰｼﾞｮﾝ情報");
+      HWND about = FindOwnWindow("#32770", "Trevolinのﾊﾞｰｼﾞｮﾝ情報");
       if (about) opened += std::to_string(id) + " ", ClickOk(about);
     });
   }

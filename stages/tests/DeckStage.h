@@ -71,7 +71,7 @@ struct ErrorBox {
 
   ModalScript::Step Answer() {
     return [this]() -> bool {
-      HWND box = FindWindowA("#32770", "エラーが発生しました");
+      HWND box = FindOwnWindow("#32770", "エラーが発生しました");
       if (!box) return false;
       owner = GetWindow(box, GW_OWNER);
       cursor = GetCursor();
