@@ -3,7 +3,7 @@
 # when everything is already there. Safe to run again and again.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev python3 googletest libgtest-dev
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev python3 python3-pefile googletest libgtest-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine64 xvfb locales fonts-ipafont-gothic imagemagick)
 

@@ -8,10 +8,14 @@ usage: check_resources.py --bits 32|64 --image IMAGE [--release] PROGRAM.exe
 """
 import argparse
 import os
+import struct
 import sys
 import xml.etree.ElementTree as ElementTree
 
-import peinfo
+import pefile
+
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
+CONTROL_CLASSES = {0x80: "button", 0x81: "edit", 0x82: "static"}
 
 WS_POPUP, WS_CHILD, WS_VISIBLE, WS_CAPTION, WS_BORDER = 0x80000000, 0x40000000, 0x10000000, 0x00C00000, 0x00800000
 WS_VSCROLL, WS_SYSMENU, WS_GROUP, WS_TABSTOP = 0x00200000, 0x00080000, 0x00020000, 0x00010000
@@ -61,6 +65,100 @@ SETTINGS_2019 = "{http://schemas.microsoft.com/SMI/2019/WindowsSettings}"
 MANIFEST_ELEMENTS = [ASM_V1 + "assembly", ASM_V3 + "trustInfo", ASM_V3 + "security", ASM_V3 + "requestedPrivileges",
                      ASM_V3 + "requestedExecutionLevel", ASM_V1 + "application", ASM_V1 + "windowsSettings",
                      SETTINGS_2019 + "activeCodePage"]
+
+class Reader:
+    """Little-endian reads from a resource, which raise struct.error past its end."""
+
+    def __init__(self, data):
+        self.data, self.pos = data, 0
+
+    def take(self, form):
+        values = struct.unpack_from("<" + form, self.data, self.pos)
+        self.pos += struct.calcsize("<" + form)
+        return values if len(values) > 1 else values[0]
+
+    def wstr(self):
+        end = self.pos
+        while self.data[end:end + 2] != b"\0\0":
+            end += 2
+            if end >= len(self.data):
+                raise struct.error("a string runs past the end")
+        text, self.pos = self.data[self.pos:end].decode("utf-16-le"), end + 2
+        return text
+
+    def sz_or_ord(self):
+        """The template form of a name: none, 0xFFFF then an ordinal, or a string."""
+        first = self.take("H")
+        if first in (0, 0xFFFF):
+            return "" if first == 0 else self.take("H")
+        self.pos -= 2
+        return self.wstr()
+
+
+def parse_dialog(data):
+    """A DLGTEMPLATE or DLGTEMPLATEEX as a dict; its controls in template order."""
+    r, d = Reader(data), {"extended": data[:4] == b"\1\0\xff\xff"}
+    if d["extended"]:
+        _, d["help_id"], d["ex_style"], d["style"] = r.take("IIII")
+    else:
+        d["style"], d["ex_style"] = r.take("II")
+    count, d["x"], d["y"], d["cx"], d["cy"] = r.take("Hhhhh")
+    d["menu"], d["class"], d["caption"] = r.sz_or_ord(), r.sz_or_ord(), r.wstr()
+    if d["style"] & DS_SETFONT:
+        d["point_size"] = r.take("H")
+        if d["extended"]:
+            d["weight"], d["italic"], d["charset"] = r.take("HBB")
+        d["font"] = r.wstr()
+    d["controls"] = []
+    for _ in range(count):
+        r.pos = (r.pos + 3) // 4 * 4
+        c = {}
+        if d["extended"]:
+            c["help_id"], c["ex_style"], c["style"], c["x"], c["y"], c["cx"], c["cy"], c["id"] = r.take("IIIhhhhi")
+        else:
+            c["style"], c["ex_style"], c["x"], c["y"], c["cx"], c["cy"], c["id"] = r.take("IIhhhhh")
+        cls = r.sz_or_ord()
+        c["class"], c["class_is_ordinal"] = CONTROL_CLASSES.get(cls, cls), isinstance(cls, int)
+        c["text"] = r.sz_or_ord()
+        extra = r.take("H")
+        c["extra"], r.pos = data[r.pos:r.pos + extra], r.pos + extra
+        d["controls"].append(c)
+    d["trailing"] = len(data) - r.pos if any(data[r.pos:]) else 0
+    return d
+
+
+def parse_avi(data):
+    """The main header, the one stream's header and format, and the frames of an AVI clip."""
+
+    def chunks(start, end):
+        found = {}
+        while start + 8 <= end:
+            fourcc, size = data[start:start + 4], struct.unpack_from("<I", data, start + 4)[0]
+            if start + 8 + size > end:
+                raise struct.error(f"chunk {fourcc} at {start} runs past its parent")
+            body = (start + 12, start + 8 + size) if fourcc in (b"RIFF", b"LIST") else (start + 8, start + 8 + size)
+            key = data[start + 8:start + 12] if fourcc in (b"RIFF", b"LIST") else fourcc
+            found.setdefault(key, []).append(body)
+            start += 8 + size + (size & 1)
+        return found
+
+    top = chunks(0, len(data))
+    if list(top) != [b"AVI "] or data[:4] != b"RIFF":
+        raise struct.error("not a RIFF AVI file")
+    avi = chunks(*top[b"AVI "][0])
+    hdrl = chunks(*avi[b"hdrl"][0])
+    avih = struct.unpack_from("<10I", data, hdrl[b"avih"][0][0])
+    strl = [chunks(*s) for s in hdrl.get(b"strl", [])]
+    strh, strf = strl[0][b"strh"][0][0], strl[0][b"strf"][0][0]
+    scale, rate = struct.unpack_from("<II", data, strh + 20)
+    bits, compression = struct.unpack_from("<HI", data, strf + 14)
+    frames = [k for k in chunks(*avi[b"movi"][0]) if k.endswith((b"dc", b"db"))]
+    movi = chunks(*avi[b"movi"][0])
+    return dict(usec_per_frame=avih[0], total_frames=avih[4], width=avih[8], height=avih[9], streams=len(strl),
+                type=data[strh:strh + 4], handler=data[strh + 4:strh + 8], fps=rate / scale, bits=bits,
+                compression=compression, frames=sum(len(movi[k]) for k in frames), indexed=b"idx1" in avi)
+
+
 failures = []
 
 
@@ -69,12 +167,25 @@ def eq(what, actual, expected):
         failures.append(f"{what}: expected {expected!r}, found {actual!r}")
 
 
+def resources(pe):
+    """{(type, name, language): bytes}; types and names are numbers or strings."""
+    found = {}
+    for t in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for n in t.directory.entries:
+            for lang in n.directory.entries:
+                key = tuple(str(e.name) if e.name is not None else e.id for e in (t, n)) + (lang.id,)
+                found[key] = pe.get_data(lang.data.struct.OffsetToData, lang.data.struct.Size)
+    return found
+
+
 def check(pe):
+    found = resources(pe)
+    one = {(t, n): data for (t, n, _), data in found.items()}
     for ident, (extended, cx, cy, further, ex_style, caption, controls) in TEMPLATES.items():
         w = f"template {ident}"
-        d = peinfo.parse_dialog(pe.resource(peinfo.RT_DIALOG, ident)[1])
+        d = parse_dialog(one[(RT_DIALOG, ident)])
         eq(w, (d["extended"], d["x"], d["y"], d["cx"], d["cy"], hex(d["style"]), d["ex_style"], d["menu"], d["class"],
-               d["caption"], d.get("point_size"), d.get("font"), d.get("trailing", 0)),
+               d["caption"], d.get("point_size"), d.get("font"), d["trailing"]),
            (extended, 0, 0, cx, cy, hex(WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT | further), ex_style, "", "",
             caption, 9, "ＭＳ Ｐゴシック", 0))
         if extended:
@@ -89,33 +200,37 @@ def check(pe):
                (cls.lower(), cls in ("button", "edit", "static"), text, rect, hex(WS_CHILD | WS_VISIBLE | styles), 0,
                 b"", 0))
 
-    strings = peinfo.parse_string_block(pe.resource(peinfo.RT_STRING, 101 // 16 + 1)[1])
-    eq("string block of 101", strings, [""] * 5 + ["Trevolin のﾊﾞｰｼﾞｮﾝ情報(&A)..."] + [""] * 10)
-    images = peinfo.parse_group_icon(pe.resource(peinfo.RT_GROUP_ICON, 128)[1])
-    eq("icon images", [(i["width"], i["height"], i["colours"], i["planes"], i["bits"]) for i in images],
+    block, r = [], Reader(one[(RT_STRING, 101 // 16 + 1)])
+    for _ in range(16):
+        block.append(r.data[r.pos + 2:r.pos + 2 + 2 * r.take("H")].decode("utf-16-le"))
+        r.pos += 2 * len(block[-1])
+    eq("string block of 101", block, [""] * 5 + ["Trevolin のﾊﾞｰｼﾞｮﾝ情報(&A)..."] + [""] * 10)
+    group = one[(RT_GROUP_ICON, 128)]
+    eq("icon group header", struct.unpack_from("<HHH", group), (0, 1, 2))
+    images = [struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i) for i in range(2)]
+    eq("icon images", [(w, h, colours, planes, bits) for w, h, colours, _, planes, bits, _, _ in images],
        [(32, 32, 16, 1, 4), (16, 16, 16, 1, 4)])
-    eq("icon image sizes", [len(pe.resource(peinfo.RT_ICON, i["id"])[1]) for i in images], [i["size"] for i in images])
-    a = peinfo.parse_avi(pe.resource("AVI", 146)[1])
-    video = a["streams_found"][0]
-    eq("clip", (a["micro_sec_per_frame"], a["total_frames"], a["width"], a["height"], len(a["streams_found"]),
-                video["type"], video["handler"], video["rate"] / video["scale"], video["format"]["bits"],
-                video["format"]["compression"], len(a["frames"]), a["index_ok"]),
-       (200000, 6, 32, 32, 1, "vids", "RLE ", 5.0, 8, 1, 6, True))
-    v = peinfo.parse_version(pe.resource(peinfo.RT_VERSION, 1)[1])
-    eq("version", (v["file_version"], v["product_version"], v["flags"], v["flags_mask"], v["os"], v["type"],
-                   v["subtype"], v["strings"], v["translations"]),
-       ((1, 0, 0, 1), (1, 0, 0, 1), 0, 0x3F, 0x4, 1, 0, {"041104B0": VERSION_STRINGS}, [(0x0411, 1200)]))
-    root = ElementTree.fromstring(pe.resource(peinfo.RT_MANIFEST, 1)[1])
+    eq("icon image sizes", [len(one[(RT_ICON, i[7])]) for i in images], [i[6] for i in images])
+    eq("clip", parse_avi(one[("AVI", 146)]),
+       dict(usec_per_frame=200000, total_frames=6, width=32, height=32, streams=1, type=b"vids", handler=b"RLE ",
+            fps=5.0, bits=8, compression=1, frames=6, indexed=True))
+    f = pe.VS_FIXEDFILEINFO[0]
+    tables = {t.LangID.decode(): {k.decode(): v.decode() for k, v in t.entries.items()}
+              for info in pe.FileInfo[0] if info.Key == b"StringFileInfo" for t in info.StringTable}
+    translations = [v.entry for info in pe.FileInfo[0] if info.Key == b"VarFileInfo" for v in info.Var]
+    eq("version", (f.FileVersionMS, f.FileVersionLS, f.ProductVersionMS, f.ProductVersionLS, f.FileFlags,
+                   f.FileFlagsMask, f.FileOS, f.FileType, f.FileSubtype, tables, translations),
+       (0x10000, 1, 0x10000, 1, 0, 0x3F, 0x4, 1, 0, {"041104B0": VERSION_STRINGS}, [{b"Translation": "0x0411 0x04b0"}]))
+    root = ElementTree.fromstring(one[(RT_MANIFEST, 1)])
     eq("manifest elements in order", [e.tag for e in root.iter()], MANIFEST_ELEMENTS)
     level = root.find(f"{ASM_V3}trustInfo/{ASM_V3}security/{ASM_V3}requestedPrivileges/{ASM_V3}requestedExecutionLevel")
     page = root.find(f"{ASM_V1}application/{ASM_V1}windowsSettings/{SETTINGS_2019}activeCodePage")
     eq("manifest", (root.get("manifestVersion"), dict(level.attrib), page.text),
        ("1.0", {"level": "asInvoker", "uiAccess": "false"}, "ja-JP"))
-    expected = {(peinfo.RT_DIALOG, n) for n in TEMPLATES} | {(peinfo.RT_STRING, 7), (peinfo.RT_GROUP_ICON, 128),
-                                                           ("AVI", 146), (peinfo.RT_VERSION, 1), (peinfo.RT_MANIFEST, 1)}
-    icons = {(peinfo.RT_ICON, i["id"]) for i in images}
-    eq("resources", sorted({(t, n) for (t, n, _) in pe.resources}, key=str), sorted(expected | icons, key=str))
-    eq("languages", {lang for (_, _, lang) in pe.resources}, {0x0411})
+    expected = {(RT_DIALOG, n) for n in TEMPLATES} | {(RT_STRING, 7), (RT_GROUP_ICON, 128), ("AVI", 146),
+                                                      (RT_VERSION, 1), (RT_MANIFEST, 1)}
+    eq("resources", sorted(one, key=str), sorted(expected | {(RT_ICON, i[7]) for i in images}, key=str))
+    eq("languages", {lang for (_, _, lang) in found}, {0x0411})
 
 
 def main():
@@ -125,22 +240,28 @@ def main():
     parser.add_argument("--release", action="store_true")
     parser.add_argument("program")
     args = parser.parse_args()
-    pe = peinfo.load(args.program)
+    pe = pefile.PE(args.program)
     with open(args.program, "rb") as program, open(args.image, "rb") as image:
         data = program.read()
         eq(f"copies of {args.image}, byte for byte", data.count(image.read()), 1)
     print(f"{args.program}: {len(data)} bytes ({len(data) / 2**20:.2f} MiB)")
     if args.release:
-        eq("debug sections and symbols", ([s[0] for s in pe.sections if s[0].startswith((".debug", "/"))], pe.symbols),
-           ([], 0))
+        # A long section name ("/N") lies in the COFF string table, which stays for them after a strip.
+        table = pe.FILE_HEADER.PointerToSymbolTable + 18 * pe.FILE_HEADER.NumberOfSymbols
+        names = [s.Name.rstrip(b"\0").decode() for s in pe.sections]
+        names = [data[table + int(n[1:]):data.index(b"\0", table + int(n[1:]))].decode()
+                 if n.startswith("/") and pe.FILE_HEADER.PointerToSymbolTable else n for n in names]
+        eq("debug sections and symbols", ([n for n in names if n.startswith((".debug", "/"))],
+                                          pe.FILE_HEADER.NumberOfSymbols), ([], 0))
         eq(f"{args.program}.debug beside it", os.path.exists(args.program + ".debug"), True)
-    eq("headers", (pe.magic, pe.machine, pe.subsystem, pe.dll_characteristics & peinfo.DLL_DYNAMIC_BASE != 0,
-                   pe.dll_characteristics & peinfo.DLL_NX_COMPAT != 0),
-       ((peinfo.PE32, peinfo.IMAGE_FILE_MACHINE_I386) if args.bits == 32 else
-        (peinfo.PE32_PLUS, peinfo.IMAGE_FILE_MACHINE_AMD64)) + (peinfo.SUBSYSTEM_WINDOWS_GUI, True, True))
+    o = pe.OPTIONAL_HEADER
+    eq("headers", (o.Magic, pe.FILE_HEADER.Machine, o.Subsystem, o.IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE,
+                   o.IMAGE_DLLCHARACTERISTICS_NX_COMPAT),
+       ((0x10B, 0x14C) if args.bits == 32 else (0x20B, 0x8664)) + (2, True, True))
     try:
         check(pe)
-    except (TypeError, KeyError, IndexError, AttributeError, peinfo.FormatError, ElementTree.ParseError) as e:
+    except (TypeError, KeyError, IndexError, AttributeError, struct.error, UnicodeDecodeError,
+            ElementTree.ParseError) as e:
         failures.append(f"a resource is missing or malformed ({e!r})")
     print("".join(f"FAIL {f}\n" for f in failures) + f"{os.path.basename(args.program)}: {len(failures)} failed")
     return 1 if failures else 0
