@@ -14,6 +14,9 @@
 namespace {
 constexpr int kFaultsKept = 20;    // in detail; the rest are counted
 constexpr int kReplyLength = 260;  // both bytes of the status's length field in use
+// What a refused open leaves in the caller's handle: nothing promises it is left alone, and it is
+// never a handle to use or close.
+constexpr std::uint32_t kLeftByARefusal = 0xFFFFFFFFu;
 
 std::string Offset(std::uint32_t offset) {
   const std::uint8_t bytes[4] = {std::uint8_t(offset >> 24), std::uint8_t(offset >> 16),
@@ -97,6 +100,7 @@ int LibrarySide::Open(const char* name, std::uint32_t* handle) {
   const void* end = std::memchr(name, 0, kDeviceNameLength);
   const std::string text(name, end ? static_cast<const char*>(end) : name + kDeviceNameLength);
   if (deck.scenario.openRefused) {
+    *handle = kLeftByARefusal;
     Note("open", "open " + text + ": refused");
     return 0;
   }

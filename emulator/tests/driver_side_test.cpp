@@ -62,6 +62,8 @@ TEST(DeckDriver, OnlyACancelOrTheCableEndsABlockedReadNotAClose) {
   o.driver.CancelIo(reader, kInvalidHandle);
   reader.join();
   EXPECT_EQ(o.driver.Counters().readsCancelled, 1);
+  EXPECT_FALSE(o.driver.Close(o.pipe1));  // a handle closed already, as a real driver refuses it
+  EXPECT_EQ(o.driver.Counters().badCloses, 1);
 }
 
 TEST(DeckDriver, CancelIgnoredLeavesAReadBlockedUntilItsThreadIsEndedOrTheCableIsPulled) {

@@ -63,7 +63,7 @@ const std::map<std::string, std::function<void(Deck&)>> kSteps = {
     {"open", [](Deck& d) { d.Open(VornUsbEnumerateDevices() - 1); }},
     {"image", [](Deck& d) { d.SendAll(); }},
     {"block-0", [](Deck& d) { d.Send(BlockAt(0)); }},
-    {"block-0-unpaced", [](Deck& d) { d.Send(BlockAt(0), kBlockLength, kLibraryTransferCode, 0); }},
+    {"block-0-then-9-ms", [](Deck& d) { d.Send(BlockAt(0), kBlockLength, kLibraryTransferCode, 9); }},
     {"block-1", [](Deck& d) { d.Send(BlockAt(384)); }},
     {"block-at-385", [](Deck& d) { d.Send(BlockAt(385)); }},
     {"block-of-396", [](Deck& d) { d.Send(BlockAt(0), 396); }},
@@ -93,7 +93,7 @@ TEST(LibrarySideChecks, EachMisuseIsRecordedByItsKindAndAFaithfulTransferByNone)
       // scenario, calls, fault kinds
       {"success", "request open image status reply close", ""},
       {"success", "open block-0", "block-before-rewrite"},
-      {"success", "request open block-0-unpaced block-1", "block-too-soon"},
+      {"success", "request open block-0-then-9-ms block-1", "block-too-soon"},
       {"success", "request open image block-0", "block-after-image"},
       {"success", "request open block-0 block-at-385", "block-misaligned"},
       {"success", "request open image-5-6-swapped", "block-out-of-order block-out-of-order"},
