@@ -122,6 +122,9 @@ TEST(LinkChecks, ADeckPluggedInLateIsFoundByTheRepeatWhichWaitsForTheNewWorker) 
   late.link.Reset();
   EXPECT_EQ(late.link.CheckLinkOpen(), 1);
   EXPECT_EQ(late.link.CheckLinkOpen(), -1);  // once again, until the next Reset
+  late.deck.Driver().Unplug();
+  late.link.Reset();
+  EXPECT_EQ(late.link.CheckLinkOpen(), -1);  // what the old worker found is not found again
 }
 
 TEST(Rewrite, AnyCompletionReportCountsUntilTheNextRequest) {
