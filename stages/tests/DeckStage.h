@@ -36,7 +36,9 @@ struct DeckStage {
     deck.Driver().HoldWritesUntilReplyRead(true);
     // The pause after each block moves the deck's clock on instead of being waited out.
     senderClock.onPause = [this](double ms) { deck.events.Skip(ms); };
-    for (int i = 0; i < 200 && link.State() == LinkSession::kOpening; ++i) Sleep(10);
+    // The worker's open takes milliseconds, or seconds on a machine busy with other tests.
+    for (int i = 0; i < 3000 && link.State() == LinkSession::kOpening; ++i) Sleep(10);
+    EXPECT_NE(link.State(), LinkSession::kOpening) << "the link's worker never ended its open";
   }
   static Scenario Tweaked(const char* name, const std::function<void(Scenario&)>& change) {
     Scenario s = *FindScenario(name);

@@ -59,12 +59,14 @@ TEST_P(Transfer, RequestsTheRewriteAfterThreeTicksSendsTheImageAndTakesTheReplyU
   std::pair<WPARAM, LPARAM> range;
   LRESULT endSession = -1;
   HWND reasonOn = nullptr;
+  char caption[64] = {};
   ControlSpy bar(GetDlgItem(hwnd, IDC_PROGRESS), [&](UINT message, WPARAM wParam, LPARAM lParam, LRESULT) {
     if (message == PBM_SETRANGE32) range = {wParam, lParam};
     if (message == PBM_SETPOS) positions.push_back(static_cast<int>(wParam));
     if (message == PBM_SETPOS && positions.size() == 512) {
       endSession = SendMessageA(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
       reasonOn = s.awake.ReasonWindow();
+      GetWindowTextA(hwnd, caption, sizeof caption);
     }
   });
   auto post = [&](int ticks, bool when) {
@@ -94,6 +96,9 @@ TEST_P(Transfer, RequestsTheRewriteAfterThreeTicksSendsTheImageAndTakesTheReplyU
   EXPECT_TRUE(s.awake.Held()) << "the computer stays awake until the wait stage ends";
   EXPECT_EQ(endSession, FALSE) << "shutdown is held off while the blocks go out";
   EXPECT_EQ(reasonOn, hwnd);
+  EXPECT_STREQ(caption, "バージョンアップデータ転送中");
+  EXPECT_STREQ(window.noticeText, "ＵＳＢケーブルを抜かないでください。");
+  EXPECT_STREQ(window.messageText, "バージョンアップデータを転送中です。本体の電源を落とさないでください。");
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, Transfer,
