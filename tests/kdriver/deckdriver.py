@@ -71,8 +71,17 @@ class DeckDriver:
     def __enter__(self):
         # Without a program of the prefix running, Wine would stop its services, the driver with them.
         subprocess.run([WINESERVER, "-p"], env=self.env, stderr=subprocess.DEVNULL)
-        self._installer("install", windows_path(self.driver), *SCENARIOS[self.scenario])
-        return self
+        for attempt in range(3):
+            try:
+                self._installer("install", windows_path(self.driver), *SCENARIOS[self.scenario])
+                return self
+            except subprocess.CalledProcessError:
+                # In a prefix just made, on a busy machine, Wine's service manager may not answer
+                # yet (OpenSCManager: RPC server unavailable). The installer first removes whatever
+                # an attempt left.
+                if attempt == 2:
+                    raise
+                time.sleep(2)
 
     def record(self, settle_s=3.0):
         """The record once every handle opened has been closed, or as it is after `settle_s`:
