@@ -136,9 +136,10 @@ def parse_avi(data):
             fourcc, size = data[start:start + 4], struct.unpack_from("<I", data, start + 4)[0]
             if start + 8 + size > end:
                 raise struct.error(f"chunk {fourcc} at {start} runs past its parent")
-            body = (start + 12, start + 8 + size) if fourcc in (b"RIFF", b"LIST") else (start + 8, start + 8 + size)
-            key = data[start + 8:start + 12] if fourcc in (b"RIFF", b"LIST") else fourcc
-            found.setdefault(key, []).append(body)
+            # A list is known by its form, and its children follow the form.
+            listed = fourcc in (b"RIFF", b"LIST")
+            key = data[start + 8:start + 12] if listed else fourcc
+            found.setdefault(key, []).append((start + (12 if listed else 8), start + 8 + size))
             start += 8 + size + (size & 1)
         return found
 
@@ -152,11 +153,11 @@ def parse_avi(data):
     strh, strf = strl[0][b"strh"][0][0], strl[0][b"strf"][0][0]
     scale, rate = struct.unpack_from("<II", data, strh + 20)
     bits, compression = struct.unpack_from("<HI", data, strf + 14)
-    frames = [k for k in chunks(*avi[b"movi"][0]) if k.endswith((b"dc", b"db"))]
     movi = chunks(*avi[b"movi"][0])
     return dict(usec_per_frame=avih[0], total_frames=avih[4], width=avih[8], height=avih[9], streams=len(strl),
                 type=data[strh:strh + 4], handler=data[strh + 4:strh + 8], fps=rate / scale, bits=bits,
-                compression=compression, frames=sum(len(movi[k]) for k in frames), indexed=b"idx1" in avi)
+                compression=compression, frames=sum(len(v) for k, v in movi.items() if k.endswith((b"dc", b"db"))),
+                indexed=b"idx1" in avi)
 
 
 failures = []
@@ -200,10 +201,11 @@ def check(pe):
                (cls.lower(), cls in ("button", "edit", "static"), text, rect, hex(WS_CHILD | WS_VISIBLE | styles), 0,
                 b"", 0))
 
-    block, r = [], Reader(one[(RT_STRING, 101 // 16 + 1)])
+    r, block = Reader(one[(RT_STRING, 101 // 16 + 1)]), []
     for _ in range(16):
-        block.append(r.data[r.pos + 2:r.pos + 2 + 2 * r.take("H")].decode("utf-16-le"))
-        r.pos += 2 * len(block[-1])
+        length = r.take("H")
+        block.append(r.data[r.pos:r.pos + 2 * length].decode("utf-16-le"))
+        r.pos += 2 * length
     eq("string block of 101", block, [""] * 5 + ["Trevolin のﾊﾞｰｼﾞｮﾝ情報(&A)..."] + [""] * 10)
     group = one[(RT_GROUP_ICON, 128)]
     eq("icon group header", struct.unpack_from("<HHH", group), (0, 1, 2))
