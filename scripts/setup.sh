@@ -5,7 +5,13 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev python3 python3-pefile googletest libgtest-dev
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-  wine64 xvfb locales fonts-ipafont-gothic imagemagick)
+  wine64 wine32:i386 xvfb locales fonts-ipafont-gothic imagemagick openssl osslsigncode)
+
+# The x86 build, the program as owners get it, runs under 32-bit Wine in the same x86-64 prefix.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture"
+  dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do
