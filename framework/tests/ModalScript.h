@@ -68,7 +68,7 @@ inline HWND FindOwnWindow(const char* className, const char* caption) {
   } wanted{className, caption, nullptr};
   EnumThreadWindows(
       GetCurrentThreadId(),
-      [](HWND window, LPARAM param) -> BOOL {
+      [](HWND window, LPARAM param) CALLBACK -> BOOL {
         auto* w = reinterpret_cast<Wanted*>(param);
         char name[64] = {}, text[256] = {};
         GetClassNameA(window, name, sizeof name);

@@ -233,7 +233,7 @@ HWND FindTopLevel(const std::string& captionUtf8, const std::string& className) 
     HWND found;
   } search = {WideFromUtf8(captionUtf8), className, nullptr};
   EnumWindows(
-      [](HWND hwnd, LPARAM p) -> BOOL {
+      [](HWND hwnd, LPARAM p) CALLBACK -> BOOL {
         auto* s = reinterpret_cast<Search*>(p);
         if (!IsWindowVisible(hwnd)) return TRUE;
         wchar_t caption[1024] = {};
@@ -253,7 +253,7 @@ Json ListTopLevel(bool all) {
     Json windows;
   } list = {all, Json::Array()};
   EnumWindows(
-      [](HWND hwnd, LPARAM p) -> BOOL {
+      [](HWND hwnd, LPARAM p) CALLBACK -> BOOL {
         auto* l = reinterpret_cast<List*>(p);
         if (l->all || IsWindowVisible(hwnd)) l->windows.Push(Describe(hwnd));
         return TRUE;
@@ -265,7 +265,7 @@ Json ListTopLevel(bool all) {
 HWND FindMessageBox() {
   HWND found = nullptr;
   EnumWindows(
-      [](HWND hwnd, LPARAM p) -> BOOL {
+      [](HWND hwnd, LPARAM p) CALLBACK -> BOOL {
         if (!IsMessageBox(hwnd)) return TRUE;
         *reinterpret_cast<HWND*>(p) = hwnd;
         return FALSE;

@@ -69,7 +69,7 @@ void Watcher::Look() {
     std::vector<HWND> shown;
   } pass = {pid, {}};
   EnumWindows(
-      [](HWND hwnd, LPARAM p) -> BOOL {
+      [](HWND hwnd, LPARAM p) CALLBACK -> BOOL {
         auto* pass = reinterpret_cast<Pass*>(p);
         DWORD owner = 0;
         GetWindowThreadProcessId(hwnd, &owner);
