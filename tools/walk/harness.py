@@ -24,10 +24,10 @@ import time
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 WINE_RUN = os.path.join(REPO, "scripts", "wine-run")
 WINESERVER = "/usr/lib/wine/wineserver64"
-SETTINGS = ".settings-2"  # the marker wine-run leaves once the prefix has its settings
 
 SLOTS = 16  # more than any machine here runs tests at once
-SYSTEM32 = os.path.join("drive_c", "windows", "system32")
+# Windows' own DLLs, 64- and 32-bit, which nothing writes: a slot links them instead of copying 1.2 GB.
+SYSTEM_DLLS = tuple(os.path.join("drive_c", "windows", d) for d in ("system32", "syswow64"))
 
 
 def end_with_parent():
@@ -83,14 +83,14 @@ class Slot:
         # A new prefix costs wineboot's ten seconds; a copy of a ready one, a second or two, with
         # Windows' own DLLs linked rather than copied (nothing writes them). wine-run finishes
         # whatever the copy lacks, and makes the prefix itself when there is nothing to copy.
-        ready = lambda p: os.path.exists(os.path.join(p, ".ready")) and os.path.exists(os.path.join(p, SETTINGS))
+        ready = lambda p: subprocess.run([WINE_RUN, "--ready", p]).returncode == 0
         if ready(self.prefix) or not ready(self.base_prefix):
             return
         partial = self.prefix + ".partial"
         shutil.rmtree(partial, ignore_errors=True)
         shutil.rmtree(self.prefix, ignore_errors=True)
-        system32 = os.path.join(self.base_prefix, SYSTEM32)
-        link_or_copy = lambda source, target: (os.link if source.startswith(system32) else shutil.copy2)(source, target)
+        linked = tuple(os.path.join(self.base_prefix, d) + os.sep for d in SYSTEM_DLLS)
+        link_or_copy = lambda source, target: (os.link if source.startswith(linked) else shutil.copy2)(source, target)
         # The copy gets a server of its own: Wine names a prefix's server by the folder's inode.
         shutil.copytree(self.base_prefix, partial, symlinks=True, copy_function=link_or_copy)
         os.rename(partial, self.prefix)
