@@ -1,8 +1,21 @@
 # Test helpers. Native tests run directly; Windows-side tests run through Wine (the cross-compiling
-# emulator). The 32-bit release build runs nothing but checks of its own output files.
+# emulator), the x86 ones under 32-bit Wine in the same x86-64 prefix, as WoW64 runs them on 64-bit
+# Windows. The release for owners runs nothing but checks of its own output files.
 set(TREVOLIN_RUNS_TESTS ON)
-if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+if(TREVOLIN_RELEASE)
   set(TREVOLIN_RUNS_TESTS OFF)
+endif()
+
+# A kernel without 32-bit support cannot start 32-bit Wine. The x86 build's Windows tests are then
+# entries of their own that say so and count as skipped: never as passed, and never silently gone.
+set(TREVOLIN_WINE_SKIPPED "")
+if(WIN32 AND CMAKE_SIZEOF_VOID_P EQUAL 4 AND TREVOLIN_RUNS_TESTS)
+  set(TREVOLIN_WINE32 /usr/lib/wine/wine CACHE FILEPATH "32-bit Wine's loader, started once to see that this machine runs 32-bit programs")
+  execute_process(COMMAND ${TREVOLIN_WINE32} --version RESULT_VARIABLE started OUTPUT_QUIET ERROR_QUIET)
+  if(NOT started STREQUAL "0")
+    set(TREVOLIN_WINE_SKIPPED "this machine runs no 32-bit programs: ${TREVOLIN_WINE32} --version gave \"${started}\"")
+    message(STATUS "The x86 Windows tests are skipped: ${TREVOLIN_WINE_SKIPPED}")
+  endif()
 endif()
 
 if(TREVOLIN_RUNS_TESTS AND NOT TREVOLIN_FUZZ)
@@ -22,9 +35,21 @@ if(TREVOLIN_RUNS_TESTS AND NOT TREVOLIN_FUZZ)
   include(GoogleTest)
 endif()
 
+# trevolin_wine_test(NAME name COMMAND command...): a test whose command runs Windows programs
+# under Wine; where Wine cannot run them, a skipped entry that says why. Properties are set after.
+function(trevolin_wine_test)
+  cmake_parse_arguments(W "" "NAME" "COMMAND" ${ARGN})
+  if(TREVOLIN_WINE_SKIPPED)
+    add_test(NAME ${W_NAME} COMMAND ${CMAKE_COMMAND} -E echo "skipped: ${TREVOLIN_WINE_SKIPPED}")
+    set_tests_properties(${W_NAME} PROPERTIES SKIP_REGULAR_EXPRESSION "skipped: ")
+  else()
+    add_test(NAME ${W_NAME} COMMAND ${W_COMMAND})
+  endif()
+endfunction()
+
 if(WIN32 AND TREVOLIN_RUNS_TESTS)
   # The build's Wine prefix, made before the tests that need it: the end-to-end tests copy it.
-  add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} cmd /c exit)
+  trevolin_wine_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} cmd /c exit)
   set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix LABELS win TIMEOUT 300)
 endif()
 
@@ -34,11 +59,13 @@ endif()
 # properties on the entry by its name).
 set(TREVOLIN_EACH_CASE stages_deck_test image_sender_test link_session_test link_checks_test)
 
-# trevolin_test(NAME name LABELS labels... SOURCES files... LIBS libs... [TIMEOUT s])
+# trevolin_test(NAME name [WINDOWS] LABELS labels... SOURCES files... LIBS libs... [TIMEOUT s])
 # One gtest program. Native programs get the label `unit`, Windows ones `win` unless LABELS says
-# otherwise.
+# otherwise. WINDOWS: its cases open windows, and take the build's Wine desktop one at a time.
+# Side by side, one program's window would be activated, focused or under the pointer while
+# another's is looked at: they share the desktop's foreground, focus and cursor.
 function(trevolin_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "LABELS;SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "WINDOWS" "NAME;TIMEOUT" "LABELS;SOURCES;LIBS" ${ARGN})
   if(NOT TREVOLIN_RUNS_TESTS OR TREVOLIN_FUZZ)
     return()
   endif()
@@ -59,7 +86,10 @@ function(trevolin_test)
   if(WIN32)
     list(APPEND properties FIXTURES_REQUIRED wine_prefix)
   endif()
-  if(T_NAME IN_LIST TREVOLIN_EACH_CASE)
+  if(T_WINDOWS)
+    list(APPEND properties RESOURCE_LOCK wine_desktop)
+  endif()
+  if(T_NAME IN_LIST TREVOLIN_EACH_CASE AND NOT TREVOLIN_WINE_SKIPPED)
     if(WIN32)
       # The test list is read line by line: without the CR of Windows' line ends.
       set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR
@@ -67,6 +97,9 @@ function(trevolin_test)
     endif()
     gtest_discover_tests(${T_NAME} TEST_PREFIX ${T_NAME}. EXTRA_ARGS --gtest_color=no NO_PRETTY_VALUES
                          DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${properties})
+  elseif(WIN32)
+    trevolin_wine_test(NAME ${T_NAME} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${T_NAME}> --gtest_color=no)
+    set_tests_properties(${T_NAME} PROPERTIES ${properties})
   else()
     add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
     set_tests_properties(${T_NAME} PROPERTIES ${properties})

@@ -31,11 +31,11 @@ function(trevolin_pe_import_test name what target)
   set_tests_properties(${name} PROPERTIES LABELS pe)
 endfunction()
 
-# trevolin_use_tavro_dll(target): in the x86-64 test build, puts the stand-in TavroUSB.dll next to
-# the program after every build, where Windows looks first, so that the production wiring runs
-# under Wine against the emulated deck. The x86 release folder never gets the stand-in.
+# trevolin_use_tavro_dll(target): in the test builds, puts the stand-in TavroUSB.dll next to the
+# program after every build, where Windows looks first, so that the production wiring runs under
+# Wine against the emulated deck. The release folder never gets the stand-in.
 function(trevolin_use_tavro_dll target)
-  if(NOT WIN32 OR NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
+  if(NOT WIN32 OR TREVOLIN_RELEASE)
     return()
   endif()
   add_dependencies(${target} tavro_standin)

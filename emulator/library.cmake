@@ -24,9 +24,9 @@ if(WIN32)
            COMMAND ${Python3_EXECUTABLE} ${TREVOLIN_PE_CHECK} exports $<TARGET_FILE:tavro_standin>
                    --machine $<IF:$<EQUAL:${CMAKE_SIZEOF_VOID_P},4>,x86,x64>)
   set_tests_properties(tavro_standin_exports PROPERTIES LABELS pe)
-  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  if(TREVOLIN_RUNS_TESTS)
     # The production wiring under Wine: a program that imports the six loads the stand-in.
-    add_test(NAME library_dll_test
+    trevolin_wine_test(NAME library_dll_test
              COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/tests/library_dll_check.py
                      ${PROJECT_SOURCE_DIR}/scripts/wine-run ${TREVOLIN_WINE_PREFIX} $<TARGET_FILE:transfer_probe_dll>)
     set_tests_properties(library_dll_test PROPERTIES LABELS win TIMEOUT 300)

@@ -4,10 +4,13 @@ virtual desktop through the UI probe, one run for each way a whole run ends, che
 emulated deck's report (or, for Trevolin.exe, the record of the driver's stand-in): the windows in
 their order, the message box or none, the program's end, nothing written to the deck before the
 user agreed, every handle closed, no fault, and the new firmware on the deck, byte for byte,
-exactly when the run ends with "バージョンアップ完了". The options name the built programs.
+exactly when the run ends with "バージョンアップ完了". The options name the built programs; the
+release cases run the release preset's own program, copied byte for byte beside the stand-in
+library, under 32-bit Wine.
 """
 import argparse
 import contextlib
+import filecmp
 import glob
 import os
 import shutil
@@ -56,7 +59,7 @@ class Case:
 
     def __init__(self, **kw):
         self.__dict__.update(self.DEFAULTS, **kw)
-        self.program = "production" if self.driver else self.program
+        self.program = "production" if self.driver and self.program == "emulated" else self.program
         self.windows = list(STAGES[:STAGES.index(self.reaches) + 1]) + ([ERROR_CAPTION] if self.box else [])
         # The refusal is the sequence's own message, shown after the agreement window has closed.
         self.box_owner = "" if self.box == STOPPED else self.reaches
@@ -85,6 +88,10 @@ CASES = {
     # Trevolin.exe against the driver's stand-in: a stranger passed over, the deck found and asked
     # for its ready state, and its pipes, which cannot open under Wine.
     "production-driver": check_failure(USB_OPEN, driver="stranger-first", queried=[1]),
+    # The release as owners get it, through the real driver backend: no driver; and a driver that
+    # lists a device of another vendor and one of another product, both refused and closed again.
+    "release-no-driver": check_failure(NO_DRIVER, program="release"),
+    "release-driver": check_failure(NO_DRIVER, program="release", driver="strangers"),
     # Slow: two minutes of waiting.
     "never-completes": Case(scenario="never-completes", box=REWRITE_TIMEOUT, reaches=WAIT),
     "unplug-during-wait": Case(scenario="unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False),
@@ -136,6 +143,18 @@ def plant(desktop, program, folder):
     return copy
 
 
+def beside_the_library(program, folder):
+    """A copy of the program, byte for byte, with the stand-in TavroUSB.dll beside it: a release
+    folder never holds the stand-in."""
+    os.makedirs(folder)
+    copy = os.path.join(folder, os.path.basename(program))
+    shutil.copy(program, copy)
+    shutil.copy(ARGS.standin, os.path.join(folder, "TavroUSB.dll"))
+    if not filecmp.cmp(program, copy, shallow=False):
+        raise AssertionError(f"the copy of {program} differs from it")
+    return copy
+
+
 def loaded(folder, wait_s=0):
     """The planted DLLs that left their marker, waiting up to `wait_s` for the first."""
     deadline = time.monotonic() + wait_s
@@ -151,7 +170,10 @@ class UpdateEndToEnd(unittest.TestCase):
         shutil.rmtree(workdir, ignore_errors=True)
         with Slot(ARGS.prefix, "kd" if case.driver else "e2e") as slot, \
                 Desktop(slot, ARGS.probe, ARGS.shots, locale=case.locale) as desktop:
-            program = {"emulated": ARGS.emulated, "production": ARGS.production, "winmm": ARGS.winmm}[case.program]
+            program = {"emulated": ARGS.emulated, "production": ARGS.production, "winmm": ARGS.winmm,
+                       "release": ARGS.release}[case.program]
+            if case.program == "release":
+                program = beside_the_library(program, os.path.join(workdir, "release"))
             if case.planted:
                 program = plant(desktop, program, os.path.join(workdir, "program"))
             if case.start_only:
@@ -204,7 +226,7 @@ class UpdateEndToEnd(unittest.TestCase):
             self.assertEqual(outcome.box_owner, case.box_owner, "the window that owns the message box")
         else:
             self.assertIsNone(outcome.box, "no message box")
-        if case.program == "production":
+        if case.program in ("production", "release"):
             self.assertFalse(report.exists, "the stand-in library was never reached: its deck wrote no report")
             return
         self.assertTrue(report.exists, "the deck wrote its report")
@@ -282,6 +304,8 @@ if __name__ == "__main__":
                    "--deck-driver"):
         parser.add_argument(option, required=True)
     parser.add_argument("--planted", nargs="+", required=True)
+    parser.add_argument("--release", help="the release preset's Trevolin.exe, for the release cases")
+    parser.add_argument("--standin", help="the stand-in TavroUSB.dll to put beside it")
     parser.add_argument("--case", required=True, choices=CASES)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

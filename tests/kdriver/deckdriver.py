@@ -23,6 +23,8 @@ MAKER = "31d4"
 # in hex, "*n" for n alike.
 SCENARIOS = {
     "stranger-first": ["1234:008e:1", f"{MAKER}:008e:1"],
+    # No deck: the deck's product from another vendor, and another product of the maker's.
+    "strangers": ["1234:008e:1", f"{MAKER}:0099:1"],
     # The backend's own tests: a stranger, another product, the deck, the deck numbered 52 but
     # not ready.
     "backend": ["1234:008e:0", f"{MAKER}:0099:1", f"{MAKER}:008e:1", f"{MAKER}:0034:0"],
