@@ -1,16 +1,20 @@
 #!/usr/bin/env python3
 """Checks the program as it is handed out: its resources field by field; its PE headers; the firmware
 image it was built from, byte for byte; and, for the release, no debug sections and no symbols, the
-debug information lying in PROGRAM.debug beside it. (Its imports are check_imports.py's; that the
-system builds the windows and plays the clip is resources_test's.)
+debug information lying in PROGRAM.debug beside it, named by the program's debug link with its
+checksum, the commit's time in its header, a signature, and neither the sources' nor the build's
+folder named in the program or its debug information. (Its imports are check_imports.py's; that
+the system builds the windows and plays the clip is resources_test's; that the signature holds is
+the release test's.)
 
-usage: check_resources.py --bits 32|64 --image IMAGE [--release] PROGRAM.exe
+usage: check_resources.py --bits 32|64 --image IMAGE [--release EPOCH SOURCES BUILD] PROGRAM.exe
 """
 import argparse
 import os
 import struct
 import sys
 import xml.etree.ElementTree as ElementTree
+import zlib
 
 import pefile
 
@@ -235,11 +239,30 @@ def check(pe):
     eq("languages", {lang for (_, _, lang) in found}, {0x0411})
 
 
+def release(args, pe, data, names):
+    epoch, folders = int(args.release[0]), args.release[1:]
+    debug_file = args.program + ".debug"
+    with open(debug_file, "rb") as f:
+        debug = f.read()
+    link = next((s.get_data()[:s.Misc_VirtualSize] for s, n in zip(pe.sections, names) if n == ".gnu_debuglink"), b"")
+    name = os.path.basename(debug_file).encode() + b"\0"
+    name += b"\0" * (-len(name) % 4)
+    eq("the debug link: the debug file's name and checksum", link, name + struct.pack("<I", zlib.crc32(debug)))
+    eq("the time stamp: the commit's", pe.FILE_HEADER.TimeDateStamp, epoch)
+    eq("the header's checksum", pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum())
+    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    eq("a signature after the image", (security.Size > 0, security.VirtualAddress + security.Size), (True, len(data)))
+    for folder in folders:
+        for code in ("utf-8", "utf-16-le"):
+            eq(f"{folder} named in the program and its debug information",
+               (folder.encode(code) in data, folder.encode(code) in debug), (False, False))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--bits", type=int, choices=(32, 64), required=True)
     parser.add_argument("--image", required=True)
-    parser.add_argument("--release", action="store_true")
+    parser.add_argument("--release", nargs=3, metavar=("EPOCH", "SOURCES", "BUILD"))
     parser.add_argument("program")
     args = parser.parse_args()
     pe = pefile.PE(args.program)
@@ -255,7 +278,6 @@ def main():
                  if n.startswith("/") and pe.FILE_HEADER.PointerToSymbolTable else n for n in names]
         eq("debug sections and symbols", ([n for n in names if n.startswith((".debug", "/"))],
                                           pe.FILE_HEADER.NumberOfSymbols), ([], 0))
-        eq(f"{args.program}.debug beside it", os.path.exists(args.program + ".debug"), True)
     o = pe.OPTIONAL_HEADER
     eq("headers", (o.Magic, pe.FILE_HEADER.Machine, o.Subsystem, o.IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE,
                    o.IMAGE_DLLCHARACTERISTICS_NX_COMPAT),
@@ -265,6 +287,8 @@ def main():
     except (TypeError, KeyError, IndexError, AttributeError, struct.error, UnicodeDecodeError,
             ElementTree.ParseError) as e:
         failures.append(f"a resource is missing or malformed ({e!r})")
+    if args.release:
+        release(args, pefile.PE(args.program), data, names)  # a PE of its own: the checksum's sum changes it
     print("".join(f"FAIL {f}\n" for f in failures) + f"{os.path.basename(args.program)}: {len(failures)} failed")
     return 1 if failures else 0
 
