@@ -3,12 +3,16 @@
 end-to-end tests, with each stage's wall time beside the floor the protocol sets, the program's
 processor time over its wall time, and its peak memory.
 
-  bench.py --probe uiprobe.exe --program Trevolin-emulated.exe --prefix WINEPREFIX [--runs N] [--scenario NAME]
+  bench.py --build NAME uiprobe.exe Trevolin-emulated.exe WINEPREFIX [--build ...] [--runs N] [--scenario NAME]
+
+Each build (x86-64 and x86, say) is measured the same number of times, the builds taking turns, and
+their figures are printed side by side.
 
 Stage times are the time each stage's window was on the screen, as the probe saw it (it looks
 every 10 ms); the block phase and the pauses between blocks are the deck's own clock.
 """
 import argparse
+import contextlib
 import os
 import shutil
 import statistics
@@ -31,8 +35,8 @@ def shown(outcome, caption):
     return (w["gone_ms"] - w["shown_ms"]) / 1000 if w and w["gone_ms"] >= 0 else None
 
 
-def measure(desktop, args, workdir, index):
-    outcome = Walk(desktop, args.program, args.scenario, os.path.join(workdir, str(index))).run()
+def measure(desktop, program, scenario, workdir, index):
+    outcome = Walk(desktop, program, scenario, os.path.join(workdir, str(index))).run()
     if COMPLETE not in outcome.captions or not outcome.report.image_identical:
         raise SystemExit(f"run {index}: the update did not succeed: {outcome.captions} {outcome.box}")
     program = outcome.program
@@ -74,61 +78,75 @@ def measure(desktop, args, workdir, index):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--probe", "--program", "--prefix"):
-        parser.add_argument(option, required=True)
+    parser.add_argument("--build", nargs=4, action="append", required=True, metavar=("NAME", "PROBE", "PROGRAM", "PREFIX"),
+                        help="a build to measure, its probe, its emulated program and its Wine prefix; repeated")
     parser.add_argument("--runs", type=int, default=1)
     parser.add_argument("--scenario", default="success")
     args = parser.parse_args()
     workdir = tempfile.mkdtemp(prefix="trevolin-bench-")
-    runs = []
-    with Slot(args.prefix) as slot, Desktop(slot, args.probe, workdir, name="trevolin-bench") as desktop:
+    names = [b[0] for b in args.build]
+    runs = {name: [] for name in names}
+    with contextlib.ExitStack() as stack:
+        desktops = {}
+        for name, probe, program, prefix in args.build:
+            slot = stack.enter_context(Slot(prefix))
+            desktops[name] = (stack.enter_context(Desktop(slot, probe, os.path.join(workdir, name),
+                                                          name="trevolin-bench")), program)
+        # The builds take turns, so that both meet the machine as it is.
         for i in range(args.runs):
-            runs.append(measure(desktop, args, workdir, i))
-            r = runs[-1]
-            print(f"run {i + 1}: check {r['check']:.2f} s, transfer {r['transfer']:.2f} s, wait {r['wait']:.2f} s, "
-                  f"CPU {r['cpu']:.2f} s of {r['wall']:.2f} s ({r['cpu_share']:.1f} %)", flush=True)
+            for name in names:
+                desktop, program = desktops[name]
+                r = measure(desktop, program, args.scenario, os.path.join(workdir, name), i)
+                runs[name].append(r)
+                print(f"{name} run {i + 1}: check {r['check']:.2f} s, transfer {r['transfer']:.2f} s, wait "
+                      f"{r['wait']:.2f} s, CPU {r['cpu']:.2f} s of {r['wall']:.2f} s ({r['cpu_share']:.1f} %)",
+                      flush=True)
 
-    def med(key):
-        values = [r[key] for r in runs if r[key] is not None]
+    def med(name, key):
+        values = [r[key] for r in runs[name] if r[key] is not None]
         return statistics.median(values) if values else float("nan")
 
     print()
     print(f"The successful update against the emulated deck \"{args.scenario}\", "
-          f"{'median of ' + str(len(runs)) + ' runs' if len(runs) > 1 else 'one run'}:")
-    print(f"  {'stage':<36}{'wall':>9}{'floor':>9}{'over':>9}{'goal':>9}")
+          f"{'median of ' + str(args.runs) + ' runs' if args.runs > 1 else 'one run'} of each build:")
+    print(f"  {'stage':<36}" + "".join(f"{n:>9}" for n in names) + f"{'floor':>9}{'goal':>9}")
     rows = [
-        ("connection check (window shown)", med("check"), CHECK_FLOOR, CHECK_GOAL),
-        ("terms (the probe agrees at once)", med("agreement"), None, None),
-        ("image transfer (window shown)", med("transfer"), TRANSFER_FLOOR, TRANSFER_GOAL),
-        ("  blocks 0 to 1023 (deck's clock)", med("blocks"), BLOCKS_FLOOR, None),
-        ("rewrite wait (deck takes 1.5 s)", med("wait"), 1.5, None),
-        ("whole program", med("wall"), None, None),
+        ("connection check (window shown)", "check", CHECK_FLOOR, CHECK_GOAL),
+        ("terms (the probe agrees at once)", "agreement", None, None),
+        ("image transfer (window shown)", "transfer", TRANSFER_FLOOR, TRANSFER_GOAL),
+        ("  blocks 0 to 1023 (deck's clock)", "blocks", BLOCKS_FLOOR, None),
+        ("rewrite wait (deck takes 1.5 s)", "wait", 1.5, None),
+        ("whole program", "wall", None, None),
     ]
     missed = []
-    for name, wall, floor, goal in rows:
+    for label, key, floor, goal in rows:
+        walls = [med(n, key) for n in names]
+        for n, wall in zip(names, walls):
+            if goal and wall > goal * floor:
+                missed.append(f"{n}: {label.strip()} {wall:.2f} s > {goal * floor:.2f} s")
         floor_text = f"{floor:8.2f}s" if floor else " " * 9
-        over = f"{100 * (wall - floor) / floor:+8.1f}%" if floor else ""
         goal_text = f"{100 * (goal - 1):+8.1f}%" if goal else ""
-        if goal and wall > goal * floor:
-            missed.append(f"{name.strip()} {wall:.2f} s > {goal * floor:.2f} s")
-        print(f"  {name:<36}{wall:8.2f}s{floor_text}{over:>9}{goal_text:>9}")
-    print("  processor time by stage (from one window's appearance to the next's), the program's and the")
-    print("  Wine server's:")
+        print(f"  {label:<36}" + "".join(f"{w:8.2f}s" for w in walls) + f"{floor_text}{goal_text:>9}")
+    print("  processor time by stage (from one window's appearance to the next's), the program's; and the")
+    print("  Wine server's meanwhile:")
     for stage in ("start-up", "check", "agreement", "transfer", "wait", "complete"):
-        cpu = statistics.median(r["stage_cpu"][stage][0] for r in runs)
-        wall = statistics.median(r["stage_cpu"][stage][1] for r in runs)
-        server = statistics.median(r["stage_cpu"][stage][2] for r in runs)
-        share = 100 * cpu / wall if wall > 0 else 0
-        print(f"    {stage:<12}{cpu:6.2f} s of {wall:6.2f} s  {share:5.1f} %   server {server:6.2f} s")
-    print(f"  pause between blocks: median {med('pause_median'):.2f} ms, max {med('pause_max'):.2f} ms (floor 10 ms)")
-    share = med("cpu_share")
-    print(f"  processor: {med('cpu'):.2f} s ({med('user'):.2f} s user, {med('kernel'):.2f} s system) "
-          f"over {med('wall'):.2f} s wall = {share:.1f} % (limit {CPU_LIMIT:.0f} %)")
-    print(f"  Wine server meanwhile: {med('server'):.2f} s (its work for every program of the prefix, the probe's too)")
-    print(f"  peak memory: working set {med('peak_working_set'):.1f} MiB, pagefile {med('peak_pagefile'):.1f} MiB")
+        cells = []
+        for n in names:
+            cpu, wall, server = (statistics.median(r["stage_cpu"][stage][k] for r in runs[n]) for k in range(3))
+            cells.append(f"{n} {cpu:5.2f} s of {wall:6.2f} s {100 * cpu / wall if wall > 0 else 0:4.1f} %, "
+                         f"server {server:5.2f} s")
+        print(f"    {stage:<10}" + "   ".join(cells))
+    for label, key, unit in (("pause between blocks, median (floor 10 ms)", "pause_median", "ms"),
+                             ("pause between blocks, max", "pause_max", "ms"),
+                             ("processor, user and system", "cpu", "s"), ("  user", "user", "s"),
+                             ("  system", "kernel", "s"), ("processor over wall time (limit 5 %)", "cpu_share", "%"),
+                             ("Wine server meanwhile (every program)", "server", "s"),
+                             ("peak working set", "peak_working_set", "MiB"), ("peak pagefile", "peak_pagefile", "MiB")):
+        print(f"  {label:<44}" + "".join(f"{med(n, key):8.2f}{unit:<4}" for n in names))
     shutil.rmtree(workdir, ignore_errors=True)
-    if share > CPU_LIMIT:
-        missed.append(f"processor {share:.1f} % > {CPU_LIMIT:.0f} %")
+    for n in names:
+        if med(n, "cpu_share") > CPU_LIMIT:
+            missed.append(f"{n}: processor {med(n, 'cpu_share'):.1f} % > {CPU_LIMIT:.0f} %")
     for m in missed:
         print(f"  goal missed: {m}")
     return 1 if missed else 0
