@@ -73,9 +73,10 @@ if(NOT TREVOLIN_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
                       "checkout: set SOURCE_DATE_EPOCH to the commit's time (seconds since 1970)")
 endif()
 
+# The debug information that stays beside the program, for the maker to read a crash report by.
 # The sources' folder and the build's are named alike in every build; the build's comes last, as
 # the last match wins and it may lie inside the sources.
-add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=trevolin -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
+add_compile_options(-g -ffile-prefix-map=${PROJECT_SOURCE_DIR}=trevolin -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
 
 # trevolin_release_program(target): after every link, the program as owners get it (see
 # ReleaseProgram.cmake, which also gives it the commit's time). A new key signs it again.
