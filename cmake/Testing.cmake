@@ -51,6 +51,9 @@ if(WIN32 AND TREVOLIN_RUNS_TESTS)
   # The build's Wine prefix, made before the tests that need it: the end-to-end tests copy it.
   trevolin_wine_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} cmd /c exit)
   set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix LABELS win TIMEOUT 300)
+  trevolin_wine_test(NAME wine_run_lets_go
+    COMMAND ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/scripts/tests/wine_run_test.py ${TREVOLIN_WINE_PREFIX})
+  set_tests_properties(wine_run_lets_go PROPERTIES FIXTURES_REQUIRED wine_prefix LABELS win TIMEOUT 120)
 endif()
 
 # Test programs with several cases that wait in real time: each case is a ctest entry of its own,

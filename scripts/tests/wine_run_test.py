@@ -1,0 +1,57 @@
+#!/usr/bin/env python3
+"""scripts/wine-run lets go of its caller when the program has ended: the first program of a prefix
+starts Wine's services, which keep what the program inherited for as long as the prefix's server
+lives, and a caller that reads the program's output to its end (ctest) would wait for them. Run in
+a slot, a prefix of this test's own with no server yet.
+
+usage: wine_run_test.py PREFIX
+"""
+import os
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "walk"))
+from harness import WINE_RUN, WINESERVER, Slot  # noqa: E402
+
+
+def holders(inode):
+    """The processes with the pipe open, besides this one."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        if int(pid) == os.getpid():
+            continue
+        try:
+            links = [os.readlink(f"/proc/{pid}/fd/{fd}") for fd in os.listdir(f"/proc/{pid}/fd")]
+        except OSError:
+            continue
+        if f"pipe:[{inode}]" in links:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                found.append(f.read().replace(b"\0", b" ").decode(errors="replace").strip())
+    return found
+
+
+with Slot(sys.argv[1]) as slot:
+    subprocess.run([WINESERVER, "-k"], env=slot.env, stderr=subprocess.DEVNULL)
+    read, write = os.pipe()
+    started = time.monotonic()
+    done = subprocess.run([WINE_RUN, slot.prefix, "cmd", "/c", "echo said& echo told 1>&2& exit 3"], env=slot.env,
+                          stdout=write, stderr=write)
+    os.close(write)
+    left = holders(os.fstat(read).st_ino)
+    with os.fdopen(read) as output:
+        said = output.read().split()
+    services = subprocess.run(["pgrep", "-f", "winedevice.exe"], capture_output=True).returncode == 0
+    subprocess.run([WINESERVER, "-k"], env=slot.env, stderr=subprocess.DEVNULL)
+
+failures = []
+if done.returncode != 3:
+    failures.append(f"exit status {done.returncode}, not the program's 3")
+if sorted(said) != ["said", "told"]:
+    failures.append(f"the program's output and error output: {said}")
+if not services:
+    failures.append("the program started no services: the test shows nothing")
+if left:
+    failures.append(f"the caller's output is still held by {left}")
+print("\n".join(failures) or "ok: the output, the error output and the exit status came back, and nothing holds them")
+sys.exit(1 if failures else 0)
