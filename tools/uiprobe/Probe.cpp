@@ -32,6 +32,14 @@ bool IsTopLevel(HWND hwnd) {
   return GetAncestor(hwnd, GA_PARENT) == GetDesktopWindow();
 }
 
+// The keyboard focus of the thread that owns `hwnd`, or nullptr.
+HWND FocusOf(HWND hwnd) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
 bool IsMessageBox(HWND hwnd) {
   if (!IsWindowVisible(hwnd) || ClassOf(hwnd) != "#32770") return false;
   for (int id : kMessageIconIds) {
@@ -226,27 +234,6 @@ Json DescribeWithControls(HWND hwnd) {
   return Describe(hwnd).Add("controls", controls);
 }
 
-HWND FindTopLevel(const std::string& captionUtf8, const std::string& className) {
-  struct Search {
-    std::wstring caption;
-    std::string className;
-    HWND found;
-  } search = {WideFromUtf8(captionUtf8), className, nullptr};
-  EnumWindows(
-      [](HWND hwnd, LPARAM p) CALLBACK -> BOOL {
-        auto* s = reinterpret_cast<Search*>(p);
-        if (!IsWindowVisible(hwnd)) return TRUE;
-        wchar_t caption[1024] = {};
-        GetWindowTextW(hwnd, caption, 1024);
-        if (s->caption != caption) return TRUE;
-        if (!s->className.empty() && ClassOf(hwnd) != s->className) return TRUE;
-        s->found = hwnd;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 Json ListTopLevel(bool all) {
   struct List {
     bool all;
@@ -317,13 +304,6 @@ bool Settle(HWND hwnd, DWORD timeoutMs) {
   }
 }
 
-HWND FocusOf(HWND hwnd) {
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  if (!GetGUIThreadInfo(GetWindowThreadProcessId(hwnd, nullptr), &info)) return nullptr;
-  return info.hwndFocus;
-}
-
 std::string Click(HWND control, bool& finished) {
   finished = false;
   if (!IsWindowVisible(control)) return "hidden";
@@ -331,28 +311,6 @@ std::string Click(HWND control, bool& finished) {
   DWORD_PTR ignored = 0;
   finished = SendMessageTimeoutA(control, BM_CLICK, 0, 0, SMTO_NORMAL, 500, &ignored) != 0;
   return "";
-}
-
-std::string MouseClick(HWND control) {
-  if (!IsWindowVisible(control)) return "hidden";
-  RECT r;
-  GetWindowRect(control, &r);
-  const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
-  if (!SetCursorPos(x, y)) return "cannot move the mouse";
-  INPUT inputs[2] = {};
-  inputs[0].type = inputs[1].type = INPUT_MOUSE;
-  inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-  inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-  if (SendInput(2, inputs, sizeof(INPUT)) != 2) return "input refused";
-  return "";
-}
-
-bool PressKey(HWND hwnd, UINT virtualKey) {
-  HWND target = FocusOf(hwnd);
-  if (!target) target = hwnd;
-  const LPARAM scan = static_cast<LPARAM>(MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC)) << 16;
-  return PostMessageA(target, WM_KEYDOWN, virtualKey, 1 | scan) &&
-         PostMessageA(target, WM_KEYUP, virtualKey, 1 | scan | 0xC0000000);
 }
 
 bool SaveScreenshot(HWND hwnd, const std::wstring& path, SIZE& size) {

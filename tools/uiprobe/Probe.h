@@ -1,6 +1,6 @@
 // What the UI probe can do to another program's windows on the same Wine desktop: find and
-// describe windows and controls, click, press keys, repaint, answer message boxes, take
-// screenshots, and start the program under test. Every answer is one line of JSON.
+// describe windows and controls, click, answer message boxes, take screenshots, and start the
+// program under test. Every answer is one line of JSON.
 #pragma once
 
 #include <windows.h>
@@ -24,8 +24,6 @@ Json Describe(HWND hwnd);
 // Describe() plus every child in z-order, which for a dialog is template (tab) order.
 Json DescribeWithControls(HWND hwnd);
 
-// The visible top-level window whose caption (and class, unless empty) matches, or nullptr.
-HWND FindTopLevel(const std::string& captionUtf8, const std::string& className);
 // Top-level windows of the desktop, visible ones only unless `all`.
 Json ListTopLevel(bool all);
 
@@ -39,17 +37,10 @@ Json DescribeMessageBox(HWND box);
 // control has anything left to paint. False when that did not happen within the time-out.
 bool Settle(HWND hwnd, DWORD timeoutMs);
 
-// The keyboard focus of the thread that owns `hwnd`, or nullptr.
-HWND FocusOf(HWND hwnd);
-
 // Presses the button as the user would (BM_CLICK); refuses a disabled or hidden control.
 // Returns an empty string or the reason it refused; `finished` tells whether the click's
 // handlers returned within the time-out (a click that opens a modal window does not).
 std::string Click(HWND control, bool& finished);
-// Moves the mouse to the middle of the control and presses and releases the left button.
-std::string MouseClick(HWND control);
-// Posts a key press and release to the focused control of the window's thread.
-bool PressKey(HWND hwnd, UINT virtualKey);
 
 // Saves the screen area of `hwnd` (or the whole screen for nullptr) as a 24-bit BMP.
 bool SaveScreenshot(HWND hwnd, const std::wstring& path, SIZE& size);

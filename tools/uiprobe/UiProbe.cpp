@@ -3,20 +3,12 @@
 // of JSON in UTF-8 on stdout ({"ok":true,...} or {"ok":false,"error":...}).
 //
 //   hello                          code page, screen and full-screen client size, process id
-//   windows [all]                  top-level windows (visible ones unless "all")
-//   wait CAPTION [MS] [CLASS]      waits for a visible top-level window with that caption
-//   gone HWND [MS]                 waits until the window is destroyed or hidden
 //   window HWND                    the window and all its controls in z-order
-//   control HWND ID                one control
-//   focus HWND                     the control that has the keyboard focus in the window's thread
 //   active HWND [MS]               waits until the window is the foreground window (and draws
 //                                  its caption active, which Wine sometimes fails to do)
 //   settle HWND [MS]               waits until the window's thread is idle and it is painted
 //   click HWND ID                  presses a button (BM_CLICK); refused if disabled or hidden
-//   mouse HWND ID                  a real left click in the middle of the control
-//   key HWND escape|enter|space|tab   a key press to the focused control
-//   repaint HWND                   invalidates the window and its controls, as an overlap would
-//   syscommand HWND N | close HWND posts WM_SYSCOMMAND N or WM_CLOSE
+//   syscommand HWND N              posts WM_SYSCOMMAND N
 //   msgbox [MS]                    waits for a message box and reads it
 //   answer [MS] [BUTTON]           waits for a message box, reads it and presses BUTTON (default:
 //                                  its only or OK button)
@@ -31,7 +23,7 @@
 //   exit [MS]                      waits for the started program to end and gives its exit code,
 //                                  wall and processor times and peak memory ("program")
 //   kill                           ends the started program
-//   sleep MS | quit
+//   quit
 // Texts in quotes may use \" \\ \r \n. Handles are decimal numbers as the answers give them.
 #include <fcntl.h>
 #include <io.h>
@@ -120,18 +112,18 @@ class Session {
   // One command: the probe's own (start a program, find windows, ...), or one on a window or on
   // a control of a window, named by the words after it.
   Json Run(const std::vector<std::string>& w) {
-    static const std::set<std::string> kOnProbe = {"hello",  "windows", "wait",  "gone", "sleep",
-                                                   "msgbox", "answer",  "start", "exit", "kill",
-                                                   "seen",   "shot",    "run"};
-    static const std::set<std::string> kOnControl = {"control", "click", "mouse"};
+    static const std::set<std::string> kOnProbe = {"hello", "msgbox", "answer", "start", "exit",
+                                                   "kill",  "seen",   "shot",   "run"};
     if (kOnProbe.count(w[0])) return OnProbe(w);
     HWND hwnd = WindowArg(w, 1);
     if (!IsWindow(hwnd)) return Fail("no such window");
-    if (!kOnControl.count(w[0])) return OnWindow(w, hwnd);
+    if (w[0] != "click") return OnWindow(w, hwnd);
     if (w.size() < 3) return Fail("missing control id");
     HWND control = GetDlgItem(hwnd, static_cast<int>(std::strtol(w[2].c_str(), nullptr, 10)));
     if (!control) return Fail("no control " + w[2]);
-    return OnControl(w[0], control);
+    bool finished = false;
+    std::string refused = Click(control, finished);
+    return refused.empty() ? Ok().Add("finished", finished) : Fail(refused);
   }
 
  private:
@@ -145,25 +137,6 @@ class Session {
           .Add("fullscreen",
                Json::Array().Push(GetSystemMetrics(SM_CXFULLSCREEN)).Push(GetSystemMetrics(SM_CYFULLSCREEN)))
           .Add("pid", static_cast<unsigned long>(GetCurrentProcessId()));
-    }
-    if (c == "windows") return Ok().Add("windows", ListTopLevel(w.size() > 1 && w[1] == "all"));
-    if (c == "wait") {
-      if (w.size() < 2) return Fail("missing caption");
-      const std::string cls = w.size() > 3 ? w[3] : "";
-      HWND hwnd = WaitFor(NumberArg(w, 2, 10000), [&] { return FindTopLevel(w[1], cls); });
-      if (!hwnd) return Fail("timeout").Add("windows", ListTopLevel(false));
-      return Ok().Add("window", Describe(hwnd));
-    }
-    if (c == "gone") {
-      HWND target = WindowArg(w, 1);
-      HWND still = WaitFor(NumberArg(w, 2, 10000), [&]() -> HWND {
-        return IsWindow(target) && IsWindowVisible(target) ? nullptr : target;
-      });
-      return still ? Ok() : Fail("still shown");
-    }
-    if (c == "sleep") {
-      Sleep(NumberArg(w, 1, 0));
-      return Ok();
     }
     if (c == "msgbox" || c == "answer") return MessageBoxCommand(w);
     if (c == "start") return Start(w);
@@ -183,34 +156,14 @@ class Session {
   Json OnWindow(const std::vector<std::string>& w, HWND hwnd) {
     const std::string& c = w[0];
     if (c == "window") return Ok().Add("window", DescribeWithControls(hwnd));
-    if (c == "focus") {
-      HWND focus = FocusOf(hwnd);
-      if (!focus) return Ok().Add("focus", Json::Object());
-      return Ok().Add("focus", Describe(focus));
-    }
     if (c == "active") return Activate(hwnd, NumberArg(w, 2, 2000));
     if (c == "settle") {
       // What the user sees is what the program has drawn, and a click cannot overtake the
       // window's first paint.
       return Settle(hwnd, NumberArg(w, 2, 5000)) ? Ok() : Fail("not settled");
     }
-    if (c == "repaint") {
-      return RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN)
-                 ? Ok()
-                 : Fail("not redrawn");
-    }
-    if (c == "close") return PostMessageA(hwnd, WM_CLOSE, 0, 0) ? Ok() : Fail("not posted");
     if (c == "syscommand") {
       return PostMessageA(hwnd, WM_SYSCOMMAND, NumberArg(w, 2, 0), 0) ? Ok() : Fail("not posted");
-    }
-    if (c == "key" && w.size() >= 3) {
-      const UINT key = w[2] == "escape"  ? VK_ESCAPE
-                       : w[2] == "enter" ? VK_RETURN
-                       : w[2] == "space" ? VK_SPACE
-                       : w[2] == "tab"   ? VK_TAB
-                                         : 0;
-      if (!key) return Fail("unknown key " + w[2]);
-      return PressKey(hwnd, key) ? Ok() : Fail("not posted");
     }
     return Fail("unknown command " + c);
   }
@@ -232,17 +185,6 @@ class Session {
       SendMessageTimeoutA(hwnd, WM_NCACTIVATE, TRUE, 0, SMTO_ABORTIFHUNG, 1000, &ignored);
     }
     return Ok();
-  }
-
-  Json OnControl(const std::string& c, HWND control) {
-    if (c == "control") return Ok().Add("control", Describe(control));
-    if (c == "click") {
-      bool finished = false;
-      std::string refused = Click(control, finished);
-      return refused.empty() ? Ok().Add("finished", finished) : Fail(refused);
-    }
-    std::string refused = MouseClick(control);
-    return refused.empty() ? Ok() : Fail(refused);
   }
 
   Json MessageBoxCommand(const std::vector<std::string>& w) {
