@@ -11,20 +11,9 @@ CString& CString::operator=(const char* other) {
   return *this;
 }
 
-CString& CString::operator+=(const CString& other) {
-  text += other.text;
-  return *this;
-}
-
 CString& CString::operator+=(const char* other) {
   if (other) text += other;
   return *this;
-}
-
-CString operator+(const CString& left, const CString& right) {
-  CString joined(left);
-  joined += right;
-  return joined;
 }
 
 BOOL CString::LoadString(UINT id) {

@@ -18,9 +18,7 @@ class CString {
   operator const char*() const { return text.c_str(); }  // NOLINT: as the framework converts
 
   CString& operator=(const char* other);
-  CString& operator+=(const CString& other);
   CString& operator+=(const char* other);
-  friend CString operator+(const CString& left, const CString& right);
 
   // Replaces the text with string `id` of the program's string table, converted to the ANSI code
   // page. FALSE (text emptied) when there is no such string.
