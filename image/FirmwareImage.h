@@ -1,12 +1,25 @@
-// The one firmware image the program carries, and the version it reads from it.
+// The one firmware image the program carries, and what is known of its layout: the version record
+// at offsets 4 to 21 and the checksum at offset 0.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 inline constexpr std::size_t kFirmwareImageSize = 393216;
 
-extern const unsigned char FirmwareImage[kFirmwareImageSize];
+// The image file, put into the program as it is (FirmwareImageData.cpp).
+extern "C" const unsigned char FirmwareImage[kFirmwareImageSize];
 
-// The decimal pairs at offsets 9-10 and 12-13 of an image's version record.
+// The decimal pairs at offsets 9-10 and 12-13 of an image's version record, and its variant
+// letter at offset 14.
 int ImageMajor(const unsigned char* image);
 int ImageMinor(const unsigned char* image);
+char ImageVariant(const unsigned char* image);
+
+// The sum of the bytes of an image from offset 4 on, and the checksum stored at offset 0
+// (little-endian); the two agree in an image the deck takes.
+std::uint32_t ImageChecksum(const unsigned char* image);
+std::uint32_t ImageStoredChecksum(const unsigned char* image);
+
+// Offsets 4 to 21 read "Z8KQV", two digits, ".", two digits, a capital letter, six digits, a 0.
+bool ImageRecordWellFormed(const unsigned char* image);

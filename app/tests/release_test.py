@@ -19,7 +19,7 @@ import time
 
 source, work = (os.path.abspath(p) for p in sys.argv[1:3])
 sys.path.insert(0, os.path.join(source, "image"))
-from make_image import build  # noqa: E402
+from firmware import build, with_checksum  # noqa: E402
 
 failures = []
 
@@ -112,9 +112,8 @@ expect("a key that is not the certificate's stops the configuration",
        code != 0 and f"{work}/ca.key is not the private key of {keys['cert.pem']}" in said, said)
 
 other = bytearray(good)
-other[13] = ord("8")  # version 1.08, with its checksum made right
-other[0:4] = (sum(other[4:]) & 0xFFFFFFFF).to_bytes(4, "little")
-code, said, _ = configure("version-1.08", bytes(other), signing)
+other[13] = ord("8")  # version 1.08
+code, said, _ = configure("version-1.08", with_checksum(other), signing)
 bad = os.path.join(work, "version-1.08.bin")
 expect("an image of another version stops the configuration, naming the file and the fault",
        code != 0 and f'{bad}: the version record at offsets 4 to 14 is "Z8KQV01.08A", not "Z8KQV01.07A"' in said, said)

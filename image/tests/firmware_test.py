@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
 """The build must refuse an image the deck cannot take, or that is not the firmware the program
-announces, naming the file and the fault; and take any good one, whatever its body and date."""
+announces, naming the file and the fault; and take any good one, whatever its body and date.
+
+usage: firmware_test.py IMAGE   (the image the build made)
+"""
 import os
 import subprocess
 import sys
 import tempfile
 
-checker, good_path = sys.argv[1], sys.argv[2]
-sys.path.insert(0, os.path.dirname(os.path.abspath(checker)))
-from make_image import build  # noqa: E402
+RULES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "firmware.py")
+sys.path.insert(0, os.path.dirname(RULES))
+from firmware import build  # noqa: E402
 
-with open(good_path, "rb") as f:
+with open(sys.argv[1], "rb") as f:
     good = f.read()
 
 
@@ -42,7 +45,7 @@ with tempfile.TemporaryDirectory() as tmp:
         if image is not None:
             with open(path, "wb") as f:
                 f.write(image)
-        run = subprocess.run([sys.executable, checker, path if image is not None else path + ".missing"],
+        run = subprocess.run([sys.executable, RULES, "check", path if image is not None else path + ".missing"],
                              capture_output=True, text=True)
         said = f"{path}" in run.stderr and message in run.stderr if message else not run.stderr
         if run.returncode != (1 if message else 0) or not said:
