@@ -54,7 +54,7 @@ WINDOW_TEXTS = {
 class Case:
     DEFAULTS = dict(scenario="success", user=AGREE, box=None, reaches=COMPLETE, program="emulated", blocks=None,
                     image=None, plugged=True, reply_read=None, planted=False, locale=None, driver=None, queried=(),
-                    second_copy=False, start_only=False, timeout_s=240,
+                    second_copy=False, start_only=False, timeout_s=240, slow=False,
                     ends_within_s=None)  # from the completion window's close to the program's end
 
     def __init__(self, **kw):
@@ -93,8 +93,9 @@ CASES = {
     "release-no-driver": check_failure(NO_DRIVER, program="release"),
     "release-driver": check_failure(NO_DRIVER, program="release", driver="strangers"),
     # Slow: two minutes of waiting.
-    "never-completes": Case(scenario="never-completes", box=REWRITE_TIMEOUT, reaches=WAIT),
-    "unplug-during-wait": Case(scenario="unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False),
+    "never-completes": Case(scenario="never-completes", box=REWRITE_TIMEOUT, reaches=WAIT, slow=True),
+    "unplug-during-wait": Case(scenario="unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False,
+                               slow=True),
 }
 
 
@@ -299,6 +300,10 @@ class UpdateEndToEnd(unittest.TestCase):
 
 
 if __name__ == "__main__":
+    if sys.argv[1:] == ["--list"]:  # for the build: each case and what kind of run it is
+        for name, case in CASES.items():
+            print(name, "slow" if case.slow else "release" if case.program == "release" else "plain")
+        sys.exit(0)
     parser = argparse.ArgumentParser()
     for option in ("--probe", "--emulated", "--production", "--winmm", "--prefix", "--shots", "--deck-installer",
                    "--deck-driver"):
