@@ -35,12 +35,11 @@ def end_with_parent():
 
 
 def start_display():
-    """A virtual X display of 1024 x 768 of the caller's own: the X server and its display name. The
-    server ends with the caller, even one that is killed."""
+    """A virtual X display of the caller's own, as wine-run makes them: the X server and its display
+    name. The server ends with the caller, even one that is killed."""
     read, write = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                              pass_fds=(write,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, preexec_fn=end_with_parent)
+    server = subprocess.Popen([WINE_RUN, "--xvfb", str(write)], pass_fds=(write,), stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=end_with_parent)
     os.close(write)
     with os.fdopen(read) as answer:
         number = answer.readline().strip()  # written once the server takes connections
