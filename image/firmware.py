@@ -37,6 +37,9 @@ def version(image):
     return f"{int(major)}.{minor.decode()}{variant.decode()}"
 
 
+ANNOUNCED_VERSION = version(bytes(RECORD_AT) + ANNOUNCED)  # "1.07A"
+
+
 def text(raw):
     return raw.decode("ascii", "backslashreplace")
 

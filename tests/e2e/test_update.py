@@ -23,7 +23,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "..", "tools", "walk"), os.path.join(HERE, "..", "kdriver")]
 from deckdriver import DeckDriver, members  # noqa: E402
 from harness import WINE_RUN, Desktop, Slot, Window, quote, windows_path  # noqa: E402
-from walk import AGREE, AGREEMENT, CHECK, COMPLETE, DISAGREE, ERROR_CAPTION, STAGES, TRANSFER, WAIT, Walk  # noqa: E402
+from walk import AGREE, AGREEMENT, CHECK, COMPLETE, DISAGREE, STAGES, TRANSFER, WAIT, Walk  # noqa: E402
+
+ERROR_CAPTION = "エラーが発生しました"
 
 NO_DRIVER = "デバイスドライバが見つかりません      "
 USB_OPEN = "ＵＳＢオープンエラー"

@@ -14,10 +14,10 @@ import shutil
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "image"))
+from firmware import ANNOUNCED_VERSION  # noqa: E402
 from harness import Desktop, ProbeError, Slot  # noqa: E402
-from walk import COMPLETE, ERROR_CAPTION, Report, Walk  # noqa: E402
-
-NEW_VERSION = "1.07A"
+from walk import COMPLETE, Report, Walk  # noqa: E402
 
 
 def verdict(report, completed=None):
@@ -37,7 +37,7 @@ def verdict(report, completed=None):
     print(f"  faults: {report.faults if report.faults >= 0 else 'unknown'}")
     for f in report.fault_lines:
         print(f"    {f}")
-    good = (report.image_identical and report.rewritten and report.version_now == NEW_VERSION
+    good = (report.image_identical and report.rewritten and report.version_now == ANNOUNCED_VERSION
             and report.faults == 0 and still_open == 0 and report.library_left_open == 0)
     return good and completed is not False
 
@@ -72,7 +72,7 @@ def run(args):
         if os.path.exists(output):
             print(open(output, encoding="utf-8", errors="replace").read().strip())
     print()
-    completed = COMPLETE in outcome.captions and ERROR_CAPTION not in outcome.captions and outcome.ended
+    completed = COMPLETE in outcome.captions and outcome.box is None and outcome.ended
     good = verdict(outcome.report, completed)
     print()
     print(f"Screenshots ({len(outcome.shots)}): {shots}")

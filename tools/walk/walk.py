@@ -9,21 +9,32 @@ The end-to-end tests, scripts/run.sh and scripts/bench.sh all walk through here.
 """
 import json
 import os
+import re
 import time
 
-from harness import ProbeError, UnixMeter, Window, windows_path
+from harness import REPO, ProbeError, UnixMeter, Window, windows_path
 
-CHECK = "機器の接続チェック"
-AGREEMENT = "バージョンアップ for Z8KQ"
-TRANSFER = "バージョンアップデータ転送中"
-WAIT = "バージョンアップ中"
-COMPLETE = "バージョンアップ完了"
-ERROR_CAPTION = "エラーが発生しました"
+
+def resources():
+    """The program's windows as its resources name them: {template name: caption} from the
+    resource script, {identifier: number} from its header."""
+    folder = os.path.join(REPO, "resources")
+    with open(os.path.join(folder, "resource.h")) as f:
+        ids = {name: int(number) for name, number in re.findall(r"^#define (\w+) (\d+)", f.read(), re.M)}
+    with open(os.path.join(folder, "Trevolin.rc"), encoding="utf-8") as f:
+        captions = dict(re.findall(r'^(IDD_\w+) DIALOG.*?^CAPTION "([^"]*)"', f.read(), re.M | re.S))
+    return captions, ids
+
+
+CAPTIONS, IDS = resources()
+CHECK, AGREEMENT, TRANSFER, WAIT, COMPLETE = (CAPTIONS[t] for t in ("IDD_CHECK", "IDD_AGREEMENT", "IDD_TRANSFER",
+                                                                  "IDD_FINISH_WAIT", "IDD_COMPLETE"))
 STAGES = (CHECK, AGREEMENT, TRANSFER, WAIT, COMPLETE)
 SHOT_NAMES = {CHECK: "1-check", AGREEMENT: "2-agreement", TRANSFER: "3-transfer", WAIT: "4-wait",
               COMPLETE: "5-complete"}
 
-OK, CANCEL, AGREE_BUTTON, DISAGREE_BUTTON = 1, 2, 1006, 1007
+OK, CANCEL = 1, 2  # Windows' own IDOK and IDCANCEL
+AGREE_BUTTON, DISAGREE_BUTTON = IDS["IDC_AGREE"], IDS["IDC_DISAGREE"]
 
 # What the user does in the agreement window.
 AGREE = "agree"                # 同意します, then OK
@@ -204,7 +215,7 @@ class Walk:
             self._photograph(window, SHOT_NAMES[COMPLETE])
             window.click(OK)
             self.note("pressed OK in the completion window")
-        else:
+        else:  # the only other window the program shows: a message box
             self._message_box(described)
 
     def _photograph(self, window, name, wait_s=0):
