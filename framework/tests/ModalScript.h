@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <type_traits>
@@ -12,7 +16,8 @@
 class ModalScript {
  public:
   // A step that returns nothing runs once; one that returns bool runs on each tick until it
-  // returns true (waiting for a window to come up, say), and must not pump messages itself.
+  // returns true (waiting for a window to come up, say), and must not pump messages itself. A step
+  // that waits 20 s fails the test, which ends then rather than at ctest's time-out.
   struct Step {
     template <class F, std::enable_if_t<std::is_void_v<std::invoke_result_t<F&>>, int> = 0>
     Step(F f) : run([f]() mutable { return f(), true; }), once(true) {}  // NOLINT: written as lambdas
@@ -34,15 +39,36 @@ class ModalScript {
  private:
   // Steps may block in a modal loop of their own (a window they open): the ticks that loop
   // dispatches run the following steps. Steps done and a modal window still open 3 s later: the
-  // window is ended (with -2) rather than the test hung.
+  // window is ended (with -2) rather than the test hung. A step kept waiting fails the test, and
+  // its windows are ended; should the window under test still not let go 3 s on, the test
+  // program ends, its failure already told.
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     ModalScript* script = active;
     if (!script) return;
     if (script->next < script->steps.size()) {
-      Step step = script->steps[script->next];
-      if (step.once) ++script->next;  // before it runs, so that ticks inside its modal loop go on
-      if (step.run() && !step.once) ++script->next;
-    } else if (++script->idleTicks > 200) {
+      Step& step = script->steps[script->next];  // not a copy: a waiting step keeps its own count
+      const ULONGLONG now = GetTickCount64();
+      if (script->waitingFrom == 0) script->waitingFrom = now;
+      if (step.once) {
+        ++script->next;  // before it runs, so that ticks inside its modal loop go on
+        script->waitingFrom = 0;
+        step.run();
+      } else if (step.run()) {
+        ++script->next;
+        script->waitingFrom = 0;
+      } else if (now - script->waitingFrom > kWaitLimitMs) {
+        ADD_FAILURE() << "step " << script->next + 1
+                      << " of the window script waited 20 s for what never came";
+        script->next = script->steps.size();
+        script->failed = true;
+        EnumThreadWindows(GetCurrentThreadId(), EndOne, 0);
+      }
+    } else if (++script->idleTicks > kIdleTicks) {
+      if (script->failed) {
+        std::fprintf(stderr, "the window under test would not end after its script failed\n");
+        std::fflush(nullptr);
+        std::_Exit(1);
+      }
       EnumThreadWindows(GetCurrentThreadId(), EndOne, 0);
     }
   }
@@ -51,10 +77,14 @@ class ModalScript {
     return TRUE;
   }
 
+  static constexpr ULONGLONG kWaitLimitMs = 20000;
+  static constexpr int kIdleTicks = 200;  // of 15 ms
   static inline ModalScript* active = nullptr;
   std::vector<Step> steps;
   std::size_t next = 0;
+  ULONGLONG waitingFrom = 0;  // when the step under way began to wait
   int idleTicks = 0;
+  bool failed = false;
   UINT_PTR timer = 0;
 };
 
