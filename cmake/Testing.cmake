@@ -56,19 +56,17 @@ if(WIN32 AND TREVOLIN_RUNS_TESTS)
   set_tests_properties(wine_run_lets_go PROPERTIES FIXTURES_REQUIRED wine_prefix LABELS win TIMEOUT 120)
 endif()
 
-# Test programs with several cases that wait in real time: each case is a ctest entry of its own,
-# named program.Suite.Case, so that they wait side by side. The others are one entry each (a case
-# costs a start of the program, under Wine a start of Wine's process; and their folders may set
-# properties on the entry by its name).
-set(TREVOLIN_EACH_CASE stages_deck_test image_sender_test link_session_test link_checks_test)
-
-# trevolin_test(NAME name [WINDOWS] LABELS labels... SOURCES files... LIBS libs... [TIMEOUT s])
+# trevolin_test(NAME name [EACH_CASE] [WINDOWS] LABELS labels... SOURCES files... LIBS libs...
+#                [TIMEOUT s])
 # One gtest program. Native programs get the label `unit`, Windows ones `win` unless LABELS says
-# otherwise. WINDOWS: its cases open windows, and take the build's Wine desktop one at a time.
+# otherwise. EACH_CASE, for a program with several cases that wait in real time: each case is a
+# ctest entry of its own, named program.Suite.Case, so that they wait side by side; otherwise the
+# program is one entry (a case costs a start of the program, under Wine a start of Wine's process).
+# WINDOWS: its cases open windows, and take the build's Wine desktop one at a time.
 # Side by side, one program's window would be activated, focused or under the pointer while
 # another's is looked at: they share the desktop's foreground, focus and cursor.
 function(trevolin_test)
-  cmake_parse_arguments(T "WINDOWS" "NAME;TIMEOUT" "LABELS;SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "EACH_CASE;WINDOWS" "NAME;TIMEOUT" "LABELS;SOURCES;LIBS" ${ARGN})
   if(NOT TREVOLIN_RUNS_TESTS OR TREVOLIN_FUZZ)
     return()
   endif()
@@ -92,7 +90,7 @@ function(trevolin_test)
   if(T_WINDOWS)
     list(APPEND properties RESOURCE_LOCK wine_desktop)
   endif()
-  if(T_NAME IN_LIST TREVOLIN_EACH_CASE AND NOT TREVOLIN_WINE_SKIPPED)
+  if(T_EACH_CASE AND NOT TREVOLIN_WINE_SKIPPED)
     if(WIN32)
       # The test list is read line by line: without the CR of Windows' line ends.
       set_target_properties(${T_NAME} PROPERTIES CROSSCOMPILING_EMULATOR
