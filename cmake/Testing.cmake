@@ -35,6 +35,20 @@ if(TREVOLIN_RUNS_TESTS AND NOT TREVOLIN_FUZZ)
   include(GoogleTest)
 endif()
 
+# trevolin_use_tavro_dll(target): in the test builds, puts the stand-in TavroUSB.dll next to the
+# program after every build, where Windows looks first, so that the production wiring runs under
+# Wine against the emulated deck. The release folder never gets the stand-in.
+function(trevolin_use_tavro_dll target)
+  if(NOT WIN32 OR TREVOLIN_RELEASE)
+    return()
+  endif()
+  add_dependencies(${target} tavro_standin)
+  add_custom_command(TARGET ${target} POST_BUILD
+                     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tavro_standin>
+                             $<TARGET_FILE_DIR:${target}>/TavroUSB.dll
+                     VERBATIM)
+endfunction()
+
 # trevolin_wine_test(NAME name COMMAND command...): a test whose command runs Windows programs
 # under Wine; where Wine cannot run them, a skipped entry that says why. Properties are set after.
 function(trevolin_wine_test)

@@ -11,7 +11,7 @@ target_link_libraries(emulator_library PUBLIC emulator)
 if(WIN32)
   # Exports the six under the names and convention of the maker's library: the .def lists the x86
   # names decorated, and --kill-at exports them plain.
-  get_property(tavro_def GLOBAL PROPERTY TREVOLIN_TAVRO_DEF)
+  get_target_property(tavro_def tavrousb_import TREVOLIN_DEF)
   add_library(tavro_standin SHARED ${CMAKE_CURRENT_LIST_DIR}/library_calls.cpp ${tavro_def})
   trevolin_target(tavro_standin)
   target_link_libraries(tavro_standin PRIVATE emulator)
@@ -20,10 +20,7 @@ if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     target_link_options(tavro_standin PRIVATE -Wl,--kill-at)
   endif()
-  add_test(NAME tavro_standin_exports
-           COMMAND ${Python3_EXECUTABLE} ${TREVOLIN_PE_CHECK} exports $<TARGET_FILE:tavro_standin>
-                   --machine $<IF:$<EQUAL:${CMAKE_SIZEOF_VOID_P},4>,x86,x64>)
-  set_tests_properties(tavro_standin_exports PROPERTIES LABELS pe)
+  trevolin_pe_test(CHECK exports TARGET tavro_standin)
   if(TREVOLIN_RUNS_TESTS)
     # The production wiring under Wine: a program that imports the six loads the stand-in.
     trevolin_wine_test(NAME library_dll_test

@@ -7,7 +7,7 @@ folder named in the program or its debug information. (Its imports are check_imp
 the system builds the windows and plays the clip is resources_test's; that the signature holds is
 the release test's.)
 
-usage: check_resources.py --bits 32|64 --image IMAGE [--release EPOCH SOURCES BUILD] PROGRAM.exe
+usage: check_program.py --bits 32|64 --image IMAGE [--release EPOCH SOURCES BUILD] PROGRAM.exe
 """
 import argparse
 import os
