@@ -18,10 +18,11 @@ import sys
 import time
 
 source, work = (os.path.abspath(p) for p in sys.argv[1:3])
-sys.path.insert(0, os.path.join(source, "image"))
+sys.path[:0] = [os.path.join(source, "image"), os.path.join(source, "tests", "support")]
+from checks import Checks  # noqa: E402
 from firmware import build, with_checksum  # noqa: E402
 
-failures = []
+checks = Checks()
 
 
 def run(*command, cwd=source):
@@ -70,10 +71,7 @@ def configure(name, image=None, signing=None, kept=False):
 
 
 def expect(what, condition, output):
-    print(("ok   " if condition else "FAIL ") + what)
-    if not condition:
-        failures.append(what)
-        print(output[-4000:])
+    checks.expect(what, condition, output[-4000:])
 
 
 def release(name, image, signing):
@@ -142,4 +140,4 @@ if program:
             expect(f"a second build in another folder gives the same Trevolin.exe{suffix}",
                    read(program + suffix) == read(again + suffix), f"{program}{suffix} and {again}{suffix} differ")
         shutil.rmtree(os.path.dirname(again), ignore_errors=True)
-sys.exit(1 if failures else 0)
+checks.done()

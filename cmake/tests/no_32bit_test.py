@@ -5,10 +5,14 @@ each one skipped with that reason; none passes, none fails, none is missing. Con
 
 usage: no_32bit_test.py SOURCE_DIR WORK_DIR BUILT_DIR   (BUILT_DIR: the x86 build, for its list)
 """
+import os
 import re
 import shutil
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+from checks import Checks  # noqa: E402
 
 source, work, built = sys.argv[1:4]
 shutil.rmtree(work, ignore_errors=True)
@@ -20,12 +24,8 @@ listed = lambda folder: set(re.findall(r"Test +#\d+: (\S+)", subprocess.run(
 skipped = set(re.findall(r"Test +#\d+: (\S+) \.+\s*\*+Skipped", run.stdout))
 # Where the programs run, one program's cases are entries of their own: here the program is one.
 expected = {name.split(".")[0] for name in listed(built)}
-failures = []
-if skipped != expected:
-    failures.append(f"skipped: {sorted(skipped)}\nexpected: {sorted(expected)}")
-if "skipped: this machine runs no 32-bit programs" not in run.stdout:
-    failures.append("the reason is not given")
-if run.returncode != 0 or not re.search(r"\b0 tests failed", run.stdout):
-    failures.append("a skipped test failed the run")
-print("\n".join(failures) or f"ok: {len(skipped)} entries skipped, with the reason")
-sys.exit(1 if failures else 0)
+checks = Checks()
+checks.equal("every Windows test there, and skipped", sorted(skipped), sorted(expected))
+checks.expect("with the reason", "skipped: this machine runs no 32-bit programs" in run.stdout, run.stdout[-2000:])
+checks.expect("and none failed", run.returncode == 0 and re.search(r"\b0 tests failed", run.stdout), run.stdout[-2000:])
+checks.done()

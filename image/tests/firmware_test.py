@@ -9,8 +9,10 @@ import subprocess
 import sys
 import tempfile
 
-RULES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "firmware.py")
-sys.path.insert(0, os.path.dirname(RULES))
+HERE = os.path.dirname(os.path.abspath(__file__))
+RULES = os.path.join(HERE, "..", "firmware.py")
+sys.path[:0] = [os.path.dirname(RULES), os.path.join(HERE, "..", "..", "tests", "support")]
+from checks import Checks  # noqa: E402
 from firmware import build  # noqa: E402
 
 with open(sys.argv[1], "rb") as f:
@@ -38,7 +40,7 @@ cases = [
     ("a checksum stored big-endian", good[3::-1] + good[4:], "but bytes 4 to the end sum to 0x"),
     ("a missing file", None, "cannot be read"),
 ]
-failures = 0
+checks = Checks()
 with tempfile.TemporaryDirectory() as tmp:
     path = os.path.join(tmp, "image.bin")
     for name, image, message in cases:
@@ -48,9 +50,6 @@ with tempfile.TemporaryDirectory() as tmp:
         run = subprocess.run([sys.executable, RULES, "check", path if image is not None else path + ".missing"],
                              capture_output=True, text=True)
         said = f"{path}" in run.stderr and message in run.stderr if message else not run.stderr
-        if run.returncode != (1 if message else 0) or not said:
-            failures += 1
-            print(f"FAIL {name}: exit {run.returncode}, stderr {run.stderr!r}")
-        else:
-            print(f"ok   {name}")
-sys.exit(1 if failures else 0)
+        checks.expect(f"{name}: {'refused, naming the file and the fault' if message else 'taken'}",
+                      run.returncode == (1 if message else 0) and said, f"exit {run.returncode}, stderr {run.stderr!r}")
+checks.done()

@@ -11,7 +11,9 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "walk"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "..", "tools", "walk"), os.path.join(HERE, "..", "..", "tests", "support")]
+from checks import Checks  # noqa: E402
 from harness import WINE_RUN, WINESERVER, Slot  # noqa: E402
 
 
@@ -44,14 +46,9 @@ with Slot(sys.argv[1]) as slot:
     services = subprocess.run(["pgrep", "-f", "winedevice.exe"], capture_output=True).returncode == 0
     subprocess.run([WINESERVER, "-k"], env=slot.env, stderr=subprocess.DEVNULL)
 
-failures = []
-if done.returncode != 3:
-    failures.append(f"exit status {done.returncode}, not the program's 3")
-if sorted(said) != ["said", "told"]:
-    failures.append(f"the program's output and error output: {said}")
-if not services:
-    failures.append("the program started no services: the test shows nothing")
-if left:
-    failures.append(f"the caller's output is still held by {left}")
-print("\n".join(failures) or "ok: the output, the error output and the exit status came back, and nothing holds them")
-sys.exit(1 if failures else 0)
+checks = Checks()
+checks.equal("the program's exit status", done.returncode, 3)
+checks.equal("its output and its error output", sorted(said), ["said", "told"])
+checks.expect("it started Wine's services, which would hold what it inherited", services)
+checks.equal("what still holds the caller's output", left, [])
+checks.done()

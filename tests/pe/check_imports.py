@@ -4,9 +4,13 @@ TavroUSB.dll, from its PE file as objdump reads it. `imports`: the six functions
 library from TavroUSB.dll by their plain names, and otherwise only KnownDLLs; `known`: only KnownDLLs
 (a program with the deck linked in); `exports`: the DLL exports exactly the six. Exits 0 when the
 check holds, 1 with the reasons when it does not, 2 on a file that is no PE."""
+import os
 import re
 import subprocess
 import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Checks  # noqa: E402
 
 LIBRARY = "tavrousb.dll"
 SIX = {"VornUsbEnumerateDevices", "VornUsbGetDeviceName", "VornUsbOpen", "VornUsbControlSend",
@@ -69,14 +73,12 @@ def main():
     except (OSError, ValueError) as e:
         print(f"{path}: not a readable PE file: {e}")
         return 2
+    checks = Checks()
+    checks.equal(f"{path}: built for {machine}", form, FORMATS[machine])
     found = problems(what, *table)
-    if form != FORMATS[machine]:
-        found.append(f"format {form}, expected {FORMATS[machine]} ({machine})")
-    for p in found:
-        print(f"{path}: {p}")
-    if not found:
-        print(f"{path}: {what} holds: {', '.join(sorted(table[0] if what == 'known' else SIX))}")
-    return 1 if found else 0
+    checks.expect(f"{path}: {what} holds ({', '.join(sorted(table[0] if what == 'known' else SIX))})", not found,
+                  "\n     ".join(found))
+    checks.done()
 
 
 if __name__ == "__main__":

@@ -18,6 +18,9 @@ import zlib
 
 import pefile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Checks  # noqa: E402
+
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 6, 14, 16, 24
 CONTROL_CLASSES = {0x80: "button", 0x81: "edit", 0x82: "static"}
 
@@ -164,12 +167,8 @@ def parse_avi(data):
                 indexed=b"idx1" in avi)
 
 
-failures = []
-
-
-def eq(what, actual, expected):
-    if actual != expected:
-        failures.append(f"{what}: expected {expected!r}, found {actual!r}")
+checks = Checks()
+eq = checks.equal
 
 
 def resources(pe):
@@ -286,11 +285,10 @@ def main():
         check(pe)
     except (TypeError, KeyError, IndexError, AttributeError, struct.error, UnicodeDecodeError,
             ElementTree.ParseError) as e:
-        failures.append(f"a resource is missing or malformed ({e!r})")
+        checks.expect("every resource there and well formed", False, repr(e))
     if args.release:
         release(args, pefile.PE(args.program), data, names)  # a PE of its own: the checksum's sum changes it
-    print("".join(f"FAIL {f}\n" for f in failures) + f"{os.path.basename(args.program)}: {len(failures)} failed")
-    return 1 if failures else 0
+    checks.done()
 
 
 if __name__ == "__main__":
