@@ -212,15 +212,74 @@ DriverHandle DriverSide::Open(const char* path) {
   }
   const DriverHandle h = nextHandle;
   nextHandle += 4;
-  handles[h] = Handle{kind, generation, true};
+  handles[h] = Handle{kind, generation, true, {}, false};
   ++counts.opened;
   Note("opened", std::string("opened ") + name + " as handle " + HandleText(h));
   return h;
 }
 
+// A call's turn on its handle, from Enter to the end of the call. A thread ended inside the call
+// never comes to the end, so its call stays in flight on the handle.
+class DriverSide::InCall {
+ public:
+  InCall(DriverSide& side, std::unique_lock<std::mutex>& hold, DriverHandle handle)
+      : side(side), handle(handle) {
+    side.Enter(hold, handle);
+  }
+  ~InCall() { side.Leave(handle); }
+  InCall(const InCall&) = delete;
+  InCall& operator=(const InCall&) = delete;
+
+ private:
+  DriverSide& side;
+  const DriverHandle handle;
+};
+
+void DriverSide::Enter(std::unique_lock<std::mutex>& hold, DriverHandle handle) {
+  Handle* h = Find(handle);
+  if (!h || !h->open) return;  // refused at once, with no turn to wait for
+  if (h->caller != std::thread::id()) {
+    ++counts.callsWaited;
+    Note("call-waits", "a call on handle " + HandleText(handle) + " waits for the one in flight on it");
+    AwaitTurn(hold, handle, -1);
+  }
+  h->caller = std::this_thread::get_id();
+  h->callerEnded = false;
+}
+
+bool DriverSide::AwaitTurn(std::unique_lock<std::mutex>& hold, DriverHandle handle, double limitMs) {
+  const Handle* h = Find(handle);
+  const std::thread::id me = std::this_thread::get_id();
+  const auto giveUp = std::chrono::steady_clock::now() +
+                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                          std::chrono::duration<double, std::milli>(std::max(0.0, limitMs)));
+  waitingForTurn[me] = Blocked{handle, false, false};
+  changed.notify_all();
+  while (h->caller != std::thread::id()) {
+    if (waitingForTurn[me].ended) Vanish(hold, waitingForTurn);
+    if (limitMs < 0) {
+      changed.wait(hold);
+    } else if (changed.wait_until(hold, giveUp) == std::cv_status::timeout &&
+               h->caller != std::thread::id()) {
+      waitingForTurn.erase(me);
+      return false;
+    }
+  }
+  waitingForTurn.erase(me);
+  return true;
+}
+
+void DriverSide::Leave(DriverHandle handle) {
+  Handle* h = Find(handle);
+  if (!h || h->caller != std::this_thread::get_id()) return;
+  h->caller = std::thread::id();
+  changed.notify_all();
+}
+
 bool DriverSide::IoControl(DriverHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
                            void* out, std::uint32_t outSize) {
-  std::lock_guard<std::mutex> hold(lock);
+  std::unique_lock<std::mutex> hold(lock);
+  InCall turn(*this, hold, handle);
   Refresh();
   Handle* h = Find(handle);
   char codeText[16];
@@ -276,6 +335,7 @@ bool DriverSide::Descriptor(const Handle& h, const void* in, std::uint32_t inSiz
 
 bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std::uint32_t& got) {
   std::unique_lock<std::mutex> hold(lock);
+  InCall turn(*this, hold, handle);
   got = 0;
   Refresh();
   Handle* h = Find(handle);
@@ -362,6 +422,7 @@ std::uint32_t DriverSide::TakePacket(unsigned char* buffer, std::uint32_t size) 
 
 bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size, std::uint32_t& written) {
   std::unique_lock<std::mutex> hold(lock);
+  InCall turn(*this, hold, handle);
   written = 0;
   Refresh();
   Handle* h = Find(handle);
@@ -412,12 +473,24 @@ bool DriverSide::Stall(std::unique_lock<std::mutex>& hold, DriverHandle handle) 
 }
 
 bool DriverSide::Close(DriverHandle handle) {
-  std::lock_guard<std::mutex> hold(lock);
+  std::unique_lock<std::mutex> hold(lock);
   Handle* h = Find(handle);
-  if (!h || !h->open) {
+  const auto notOpen = [&] {
     ++counts.badCloses;
     Note("bad-close", "close of " + HandleText(handle) + ", which is not open");
     return false;
+  };
+  if (!h || !h->open) return notOpen();
+  if (h->caller != std::thread::id()) {
+    ++counts.closesWaited;
+    Note("close-waits", "close of " + HandleText(handle) + " waits for the call in flight on it" +
+                            (h->callerEnded ? ", whose thread was ended: it never returns" : ""));
+    if (!AwaitTurn(hold, handle, closeWaitLimitMs)) {
+      ++counts.closesHung;
+      Note("close-hung", "close of " + HandleText(handle) + " given up, as the test asked");
+      return false;
+    }
+    if (!h->open) return notOpen();
   }
   h->open = false;
   ++counts.closed;
@@ -448,10 +521,13 @@ void DriverSide::CancelIo(std::thread& thread, DriverHandle handle) {
 
 void DriverSide::EndThread(std::thread& thread) {
   std::lock_guard<std::mutex> hold(lock);
-  for (auto* blocked : {&blockedReaders, &blockedWriters}) {
+  for (auto* blocked : {&blockedReaders, &blockedWriters, &waitingForTurn}) {
     const auto it = blocked->find(thread.get_id());
     if (it == blocked->end()) continue;
     it->second.ended = true;
+    // Marked here, not as it vanishes: the report may be taken before the thread next runs.
+    Handle* h = Find(it->second.handle);
+    if (h && h->caller == it->first) h->callerEnded = true;
     changed.notify_all();
     thread.detach();
     return;
@@ -595,6 +671,17 @@ int DriverSide::OpenHandles() const {
       std::count_if(handles.begin(), handles.end(), [](const auto& h) { return h.second.open; }));
 }
 
+int DriverSide::HandlesInEndedCalls() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return static_cast<int>(std::count_if(handles.begin(), handles.end(),
+                                        [](const auto& h) { return h.second.open && h.second.callerEnded; }));
+}
+
+void DriverSide::LimitCloseWaits(double ms) {
+  std::lock_guard<std::mutex> hold(lock);
+  closeWaitLimitMs = ms;
+}
+
 std::vector<std::vector<unsigned char>> DriverSide::FramesReceived() const {
   std::lock_guard<std::mutex> hold(lock);
   return frames;
@@ -659,8 +746,13 @@ DriverSide::Counts DriverSide::Counters() const {
 
 Json DriverSide::Report() const {
   std::lock_guard<std::mutex> hold(lock);
-  const int stillOpen = static_cast<int>(
-      std::count_if(handles.begin(), handles.end(), [](const auto& h) { return h.second.open; }));
+  // A handle that an ended thread is still inside cannot be closed without waiting for ever: it is
+  // left to the end of the process, and counted apart.
+  const int inEndedCalls = static_cast<int>(std::count_if(
+      handles.begin(), handles.end(), [](const auto& h) { return h.second.open && h.second.callerEnded; }));
+  const int stillOpen = static_cast<int>(std::count_if(handles.begin(), handles.end(),
+                                                       [](const auto& h) { return h.second.open; })) -
+                        inEndedCalls;
   Json frameList = Json::Array(), replyList = Json::Array();
   for (const Bytes& f : frames) frameList.Push(Hex(f));
   for (const Bytes& r : replies) replyList.Push(Hex(r));
@@ -671,8 +763,11 @@ Json DriverSide::Report() const {
                           .Add("opened", counts.opened)
                           .Add("closed", counts.closed)
                           .Add("stillOpen", stillOpen)
+                          .Add("inEndedCalls", inEndedCalls)
                           .Add("badCloses", counts.badCloses)
-                          .Add("refusedOpens", counts.refusedOpens))
+                          .Add("refusedOpens", counts.refusedOpens)
+                          .Add("closesWaited", counts.closesWaited)
+                          .Add("callsWaited", counts.callsWaited))
       .Add("powerOns", counts.powerOns)
       .Add("rewriteRequested", rewriteRequested)
       .Add("frames", frameList)

@@ -50,23 +50,47 @@ TEST(DeckDriver, AnswersNoCommandBeforeThePowerOnAndNoFrameWhoseCountIsWrong) {
   EXPECT_EQ(o.driver.RepliesQueued().size(), 2u);  // the power-on's answer and the model
 }
 
-TEST(DeckDriver, OnlyACancelOrTheCableEndsABlockedReadNotAClose) {
+// Handles are synchronous, as the program opens them: a second call on a handle waits for its turn,
+// where no cancel reaches it; a close waits for the call in flight and ends none; only a cancel or
+// the cable ends a blocked read.
+TEST(DeckDriver, OneCallAtATimeOnAHandleAndACloseWaitsForTheCallInFlight) {
   Opened o("success");
   std::thread reader = o.Blocked();
-  EXPECT_TRUE(o.driver.Close(o.pipe1));
+  std::atomic<int> ready{-1}, closed{-1};
+  std::thread second([&] {
+    unsigned char status[4] = {};
+    ready = o.driver.IoControl(o.pipe1, kReadyCode, nullptr, 0, status, sizeof status);
+  });
+  ASSERT_TRUE(WaitFor([&] { return o.driver.Counters().callsWaited == 1; }));
+  o.driver.CancelIo(second, kInvalidHandle);  // it has no I/O yet
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(ready, -1);
+  o.driver.Inject({0x04, 0x00, 0x12, 0xB8, 0xEF});
+  second.join();
+  reader.join();
+  EXPECT_EQ(ready, 1) << "its turn came when the read returned";
+
+  o.left = false;
+  reader = o.Blocked();
+  std::thread closer([&] { closed = o.driver.Close(o.pipe1); });
+  ASSERT_TRUE(WaitFor([&] { return o.driver.Counters().closesWaited == 1; }));
   std::thread other([] {});
   o.driver.CancelIo(other, o.pipe0);  // neither the reader nor its handle
   other.join();
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_FALSE(o.left) << "the close or a cancel of another ended the read";
+  EXPECT_EQ(closed, -1);
   o.driver.CancelIo(reader, kInvalidHandle);
   reader.join();
+  closer.join();
+  EXPECT_EQ(closed, 1);
   EXPECT_EQ(o.driver.Counters().readsCancelled, 1);
   EXPECT_FALSE(o.driver.Close(o.pipe1));  // a handle closed already, as a real driver refuses it
   EXPECT_EQ(o.driver.Counters().badCloses, 1);
 }
 
-TEST(DeckDriver, CancelIgnoredLeavesAReadBlockedUntilItsThreadIsEndedOrTheCableIsPulled) {
+// A thread ended inside its read never returns, and neither would a close of its handle.
+TEST(DeckDriver, CancelIgnoredLeavesAReadBlockedUntilItsThreadIsEndedAndItsHandleInTheCallForEver) {
   Opened o("cancel-ignored");
   std::thread ended = o.Blocked();
   o.driver.CancelIo(ended, o.pipe1);
@@ -75,8 +99,14 @@ TEST(DeckDriver, CancelIgnoredLeavesAReadBlockedUntilItsThreadIsEndedOrTheCableI
   EXPECT_EQ(o.driver.Counters().cancelsIgnored, 1);
   o.driver.EndThread(ended);
   EXPECT_FALSE(ended.joinable());
+  EXPECT_EQ(o.driver.HandlesInEndedCalls(), 1) << "known from the end on, not once the thread next runs";
   EXPECT_TRUE(WaitFor([&] { return o.driver.Counters().threadsEnded == 1; }));
   EXPECT_FALSE(o.left);
+  o.driver.LimitCloseWaits(50);
+  EXPECT_FALSE(o.driver.Close(o.pipe1));
+  EXPECT_EQ(o.driver.Counters().closesHung, 1);
+  EXPECT_NE(o.deck.Report().find(R"("stillOpen":1,"inEndedCalls":1,)"), std::string::npos);
+  o.pipe1 = o.driver.Open((o.driver.DevicePath() + "\\if000pipe001").c_str());
   std::thread unplugged = o.Blocked();
   o.driver.Unplug();
   unplugged.join();
