@@ -289,34 +289,47 @@ bool DriverSide::IoControl(DriverHandle handle, std::uint32_t code, const void* 
                                 HandleText(handle) + " failed");
     return false;
   }
+  // Each code is defined for its own object and buffers; the driver refuses anything else.
+  const bool device = h->kind == Kind::Device || h->kind == Kind::Stranger;
+  const bool noInput = !in && inSize == 0, noOutput = !out && outSize == 0;
+  const auto refuse = [&](const char* why) {
+    ++counts.controlsRefused;
+    Note("control-refused",
+         std::string("control ") + codeText + " on handle " + HandleText(handle) + " refused: " + why);
+    return false;
+  };
   switch (code) {
     case kDescriptorCode:
-      return Descriptor(*h, in, inSize, out, outSize);
+      if (!in || inSize != 4 || static_cast<const unsigned char*>(in)[1] != 0 ||
+          static_cast<const unsigned char*>(in)[2] != 0 || static_cast<const unsigned char*>(in)[3] != 0)
+        return refuse("its input is the descriptor type and three zeros");
+      return Descriptor(*h, static_cast<const unsigned char*>(in)[0], out, outSize) ||
+             refuse("no such descriptor in that size");
     case kReadyCode: {
-      if (outSize < 4 || !out) return false;
+      if (!noInput || !out || outSize != 4) return refuse("it takes no input and a 4-byte output");
       const unsigned char status[4] = {static_cast<unsigned char>(deck.scenario.ready ? 1 : 0), 0, 0, 0};
       std::memcpy(out, status, sizeof status);
       return true;
     }
     case kDeviceControlCode:
+      if (!device) return refuse("it is for the device, not a pipe");
+      if (!noInput || !noOutput) return refuse("it takes no buffers");
       ++counts.deviceControls;
       Note("control", std::string("control ") + codeText + " on handle " + HandleText(handle));
       return true;
     case kPipeControlCode:
+      if (device) return refuse("it is for a pipe, not the device");
+      if (!noInput || !noOutput) return refuse("it takes no buffers");
       ++counts.pipeControls;
       Note("control", std::string("control ") + codeText + " on handle " + HandleText(handle));
       return true;
     default:
-      Note("control-refused", std::string("unknown control code ") + codeText + " refused");
-      return false;
+      return refuse("no such code");
   }
 }
 
-bool DriverSide::Descriptor(const Handle& h, const void* in, std::uint32_t inSize, void* out,
-                            std::uint32_t outSize) {
-  if (!in || inSize < 4 || (outSize > 0 && !out)) return false;
+bool DriverSide::Descriptor(const Handle& h, unsigned char type, void* out, std::uint32_t outSize) {
   const Scenario& s = deck.scenario;
-  const unsigned char type = static_cast<const unsigned char*>(in)[0];
   Bytes descriptor;
   if (type == kDeviceDescriptorType && h.kind == Kind::Stranger) {
     descriptor = DeviceDescriptor(kMakerVendorId, kStrangerProduct);
@@ -325,11 +338,12 @@ bool DriverSide::Descriptor(const Handle& h, const void* in, std::uint32_t inSiz
   } else if (type == kConfigDescriptorType) {
     descriptor = ConfigDescriptor(s.packetSize0, s.packetSize1);
   } else {
-    Note("control-refused", "descriptor request of unknown type " + std::to_string(type) + " refused");
     return false;
   }
+  // The device descriptor comes whole; the configuration in as many bytes as the caller asks for.
+  if (!out || outSize == 0 || (type == kDeviceDescriptorType && outSize != descriptor.size())) return false;
   const std::size_t n = std::min<std::size_t>(outSize, descriptor.size());
-  if (n) std::memcpy(out, descriptor.data(), n);
+  std::memcpy(out, descriptor.data(), n);
   return true;
 }
 
@@ -372,9 +386,11 @@ bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std
       return false;
     }
     if (!pipe1.empty() && pipe1.front().due <= Now()) {
-      got = TakePacket(static_cast<unsigned char*>(buffer), size);
-      ++counts.readsDone;
+      const std::uint32_t n = TakePacket(static_cast<unsigned char*>(buffer), size);
       blockedReaders.erase(me);
+      if (n == kOverrun) return false;
+      got = n;
+      ++counts.readsDone;
       return true;
     }
     WaitForChange(hold);
@@ -408,16 +424,18 @@ void DriverSide::Vanish(std::unique_lock<std::mutex>& hold, std::map<std::thread
 }
 
 std::uint32_t DriverSide::TakePacket(unsigned char* buffer, std::uint32_t size) {
-  Packet& packet = pipe1.front();
-  const std::size_t n = std::min<std::size_t>(size, packet.bytes.size());
-  std::memcpy(buffer, packet.bytes.data(), n);
-  Note("read", "pipe 1 read: " + Hex(packet.bytes.data(), n));
-  if (n < packet.bytes.size()) {
-    packet.bytes.erase(packet.bytes.begin(), packet.bytes.begin() + static_cast<std::ptrdiff_t>(n));
-  } else {
-    pipe1.pop_front();
+  const Bytes packet = std::move(pipe1.front().bytes);
+  pipe1.pop_front();
+  // A packet larger than the read's buffer overruns it: the read fails and the packet is lost.
+  if (packet.size() > size) {
+    ++counts.readsOverrun;
+    Note("read-overrun", "pipe 1 read of " + std::to_string(size) + " bytes failed, the packet of " +
+                             std::to_string(packet.size()) + " bytes is lost: " + Hex(packet));
+    return kOverrun;
   }
-  return static_cast<std::uint32_t>(n);
+  std::memcpy(buffer, packet.data(), packet.size());
+  Note("read", "pipe 1 read: " + Hex(packet));
+  return static_cast<std::uint32_t>(packet.size());
 }
 
 bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size, std::uint32_t& written) {
@@ -776,10 +794,13 @@ Json DriverSide::Report() const {
       .Add("reads", Json::Object()
                         .Add("delivered", counts.readsDone)
                         .Add("failed", counts.readsFailed)
-                        .Add("cancelled", counts.readsCancelled))
+                        .Add("cancelled", counts.readsCancelled)
+                        .Add("overrun", counts.readsOverrun))
       .Add("writesCancelled", counts.writesCancelled)
       .Add("cancelsIgnored", counts.cancelsIgnored)
       .Add("threadsEnded", counts.threadsEnded)
-      .Add("controls",
-           Json::Object().Add("start", counts.deviceControls).Add("pipeReset", counts.pipeControls));
+      .Add("controls", Json::Object()
+                           .Add("start", counts.deviceControls)
+                           .Add("pipeReset", counts.pipeControls)
+                           .Add("refused", counts.controlsRefused));
 }

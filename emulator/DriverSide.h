@@ -89,6 +89,7 @@ class DriverSide : public DriverCalls {
     int readsDone = 0;     // reads that delivered a packet
     int readsFailed = 0;   // reads that failed (unplugged, closed, scenario)
     int readsCancelled = 0;
+    int readsOverrun = 0;  // reads whose buffer was shorter than the packet waiting
     int writesCancelled = 0;
     int cancelsIgnored = 0;
     int threadsEnded = 0;  // ended inside a blocked read or write, or waiting for a handle
@@ -99,6 +100,7 @@ class DriverSide : public DriverCalls {
     int ignoredFrames = 0;  // frames the deck did not understand or could not take
     int deviceControls = 0;
     int pipeControls = 0;
+    int controlsRefused = 0;  // codes on the wrong kind of handle, or with the wrong buffers
   };
   Counts Counters() const;
   // Every reply (whole, before it is split into packets) that the deck queued on pipe 1.
@@ -133,8 +135,10 @@ class DriverSide : public DriverCalls {
   bool Alive(const Handle& h) const;
   Handle* Find(DriverHandle handle);
   void Note(const char* kind, const std::string& text);
-  bool Descriptor(const Handle& h, const void* in, std::uint32_t inSize, void* out, std::uint32_t outSize);
-  // Copies the next packet on pipe 1 into the buffer; the part that does not fit stays queued.
+  bool Descriptor(const Handle& h, unsigned char type, void* out, std::uint32_t outSize);
+  // Takes the next packet off pipe 1 into the buffer, whole; kOverrun, and the packet lost, when it
+  // does not fit.
+  static constexpr std::uint32_t kOverrun = ~0u;
   std::uint32_t TakePacket(unsigned char* buffer, std::uint32_t size);
   void Queue(std::vector<unsigned char> reply, double due);
   // A frame off pipe 0: its framing judged, then answered. Each returns the time the reply it

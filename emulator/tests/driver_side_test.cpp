@@ -121,3 +121,66 @@ TEST(DeckDriver, WriteStallsTakesNothingAndBlocksEachWriteUntilItIsCancelled) {
   EXPECT_EQ(o.driver.Counters().writesCancelled, 1);
   EXPECT_TRUE(o.driver.FramesReceived().empty());
 }
+
+// Each control code is taken only on its own kind of handle and with its own buffers, as the driver
+// defines it; everything else is refused and counted.
+TEST(DeckDriver, TakesEachControlCodeOnlyOnItsHandleWithItsBuffers) {
+  Opened o("success");
+  const DriverHandle device = o.driver.Open(o.driver.DevicePath().c_str());
+  using Bytes = std::vector<unsigned char>;
+  const struct {
+    const char* what;
+    DriverHandle Opened::*handle;  // nullptr: the device
+    std::uint32_t code;
+    Bytes in;
+    std::uint32_t outSize;
+    bool taken;
+  } cases[] = {
+      {"start on the device", nullptr, kDeviceControlCode, {}, 0, true},
+      {"start on a pipe", &Opened::pipe1, kDeviceControlCode, {}, 0, false},
+      {"start with an output", nullptr, kDeviceControlCode, {}, 4, false},
+      {"pipe reset on pipe 1", &Opened::pipe1, kPipeControlCode, {}, 0, true},
+      {"pipe reset on the device", nullptr, kPipeControlCode, {}, 0, false},
+      {"pipe reset with an input", &Opened::pipe0, kPipeControlCode, {0, 0, 0, 0}, 0, false},
+      {"ready of the device", nullptr, kReadyCode, {}, 4, true},
+      {"ready of pipe 0", &Opened::pipe0, kReadyCode, {}, 4, true},
+      {"ready into 8 bytes", nullptr, kReadyCode, {}, 8, false},
+      {"ready with an input", nullptr, kReadyCode, {0, 0, 0, 0}, 4, false},
+      {"device descriptor", nullptr, kDescriptorCode, {1, 0, 0, 0}, 18, true},
+      {"device descriptor into 64 bytes", nullptr, kDescriptorCode, {1, 0, 0, 0}, 64, false},
+      {"device descriptor into 17 bytes", nullptr, kDescriptorCode, {1, 0, 0, 0}, 17, false},
+      {"configuration head through pipe 1", &Opened::pipe1, kDescriptorCode, {2, 0, 0, 0}, 9, true},
+      {"configuration into 255 bytes", nullptr, kDescriptorCode, {2, 0, 0, 0}, 255, true},
+      {"configuration into none", nullptr, kDescriptorCode, {2, 0, 0, 0}, 0, false},
+      {"descriptor request of 3 bytes", nullptr, kDescriptorCode, {1, 0, 0}, 18, false},
+      {"descriptor request not padded with zeros", nullptr, kDescriptorCode, {1, 1, 0, 0}, 18, false},
+      {"string descriptor", nullptr, kDescriptorCode, {3, 0, 0, 0}, 18, false},
+      {"no such code", nullptr, 0x22001C, {}, 0, false},
+  };
+  int refused = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    unsigned char out[255] = {};
+    EXPECT_EQ(
+        o.driver.IoControl(c.handle ? o.*c.handle : device, c.code, c.in.empty() ? nullptr : c.in.data(),
+                           static_cast<std::uint32_t>(c.in.size()), c.outSize ? out : nullptr, c.outSize),
+        c.taken);
+    refused += !c.taken;
+    EXPECT_EQ(o.driver.Counters().controlsRefused, refused);
+  }
+  EXPECT_EQ(std::make_pair(o.driver.Counters().deviceControls, o.driver.Counters().pipeControls),
+            std::make_pair(1, 1));
+}
+
+// A read whose buffer is shorter than the packet waiting fails, and the packet is lost.
+TEST(DeckDriver, AReadShorterThanThePacketWaitingFailsAndLosesIt) {
+  Opened o("success");
+  o.driver.Inject(std::vector<unsigned char>(70, 0x11));  // a packet of 64 bytes, then one of 6
+  unsigned char buffer[64] = {};
+  std::uint32_t got = 99;
+  EXPECT_FALSE(o.driver.Read(o.pipe1, buffer, 63, got));
+  EXPECT_EQ(got, 0u);
+  EXPECT_TRUE(o.driver.Read(o.pipe1, buffer, 64, got));
+  EXPECT_EQ(got, 6u);
+  EXPECT_EQ(o.driver.Counters().readsOverrun, 1);
+}
