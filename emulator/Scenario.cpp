@@ -32,6 +32,8 @@ const std::vector<Scenario>& Scenarios() {
              s.packetSize0 = 8;
              s.packetSize1 = 8;
            }),
+      Make("packets-13", [](Scenario& s) { s.packetSize1 = 13; }),
+      Make("packets-16", [](Scenario& s) { s.packetSize1 = 16; }),
       Make("other-model", [](Scenario& s) { s.model = "HVX-Z9KQ"; }),
       Make("no-model-reply", [](Scenario& s) { s.answersModel = false; }),
       Make("version-1.07", [](Scenario& s) { s.versionMinor = 7; }),
