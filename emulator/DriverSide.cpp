@@ -731,6 +731,12 @@ bool DriverSide::Plugged() const {
   return PresentAt(Now());
 }
 
+int DriverSide::Cable() {
+  std::lock_guard<std::mutex> hold(lock);
+  Refresh();
+  return present ? generation : -1;
+}
+
 void DriverSide::Inject(const std::vector<unsigned char>& frame, int afterMs) {
   std::lock_guard<std::mutex> hold(lock);
   Refresh();

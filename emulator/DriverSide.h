@@ -60,6 +60,9 @@ class DriverSide : public DriverCalls {
   void Unplug();
   void Plug();
   bool Plugged() const;
+  // The cable as the library path sees it: a number that changes with every unplug, or -1 while the
+  // deck is out. A library handle opened under one number is dead under any other.
+  int Cable();
   // Queues a frame on pipe 1 as if the deck had sent it unasked, `afterMs` from now.
   void Inject(const std::vector<unsigned char>& frame, int afterMs = 0);
   // Reads blocked right now on pipe 1, and writes on pipe 0.

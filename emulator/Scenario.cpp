@@ -63,7 +63,7 @@ const std::vector<Scenario>& Scenarios() {
       Make("write-stalls", [](Scenario& s) { s.writesStall = true; }),
       Make("unplug-during-wait",
            [](Scenario& s) {
-             s.unplugAfterRequestMs = 13000;
+             s.unplugAfterRequestMs = 16000;
              s.completeAfterMs = -1;
            }),
       Make("library-absent", [](Scenario& s) { s.libraryDecks = 0; }),
@@ -72,6 +72,7 @@ const std::vector<Scenario>& Scenarios() {
       Make("library-open-refused", [](Scenario& s) { s.openRefused = true; }),
       Make("refuse-block-0", [](Scenario& s) { s.refuseBlock = 0; }),
       Make("refuse-block-512", [](Scenario& s) { s.refuseBlock = 512; }),
+      Make("unplug-at-block-500", [](Scenario& s) { s.unplugAtBlock = 500; }),
       Make("no-acceptance", [](Scenario& s) { s.acceptAfterMs = -1; }),
       Make("short-status", [](Scenario& s) { s.shortStatus = true; }),
       Make("zero-pending-length", [](Scenario& s) { s.zeroPendingLength = true; }),
