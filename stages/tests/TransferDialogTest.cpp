@@ -1,5 +1,6 @@
 // The image transfer against the emulated deck, the sender's pauses moving the deck's clock on: its
-// ways to end, each with the ticks before the request, the blocks, the bar and the library closed.
+// ways to end, each with the ticks before the request, the blocks, the bar and the library closed,
+// and its end without a timer.
 #include <gtest/gtest.h>
 
 #include "resources/resource.h"
@@ -116,5 +117,27 @@ INSTANTIATE_TEST_SUITE_P(Ways, Transfer,
                          [](const ::testing::TestParamInfo<Way>& info) {
                            return std::string(info.param.name);
                          });
+
+// A timer that cannot be made would leave the stage waiting for ticks that never come: it ends as on
+// its time-out instead, before anything is sent when the first one fails, after the image when the
+// second does.
+TEST(TransferWithoutATimer, EndsAsOnItsTimeOutWithItsMessage) {
+  for (int failFrom : {1, 2}) {
+    SCOPED_TRACE(failFrom);
+    DeckStage s("success");
+    TransferDialog window(s.link, s.sender, s.awake, s.app);
+    ASSERT_TRUE(s.sender.Open() == 1 && window.Create(IDD_TRANSFER, nullptr));
+    WindowTimersFail noTimer(failFrom);
+    ErrorBox box;
+    ModalScript script({AnswerOrTick(box, window, 100)});
+    EXPECT_FALSE(RunModelessStage(window, true));
+    EXPECT_EQ(box.text, "本体KD装置へのデータ転送がタイムアウトしました");
+    EXPECT_EQ(window.timerTicks, 0) << "the stage waited for ticks";
+    EXPECT_EQ(s.deck.Driver().RewriteRequested(), failFrom == 2);
+    EXPECT_EQ(s.deck.Library().SendCalls(), failFrom == 2 ? 1024 : 0);
+    EXPECT_EQ(s.deck.Library().StatusReads(), 0);
+    EXPECT_EQ(s.deck.Library().OpenHandles(), 0);
+  }
+}
 
 }  // namespace
