@@ -552,6 +552,7 @@ Json LibrarySide::Report() const {
       .Add("closeCalls", closeCalls)
       .Add("handlesLeftOpen", static_cast<int>(openHandles.size()))
       .Add("blocksTaken", blocksReceived)
+      .Add("blockCallMs", kTransferCallMs)
       .Add("blocksSent", sendCalls)
       .Add("callsAfterThePull", deadCalls)
       .Add("refusedBlock", refused ? deck.scenario.refuseBlock : -1)
