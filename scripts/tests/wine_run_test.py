@@ -40,14 +40,14 @@ with Slot(sys.argv[1]) as slot:
     os.close(write)
     left = holders(os.fstat(read).st_ino)
     with os.fdopen(read) as output:
-        said = output.read().split()
+        said = output.read().splitlines()
     services = subprocess.run(["pgrep", "-f", "winedevice.exe"], capture_output=True).returncode == 0
     subprocess.run([WINESERVER, "-k"], env=slot.env, stderr=subprocess.DEVNULL)
 
 failures = []
 if done.returncode != 3:
     failures.append(f"exit status {done.returncode}, not the program's 3")
-if sorted(said) != ["said", "told"]:
+if sorted(said) != ["said", "told", "wine-run: cmd ended with exit status 3"]:
     failures.append(f"the program's output and error output: {said}")
 if not services:
     failures.append("the program started no services: the test shows nothing")
