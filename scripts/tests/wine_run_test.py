@@ -40,7 +40,7 @@ with Slot(sys.argv[1]) as slot:
     os.close(write)
     left = holders(os.fstat(read).st_ino)
     with os.fdopen(read) as output:
-        said = output.read().splitlines()
+        said = [line.strip() for line in output.read().splitlines()]
     services = subprocess.run(["pgrep", "-f", "winedevice.exe"], capture_output=True).returncode == 0
     subprocess.run([WINESERVER, "-k"], env=slot.env, stderr=subprocess.DEVNULL)
 
