@@ -212,15 +212,74 @@ DriverHandle DriverSide::Open(const char* path) {
   }
   const DriverHandle h = nextHandle;
   nextHandle += 4;
-  handles[h] = Handle{kind, generation, true};
+  handles[h] = Handle{kind, generation, true, {}, false};
   ++counts.opened;
   Note("opened", std::string("opened ") + name + " as handle " + HandleText(h));
   return h;
 }
 
+// A call's turn on its handle, from Enter to the end of the call. A thread ended inside the call
+// never comes to the end, so its call stays in flight on the handle.
+class DriverSide::InCall {
+ public:
+  InCall(DriverSide& side, std::unique_lock<std::mutex>& hold, DriverHandle handle)
+      : side(side), handle(handle) {
+    side.Enter(hold, handle);
+  }
+  ~InCall() { side.Leave(handle); }
+  InCall(const InCall&) = delete;
+  InCall& operator=(const InCall&) = delete;
+
+ private:
+  DriverSide& side;
+  const DriverHandle handle;
+};
+
+void DriverSide::Enter(std::unique_lock<std::mutex>& hold, DriverHandle handle) {
+  Handle* h = Find(handle);
+  if (!h || !h->open) return;  // refused at once, with no turn to wait for
+  if (h->caller != std::thread::id()) {
+    ++counts.callsWaited;
+    Note("call-waits", "a call on handle " + HandleText(handle) + " waits for the one in flight on it");
+    AwaitTurn(hold, handle, -1);
+  }
+  h->caller = std::this_thread::get_id();
+  h->callerEnded = false;
+}
+
+bool DriverSide::AwaitTurn(std::unique_lock<std::mutex>& hold, DriverHandle handle, double limitMs) {
+  const Handle* h = Find(handle);
+  const std::thread::id me = std::this_thread::get_id();
+  const auto giveUp = std::chrono::steady_clock::now() +
+                      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                          std::chrono::duration<double, std::milli>(std::max(0.0, limitMs)));
+  waitingForTurn[me] = Blocked{handle, false, false};
+  changed.notify_all();
+  while (h->caller != std::thread::id()) {
+    if (waitingForTurn[me].ended) Vanish(hold, waitingForTurn);
+    if (limitMs < 0) {
+      changed.wait(hold);
+    } else if (changed.wait_until(hold, giveUp) == std::cv_status::timeout &&
+               h->caller != std::thread::id()) {
+      waitingForTurn.erase(me);
+      return false;
+    }
+  }
+  waitingForTurn.erase(me);
+  return true;
+}
+
+void DriverSide::Leave(DriverHandle handle) {
+  Handle* h = Find(handle);
+  if (!h || h->caller != std::this_thread::get_id()) return;
+  h->caller = std::thread::id();
+  changed.notify_all();
+}
+
 bool DriverSide::IoControl(DriverHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
                            void* out, std::uint32_t outSize) {
-  std::lock_guard<std::mutex> hold(lock);
+  std::unique_lock<std::mutex> hold(lock);
+  InCall turn(*this, hold, handle);
   Refresh();
   Handle* h = Find(handle);
   char codeText[16];
@@ -230,34 +289,47 @@ bool DriverSide::IoControl(DriverHandle handle, std::uint32_t code, const void* 
                                 HandleText(handle) + " failed");
     return false;
   }
+  // Each code is defined for its own object and buffers; the driver refuses anything else.
+  const bool device = h->kind == Kind::Device || h->kind == Kind::Stranger;
+  const bool noInput = !in && inSize == 0, noOutput = !out && outSize == 0;
+  const auto refuse = [&](const char* why) {
+    ++counts.controlsRefused;
+    Note("control-refused",
+         std::string("control ") + codeText + " on handle " + HandleText(handle) + " refused: " + why);
+    return false;
+  };
   switch (code) {
     case kDescriptorCode:
-      return Descriptor(*h, in, inSize, out, outSize);
+      if (!in || inSize != 4 || static_cast<const unsigned char*>(in)[1] != 0 ||
+          static_cast<const unsigned char*>(in)[2] != 0 || static_cast<const unsigned char*>(in)[3] != 0)
+        return refuse("its input is the descriptor type and three zeros");
+      return Descriptor(*h, static_cast<const unsigned char*>(in)[0], out, outSize) ||
+             refuse("no such descriptor in that size");
     case kReadyCode: {
-      if (outSize < 4 || !out) return false;
+      if (!noInput || !out || outSize != 4) return refuse("it takes no input and a 4-byte output");
       const unsigned char status[4] = {static_cast<unsigned char>(deck.scenario.ready ? 1 : 0), 0, 0, 0};
       std::memcpy(out, status, sizeof status);
       return true;
     }
     case kDeviceControlCode:
+      if (!device) return refuse("it is for the device, not a pipe");
+      if (!noInput || !noOutput) return refuse("it takes no buffers");
       ++counts.deviceControls;
       Note("control", std::string("control ") + codeText + " on handle " + HandleText(handle));
       return true;
     case kPipeControlCode:
+      if (device) return refuse("it is for a pipe, not the device");
+      if (!noInput || !noOutput) return refuse("it takes no buffers");
       ++counts.pipeControls;
       Note("control", std::string("control ") + codeText + " on handle " + HandleText(handle));
       return true;
     default:
-      Note("control-refused", std::string("unknown control code ") + codeText + " refused");
-      return false;
+      return refuse("no such code");
   }
 }
 
-bool DriverSide::Descriptor(const Handle& h, const void* in, std::uint32_t inSize, void* out,
-                            std::uint32_t outSize) {
-  if (!in || inSize < 4 || (outSize > 0 && !out)) return false;
+bool DriverSide::Descriptor(const Handle& h, unsigned char type, void* out, std::uint32_t outSize) {
   const Scenario& s = deck.scenario;
-  const unsigned char type = static_cast<const unsigned char*>(in)[0];
   Bytes descriptor;
   if (type == kDeviceDescriptorType && h.kind == Kind::Stranger) {
     descriptor = DeviceDescriptor(kMakerVendorId, kStrangerProduct);
@@ -266,16 +338,18 @@ bool DriverSide::Descriptor(const Handle& h, const void* in, std::uint32_t inSiz
   } else if (type == kConfigDescriptorType) {
     descriptor = ConfigDescriptor(s.packetSize0, s.packetSize1);
   } else {
-    Note("control-refused", "descriptor request of unknown type " + std::to_string(type) + " refused");
     return false;
   }
+  // The device descriptor comes whole; the configuration in as many bytes as the caller asks for.
+  if (!out || outSize == 0 || (type == kDeviceDescriptorType && outSize != descriptor.size())) return false;
   const std::size_t n = std::min<std::size_t>(outSize, descriptor.size());
-  if (n) std::memcpy(out, descriptor.data(), n);
+  std::memcpy(out, descriptor.data(), n);
   return true;
 }
 
 bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std::uint32_t& got) {
   std::unique_lock<std::mutex> hold(lock);
+  InCall turn(*this, hold, handle);
   got = 0;
   Refresh();
   Handle* h = Find(handle);
@@ -312,9 +386,11 @@ bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std
       return false;
     }
     if (!pipe1.empty() && pipe1.front().due <= Now()) {
-      got = TakePacket(static_cast<unsigned char*>(buffer), size);
-      ++counts.readsDone;
+      const std::uint32_t n = TakePacket(static_cast<unsigned char*>(buffer), size);
       blockedReaders.erase(me);
+      if (n == kOverrun) return false;
+      got = n;
+      ++counts.readsDone;
       return true;
     }
     WaitForChange(hold);
@@ -348,20 +424,23 @@ void DriverSide::Vanish(std::unique_lock<std::mutex>& hold, std::map<std::thread
 }
 
 std::uint32_t DriverSide::TakePacket(unsigned char* buffer, std::uint32_t size) {
-  Packet& packet = pipe1.front();
-  const std::size_t n = std::min<std::size_t>(size, packet.bytes.size());
-  std::memcpy(buffer, packet.bytes.data(), n);
-  Note("read", "pipe 1 read: " + Hex(packet.bytes.data(), n));
-  if (n < packet.bytes.size()) {
-    packet.bytes.erase(packet.bytes.begin(), packet.bytes.begin() + static_cast<std::ptrdiff_t>(n));
-  } else {
-    pipe1.pop_front();
+  const Bytes packet = std::move(pipe1.front().bytes);
+  pipe1.pop_front();
+  // A packet larger than the read's buffer overruns it: the read fails and the packet is lost.
+  if (packet.size() > size) {
+    ++counts.readsOverrun;
+    Note("read-overrun", "pipe 1 read of " + std::to_string(size) + " bytes failed, the packet of " +
+                             std::to_string(packet.size()) + " bytes is lost: " + Hex(packet));
+    return kOverrun;
   }
-  return static_cast<std::uint32_t>(n);
+  std::memcpy(buffer, packet.data(), packet.size());
+  Note("read", "pipe 1 read: " + Hex(packet));
+  return static_cast<std::uint32_t>(packet.size());
 }
 
 bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size, std::uint32_t& written) {
   std::unique_lock<std::mutex> hold(lock);
+  InCall turn(*this, hold, handle);
   written = 0;
   Refresh();
   Handle* h = Find(handle);
@@ -412,12 +491,24 @@ bool DriverSide::Stall(std::unique_lock<std::mutex>& hold, DriverHandle handle) 
 }
 
 bool DriverSide::Close(DriverHandle handle) {
-  std::lock_guard<std::mutex> hold(lock);
+  std::unique_lock<std::mutex> hold(lock);
   Handle* h = Find(handle);
-  if (!h || !h->open) {
+  const auto notOpen = [&] {
     ++counts.badCloses;
     Note("bad-close", "close of " + HandleText(handle) + ", which is not open");
     return false;
+  };
+  if (!h || !h->open) return notOpen();
+  if (h->caller != std::thread::id()) {
+    ++counts.closesWaited;
+    Note("close-waits", "close of " + HandleText(handle) + " waits for the call in flight on it" +
+                            (h->callerEnded ? ", whose thread was ended: it never returns" : ""));
+    if (!AwaitTurn(hold, handle, closeWaitLimitMs)) {
+      ++counts.closesHung;
+      Note("close-hung", "close of " + HandleText(handle) + " given up, as the test asked");
+      return false;
+    }
+    if (!h->open) return notOpen();
   }
   h->open = false;
   ++counts.closed;
@@ -448,10 +539,13 @@ void DriverSide::CancelIo(std::thread& thread, DriverHandle handle) {
 
 void DriverSide::EndThread(std::thread& thread) {
   std::lock_guard<std::mutex> hold(lock);
-  for (auto* blocked : {&blockedReaders, &blockedWriters}) {
+  for (auto* blocked : {&blockedReaders, &blockedWriters, &waitingForTurn}) {
     const auto it = blocked->find(thread.get_id());
     if (it == blocked->end()) continue;
     it->second.ended = true;
+    // Marked here, not as it vanishes: the report may be taken before the thread next runs.
+    Handle* h = Find(it->second.handle);
+    if (h && h->caller == it->first) h->callerEnded = true;
     changed.notify_all();
     thread.detach();
     return;
@@ -595,6 +689,17 @@ int DriverSide::OpenHandles() const {
       std::count_if(handles.begin(), handles.end(), [](const auto& h) { return h.second.open; }));
 }
 
+int DriverSide::HandlesInEndedCalls() const {
+  std::lock_guard<std::mutex> hold(lock);
+  return static_cast<int>(std::count_if(handles.begin(), handles.end(),
+                                        [](const auto& h) { return h.second.open && h.second.callerEnded; }));
+}
+
+void DriverSide::LimitCloseWaits(double ms) {
+  std::lock_guard<std::mutex> hold(lock);
+  closeWaitLimitMs = ms;
+}
+
 std::vector<std::vector<unsigned char>> DriverSide::FramesReceived() const {
   std::lock_guard<std::mutex> hold(lock);
   return frames;
@@ -624,6 +729,12 @@ void DriverSide::Plug() {
 bool DriverSide::Plugged() const {
   std::lock_guard<std::mutex> hold(lock);
   return PresentAt(Now());
+}
+
+int DriverSide::Cable() {
+  std::lock_guard<std::mutex> hold(lock);
+  Refresh();
+  return present ? generation : -1;
 }
 
 void DriverSide::Inject(const std::vector<unsigned char>& frame, int afterMs) {
@@ -659,8 +770,13 @@ DriverSide::Counts DriverSide::Counters() const {
 
 Json DriverSide::Report() const {
   std::lock_guard<std::mutex> hold(lock);
-  const int stillOpen = static_cast<int>(
-      std::count_if(handles.begin(), handles.end(), [](const auto& h) { return h.second.open; }));
+  // A handle that an ended thread is still inside cannot be closed without waiting for ever: it is
+  // left to the end of the process, and counted apart.
+  const int inEndedCalls = static_cast<int>(std::count_if(
+      handles.begin(), handles.end(), [](const auto& h) { return h.second.open && h.second.callerEnded; }));
+  const int stillOpen = static_cast<int>(std::count_if(handles.begin(), handles.end(),
+                                                       [](const auto& h) { return h.second.open; })) -
+                        inEndedCalls;
   Json frameList = Json::Array(), replyList = Json::Array();
   for (const Bytes& f : frames) frameList.Push(Hex(f));
   for (const Bytes& r : replies) replyList.Push(Hex(r));
@@ -671,8 +787,11 @@ Json DriverSide::Report() const {
                           .Add("opened", counts.opened)
                           .Add("closed", counts.closed)
                           .Add("stillOpen", stillOpen)
+                          .Add("inEndedCalls", inEndedCalls)
                           .Add("badCloses", counts.badCloses)
-                          .Add("refusedOpens", counts.refusedOpens))
+                          .Add("refusedOpens", counts.refusedOpens)
+                          .Add("closesWaited", counts.closesWaited)
+                          .Add("callsWaited", counts.callsWaited))
       .Add("powerOns", counts.powerOns)
       .Add("rewriteRequested", rewriteRequested)
       .Add("frames", frameList)
@@ -681,10 +800,13 @@ Json DriverSide::Report() const {
       .Add("reads", Json::Object()
                         .Add("delivered", counts.readsDone)
                         .Add("failed", counts.readsFailed)
-                        .Add("cancelled", counts.readsCancelled))
+                        .Add("cancelled", counts.readsCancelled)
+                        .Add("overrun", counts.readsOverrun))
       .Add("writesCancelled", counts.writesCancelled)
       .Add("cancelsIgnored", counts.cancelsIgnored)
       .Add("threadsEnded", counts.threadsEnded)
-      .Add("controls",
-           Json::Object().Add("start", counts.deviceControls).Add("pipeReset", counts.pipeControls));
+      .Add("controls", Json::Object()
+                           .Add("start", counts.deviceControls)
+                           .Add("pipeReset", counts.pipeControls)
+                           .Add("refused", counts.controlsRefused));
 }

@@ -8,6 +8,7 @@
 
 #include "emulator/DriverSide.h"
 #include "emulator/LibrarySide.h"
+#include "link/Clock.h"
 
 namespace {
 std::string VersionText(int major, int minor, char variant) {
@@ -62,7 +63,15 @@ double DeckEvents::Now() const {
 }
 
 void DeckEvents::Skip(double ms) {
+  skipping = true;
   skippedUs += static_cast<std::int64_t>(ms * 1000);
+}
+
+void DeckEvents::Spend(double ms) {
+  if (skipping.load())
+    Skip(ms);
+  else
+    SystemClock().SleepMs(ms);
 }
 
 EmulatedDeck::EmulatedDeck(const Scenario& scenario)

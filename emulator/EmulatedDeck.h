@@ -36,8 +36,11 @@ class DeckEvents {
   std::vector<DeckEvent> All() const;
   // The deck's clock: milliseconds since the deck was made, plus whatever Skip added.
   double Now() const;
-  // Moves the deck's clock on at once: a test's stand-in for a pause it need not wait out.
+  // Moves the deck's clock on at once: a test's stand-in for a pause it need not wait out. From then
+  // on the deck's own calls move it on too (Spend), instead of taking real time.
   void Skip(double ms);
+  // The time a call of the deck takes on its clock: slept out, or skipped once a test skips.
+  void Spend(double ms);
   // From now on every event is also appended to this file as it happens, one JSON object a line,
   // flushed at once: a test reads it while the program still runs. False when it cannot be opened.
   bool LogTo(const std::string& file);
@@ -48,6 +51,7 @@ class DeckEvents {
  private:
   std::chrono::steady_clock::time_point start;
   std::atomic<std::int64_t> skippedUs{0};
+  std::atomic<bool> skipping{false};
   mutable std::mutex lock;
   std::vector<DeckEvent> events;
   std::FILE* live = nullptr;

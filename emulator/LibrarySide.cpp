@@ -24,6 +24,11 @@ std::string Offset(std::uint32_t offset) {
   return Hex(bytes, 4) + " (" + std::to_string(offset) + ")";
 }
 
+std::uint32_t OffsetOf(const std::uint8_t* block) {
+  const std::uint8_t* at = block + kBlockOffsetAt;
+  return std::uint32_t(at[0]) << 24 | std::uint32_t(at[1]) << 16 | std::uint32_t(at[2]) << 8 | at[3];
+}
+
 std::string HandleText(std::uint32_t handle) {
   char text[16];
   std::snprintf(text, sizeof text, "%08X", handle);
@@ -64,14 +69,22 @@ std::string LibrarySide::DeckName(int index) const {
 }
 
 int LibrarySide::EnumerateDevices() {
+  const bool plugged = deck.Driver().Cable() >= 0;
   std::lock_guard<std::mutex> hold(lock);
   ++enumerateCalls;
-  Note("enumerate", "enumerate: " + std::to_string(deck.scenario.libraryDecks) + " deck(s)");
-  return deck.scenario.libraryDecks;
+  const int decks = plugged ? deck.scenario.libraryDecks : 0;
+  Note("enumerate",
+       "enumerate: " + std::to_string(decks) + " deck(s)" + (plugged ? "" : ", the cable is out"));
+  return decks;
 }
 
 int LibrarySide::GetDeviceName(int index, char* name) {
+  const bool plugged = deck.Driver().Cable() >= 0;
   std::lock_guard<std::mutex> hold(lock);
+  if (!plugged) {
+    Note("name", "name of deck " + std::to_string(index) + ": none, the cable is out");
+    return 0;
+  }
   if (!name) {
     Fault("bad-call", "device name asked with no buffer");
     return 0;
@@ -92,6 +105,7 @@ int LibrarySide::GetDeviceName(int index, char* name) {
 }
 
 int LibrarySide::Open(const char* name, std::uint32_t* handle) {
+  const int cable = deck.Driver().Cable();
   std::lock_guard<std::mutex> hold(lock);
   if (!name || !handle) {
     Fault("bad-call", "open with no name or no handle");
@@ -99,9 +113,9 @@ int LibrarySide::Open(const char* name, std::uint32_t* handle) {
   }
   const void* end = std::memchr(name, 0, kDeviceNameLength);
   const std::string text(name, end ? static_cast<const char*>(end) : name + kDeviceNameLength);
-  if (deck.scenario.openRefused) {
+  if (deck.scenario.openRefused || cable < 0) {
     *handle = kLeftByARefusal;
-    Note("open", "open " + text + ": refused");
+    Note("open", "open " + text + ": refused" + (cable < 0 ? ", the cable is out" : ""));
     return 0;
   }
   int index = -1;
@@ -112,40 +126,67 @@ int LibrarySide::Open(const char* name, std::uint32_t* handle) {
     return 0;
   }
   *handle = nextHandle++;
-  openHandles.emplace_back(*handle, index);
+  openHandles.push_back({*handle, index, cable});
   openedDeck = index;
   Note("open", "open " + text + ": handle " + HandleText(*handle) +
                    (index == deck.scenario.libraryDecks - 1 ? "" : " (not this deck)"));
   return 1;
 }
 
-const std::pair<std::uint32_t, int>* LibrarySide::FindOpen(std::uint32_t handle) const {
-  for (const auto& h : openHandles)
-    if (h.first == handle) return &h;
+const LibrarySide::OpenDeck* LibrarySide::FindOpen(std::uint32_t handle) const {
+  for (const OpenDeck& h : openHandles)
+    if (h.handle == handle) return &h;
   return nullptr;
 }
 
+bool LibrarySide::Live(const OpenDeck& open, int cable, const char* call) {
+  if (open.cable == cable) return true;
+  ++deadCalls;
+  Note("call-failed",
+       std::string(call) + " on handle " + HandleText(open.handle) + " failed: the cable was pulled");
+  return false;
+}
+
+void LibrarySide::PullCableAtItsBlock() {
+  bool pull;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    pull = !cablePulled && blocksReceived == deck.scenario.unplugAtBlock;
+    cablePulled = cablePulled || pull;
+  }
+  if (pull) deck.Driver().Unplug();
+}
+
 int LibrarySide::ControlSend(std::uint32_t handle, int code, const void* data, int length) {
+  PullCableAtItsBlock();
+  const int cable = deck.Driver().Cable();
   const bool rewriteRequested = deck.Driver().RewriteRequested();
   const double arrived = deck.events.Now();
+  int result;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    result = Send(handle, code, data, length, arrived, rewriteRequested, cable);
+  }
+  // A control transfer takes bus time, and the deck's pause after a block runs from the moment its
+  // call gives the program control back.
+  deck.events.Spend(kTransferCallMs);
   std::lock_guard<std::mutex> hold(lock);
-  const int result = Send(handle, code, data, length, arrived, rewriteRequested);
-  // The deck's pause after a block runs from the moment its call gives the program control back.
   lastReturnMs = deck.events.Now();
   return result;
 }
 
 int LibrarySide::Send(std::uint32_t handle, int code, const void* data, int length, double arrived,
-                      bool rewriteRequested) {
+                      bool rewriteRequested, int cable) {
   ++sendCalls;
-  const auto* open = FindOpen(handle);
+  const OpenDeck* open = FindOpen(handle);
   if (!open) {
     Fault("handle-not-open", "block sent on handle " + HandleText(handle) + ", which is not open");
     return 0;
   }
-  if (open->second != deck.scenario.libraryDecks - 1) {
+  if (!Live(*open, cable, "block")) return 0;
+  if (open->index != deck.scenario.libraryDecks - 1) {
     Fault("other-deck",
-          "block sent to deck " + std::to_string(open->second) + ", not to this deck (the last enumerated)");
+          "block sent to deck " + std::to_string(open->index) + ", not to this deck (the last enumerated)");
     return 0;
   }
   if (code != kLibraryTransferCode || !data || length != kBlockLength) {
@@ -154,22 +195,35 @@ int LibrarySide::Send(std::uint32_t handle, int code, const void* data, int leng
     return 0;
   }
   const int index = blocksReceived;
-  if (!rewriteRequested && !unrequestedBlockSeen) {
-    unrequestedBlockSeen = true;
-    Fault("block-before-rewrite", "block " + std::to_string(index) + " arrived before the rewrite request");
-  }
-  if (lastReturnMs >= 0) {
-    const double pause = arrived - lastReturnMs;
-    pauses.push_back(pause);
-    if (pause < kShortestPauseMs) {
-      char text[128];
-      std::snprintf(text, sizeof text,
-                    "block %d arrived %.2f ms after the previous call returned; 10 ms needed", index, pause);
-      Fault("block-too-soon", text);
-    }
-  }
+  double pause = -1;
+  if (lastReturnMs >= 0) pauses.push_back(pause = arrived - lastReturnMs);
   if (refused) {
     Fault("block-after-refusal", "block " + std::to_string(index) + " sent after the refused one");
+    return 0;
+  }
+  if (index >= kImageBlocks) {
+    Fault("block-after-image", "block " + std::to_string(index) + " sent after the whole image");
+    return 0;
+  }
+  // Its form is judged whether or not the deck takes it.
+  const bool wellFormed = HeaderRight(index, static_cast<const std::uint8_t*>(data));
+  // What the deck judges a fault it refuses, as a real deck would, and the transfer is over.
+  const std::size_t before = faults.size();
+  if (!rewriteRequested)
+    Fault("block-before-rewrite", "block " + std::to_string(index) + " arrived before the rewrite request");
+  if (pause >= 0 && pause < kShortestPauseMs) {
+    char text[128];
+    std::snprintf(text, sizeof text,
+                  "block %d arrived %.2f ms after the previous call returned; 10 ms needed", index, pause);
+    Fault("block-too-soon", text);
+  }
+  const std::uint32_t offset = OffsetOf(static_cast<const std::uint8_t*>(data));
+  if (offset % kImageBytesPerBlock != 0)
+    Fault("block-misaligned",
+          "block " + std::to_string(index) + ": offset " + Offset(offset) + " is not a multiple of 384");
+  if (faults.size() > before) {
+    refused = true;
+    Note("block", "block " + std::to_string(index) + ": refused");
     return 0;
   }
   if (index == deck.scenario.refuseBlock) {
@@ -177,11 +231,7 @@ int LibrarySide::Send(std::uint32_t handle, int code, const void* data, int leng
     Note("block", "block " + std::to_string(index) + ": refused");
     return 0;
   }
-  if (index >= kImageBlocks) {
-    Fault("block-after-image", "block " + std::to_string(index) + " sent after the whole image");
-    return 0;
-  }
-  TakeBlock(index, static_cast<const std::uint8_t*>(data), arrived);
+  TakeBlock(index, static_cast<const std::uint8_t*>(data), arrived, wellFormed);
   if (index == 0)
     Note("block", std::string("block 0 arrived; the rewrite request came before it: ") +
                       (rewriteRequested ? "yes" : "no"));
@@ -189,7 +239,17 @@ int LibrarySide::Send(std::uint32_t handle, int code, const void* data, int leng
   return 1;
 }
 
-void LibrarySide::TakeBlock(int index, const std::uint8_t* block, double arrived) {
+bool LibrarySide::HeaderRight(int index, const std::uint8_t* block) {
+  if (std::memcmp(block, kBlockHeader, kBlockOffsetAt) == 0 &&
+      std::memcmp(block + kBlockOffsetAt + 4, kBlockHeader + kBlockOffsetAt + 4, 4) == 0)
+    return true;
+  Fault("block-header", "block " + std::to_string(index) +
+                            ": header expected 01 00 02 01 80 .. 00 06 00 00, arrived " +
+                            Hex(block, kBlockHeaderLength));
+  return false;
+}
+
+void LibrarySide::TakeBlock(int index, const std::uint8_t* block, double arrived, bool good) {
   if (index == 0) firstBlockMs = arrived;
   lastBlockMs = arrived;
 
@@ -198,36 +258,22 @@ void LibrarySide::TakeBlock(int index, const std::uint8_t* block, double arrived
   headers.push_back(header);
   ++blocksReceived;
 
-  bool good = true;
-  if (std::memcmp(block, kBlockHeader, kBlockOffsetAt) != 0 ||
-      std::memcmp(block + kBlockOffsetAt + 4, kBlockHeader + kBlockOffsetAt + 4, 4) != 0) {
-    good = false;
-    Fault("block-header", "block " + std::to_string(index) +
-                              ": header expected 01 00 02 01 80 .. 00 06 00 00, arrived " +
-                              Hex(block, kBlockHeaderLength));
-  }
-  const std::uint8_t* at = block + kBlockOffsetAt;
-  const std::uint32_t offset =
-      std::uint32_t(at[0]) << 24 | std::uint32_t(at[1]) << 16 | std::uint32_t(at[2]) << 8 | at[3];
+  const std::uint32_t offset = OffsetOf(block);  // on the grid: the deck refuses any other
   const std::uint32_t expected = std::uint32_t(index) * kImageBytesPerBlock;
   if (offset != expected) {
     good = false;
-    const char* kind = "block-out-of-order";
     std::string why;
-    if (offset % kImageBytesPerBlock != 0) {
-      kind = "block-misaligned";
-      why = "not a multiple of 384";
-    } else if (offset >= kFirmwareImageSize) {
+    if (offset >= kFirmwareImageSize) {
       why = "past the end of the image";
     } else if (offset < expected) {
       why = filled[offset / kImageBytesPerBlock] ? "a block repeated" : "a block out of order";
     } else {
       why = "blocks skipped";
     }
-    Fault(kind, "block " + std::to_string(index) + ": offset expected " + Offset(expected) + ", arrived " +
-                    Offset(offset) + ": " + why);
+    Fault("block-out-of-order", "block " + std::to_string(index) + ": offset expected " + Offset(expected) +
+                                    ", arrived " + Offset(offset) + ": " + why);
   }
-  if (offset % kImageBytesPerBlock == 0 && offset < kFirmwareImageSize) {
+  if (offset < kFirmwareImageSize) {
     std::memcpy(image.data() + offset, block + kBlockHeaderLength, kImageBytesPerBlock);
     filled[offset / kImageBytesPerBlock] = true;
   }
@@ -268,43 +314,55 @@ bool LibrarySide::ReplyPending() const {
 
 int LibrarySide::ControlRecive(std::uint32_t handle, int code, void* buffer, int length,
                                std::uint32_t* received) {
+  const int cable = deck.Driver().Cable();
   bool accepted = false;
-  int result = 0;
+  int result;
   {
     std::lock_guard<std::mutex> hold(lock);
-    if (!FindOpen(handle)) {
-      Fault("handle-not-open", "read with code " + std::to_string(code) + " on handle " + HandleText(handle) +
-                                   ", which is not open");
-      return 0;
-    }
-    if (!buffer || !received || length < 0) {
-      Fault("bad-call", "read with code " + std::to_string(code) + " with no buffer or no count");
-      return 0;
-    }
-    if (code == kLibraryStatusCode) return Status(static_cast<std::uint8_t*>(buffer), length, received);
-    if (code != kLibraryTransferCode) {
-      Fault("read-code", "read with code " + std::to_string(code) + "; expected 1 (status) or 255 (reply)");
-      return 0;
-    }
-    JudgeReplyRead();
-    told = Told::Nothing;
-    if (!ReplyPending()) {
-      *received = 0;
-      return 0;
-    }
-    const int delivered = deck.scenario.emptyReply ? 0 : std::min(length, kReplyLength);
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    for (int i = 0; i < delivered; ++i) out[i] = static_cast<std::uint8_t>(i == 0 ? 0x01 : i);
-    *received = delivered;
-    replyTaken = true;
-    ++replyReads;
-    Note("reply-read", "reply read: " + std::to_string(delivered) + " bytes delivered");
-    accepted = true;
-    result = 1;
+    result = Recive(handle, code, buffer, length, received, cable, accepted);
   }
+  deck.events.Spend(code == kLibraryStatusCode ? kStatusCallMs : kTransferCallMs);
   // Outside the lock: the driver side answers to its own thread.
   if (accepted) deck.Driver().ImageAccepted();
   return result;
+}
+
+int LibrarySide::Recive(std::uint32_t handle, int code, void* buffer, int length, std::uint32_t* received,
+                        int cable, bool& accepted) {
+  const OpenDeck* open = FindOpen(handle);
+  if (!open) {
+    Fault("handle-not-open", "read with code " + std::to_string(code) + " on handle " + HandleText(handle) +
+                                 ", which is not open");
+    return 0;
+  }
+  if (!Live(*open, cable, "read")) {
+    if (received) *received = 0;
+    return 0;
+  }
+  if (!buffer || !received || length < 0) {
+    Fault("bad-call", "read with code " + std::to_string(code) + " with no buffer or no count");
+    return 0;
+  }
+  if (code == kLibraryStatusCode) return Status(static_cast<std::uint8_t*>(buffer), length, received);
+  if (code != kLibraryTransferCode) {
+    Fault("read-code", "read with code " + std::to_string(code) + "; expected 1 (status) or 255 (reply)");
+    return 0;
+  }
+  JudgeReplyRead();
+  told = Told::Nothing;
+  if (!ReplyPending()) {
+    *received = 0;
+    return 0;
+  }
+  const int delivered = deck.scenario.emptyReply ? 0 : std::min(length, kReplyLength);
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  for (int i = 0; i < delivered; ++i) out[i] = static_cast<std::uint8_t>(i == 0 ? 0x01 : i);
+  *received = delivered;
+  replyTaken = true;
+  ++replyReads;
+  Note("reply-read", "reply read: " + std::to_string(delivered) + " bytes delivered");
+  accepted = true;
+  return 1;
 }
 
 void LibrarySide::JudgeReplyRead() {
@@ -352,17 +410,20 @@ int LibrarySide::Status(std::uint8_t* buffer, int length, std::uint32_t* receive
 }
 
 int LibrarySide::Close(std::uint32_t handle) {
+  const int cable = deck.Driver().Cable();
   std::lock_guard<std::mutex> hold(lock);
   ++closeCalls;
   const auto open = std::find_if(openHandles.begin(), openHandles.end(),
-                                 [&](const std::pair<std::uint32_t, int>& h) { return h.first == handle; });
+                                 [&](const OpenDeck& h) { return h.handle == handle; });
   if (open == openHandles.end()) {
     Fault("handle-not-open", "close of handle " + HandleText(handle) + ", which is not open");
     return 0;
   }
+  // A dead handle is given back all the same; only the call fails.
+  const bool live = Live(*open, cable, "close");
   openHandles.erase(open);
   Note("close", "close handle " + HandleText(handle));
-  return 1;
+  return live ? 1 : 0;
 }
 
 void LibrarySide::Fault(const char* kind, std::string what) {
@@ -491,7 +552,9 @@ Json LibrarySide::Report() const {
       .Add("closeCalls", closeCalls)
       .Add("handlesLeftOpen", static_cast<int>(openHandles.size()))
       .Add("blocksTaken", blocksReceived)
+      .Add("blockCallMs", kTransferCallMs)
       .Add("blocksSent", sendCalls)
+      .Add("callsAfterThePull", deadCalls)
       .Add("refusedBlock", refused ? deck.scenario.refuseBlock : -1)
       .Add("firstBlockMs", firstBlockMs)
       .Add("lastBlockMs", lastBlockMs)

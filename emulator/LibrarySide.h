@@ -1,7 +1,8 @@
 // The deck's library path: what the maker's USB library does for the program (enumerate, name,
 // open, block transfers, status and reply), with every call judged as it arrives (the order of
 // the rewrite request, the blocks and the pauses between them, the status before a reply read)
-// and the reassembled image judged against the program's own.
+// and the reassembled image judged against the program's own. It shares the driver path's cable:
+// with the deck out it lists nothing, and a handle opened before a pull is dead for good.
 #pragma once
 
 #include <array>
@@ -53,19 +54,37 @@ class LibrarySide {
   // Less than this between the return of one block's call and the next block, and the deck
   // misses the block's start: it needs 10 ms, and the difference is left to clock granularity.
   static constexpr double kShortestPauseMs = kBlockPauseMs - 0.5;
+  // The bus time of a control transfer: a block or the reply, and the 4-byte status.
+  static constexpr double kTransferCallMs = 1;
+  static constexpr double kStatusCallMs = 0.1;
 
   // What the library path received and the verdict on it.
   Json Report() const;
 
  private:
+  struct OpenDeck {
+    std::uint32_t handle;
+    int index;  // of its deck
+    int cable;  // DriverSide::Cable() when it was opened
+  };
+  // Pulls the cable as the scenario's block comes, before the block gets through.
+  void PullCableAtItsBlock();
+
   // All under `lock`.
   void Note(const char* kind, const std::string& text);
-  const std::pair<std::uint32_t, int>* FindOpen(std::uint32_t handle) const;  // handle, deck index
+  const OpenDeck* FindOpen(std::uint32_t handle) const;
+  // False, and noted, when the cable was pulled since the handle was opened: the call fails.
+  bool Live(const OpenDeck& open, int cable, const char* call);
   // One ControlSend, judged: the call, its order against the rewrite request and the previous
   // block, then the block itself.
   int Send(std::uint32_t handle, int code, const void* data, int length, double arrived,
-           bool rewriteRequested);
-  void TakeBlock(int index, const std::uint8_t* block, double arrived);  // records and judges it, in order
+           bool rewriteRequested, int cable);
+  bool HeaderRight(int index, const std::uint8_t* block);  // a fault when not
+  // Records and judges it, in order; `good` when its header was right.
+  void TakeBlock(int index, const std::uint8_t* block, double arrived, bool good);
+  // One ControlRecive, judged; `accepted` when it read the deck's reply.
+  int Recive(std::uint32_t handle, int code, void* buffer, int length, std::uint32_t* received, int cable,
+             bool& accepted);
   int Status(std::uint8_t* buffer, int length, std::uint32_t* received);
   bool ReplyPending() const;
   void JudgeReplyRead();  // against what the last status read told the program
@@ -80,18 +99,19 @@ class LibrarySide {
 
   int enumerateCalls = 0;
   int openedDeck = -1;
-  std::vector<std::pair<std::uint32_t, int>> openHandles;  // handle, index of its deck
+  std::vector<OpenDeck> openHandles;
   std::uint32_t nextHandle = 0x7A5E0001;
   int closeCalls = 0;
 
   int sendCalls = 0;
-  int blocksReceived = 0;  // also the index the next block must carry
-  bool refused = false;    // a block was refused: the transfer is over
+  bool cablePulled = false;  // the scenario's pull has come
+  int deadCalls = 0;         // calls on a handle the cable's pull left dead
+  int blocksReceived = 0;    // also the index the next block must carry
+  bool refused = false;      // a block was refused, by the scenario or as a fault: the transfer is over
   std::vector<std::array<std::uint8_t, kBlockHeaderLength>> headers;
   std::vector<std::uint8_t> image;
   std::vector<bool> filled;
   int blockFaults = 0;
-  bool unrequestedBlockSeen = false;  // a block came before the rewrite request
   double firstBlockMs = -1;
   double lastBlockMs = -1;   // when the last block arrived
   double lastReturnMs = -1;  // when the call that brought the last block returned

@@ -32,6 +32,8 @@ const std::vector<Scenario>& Scenarios() {
              s.packetSize0 = 8;
              s.packetSize1 = 8;
            }),
+      Make("packets-13", [](Scenario& s) { s.packetSize1 = 13; }),
+      Make("packets-16", [](Scenario& s) { s.packetSize1 = 16; }),
       Make("other-model", [](Scenario& s) { s.model = "HVX-Z9KQ"; }),
       Make("no-model-reply", [](Scenario& s) { s.answersModel = false; }),
       Make("version-1.07", [](Scenario& s) { s.versionMinor = 7; }),
@@ -61,7 +63,7 @@ const std::vector<Scenario>& Scenarios() {
       Make("write-stalls", [](Scenario& s) { s.writesStall = true; }),
       Make("unplug-during-wait",
            [](Scenario& s) {
-             s.unplugAfterRequestMs = 13000;
+             s.unplugAfterRequestMs = 16000;
              s.completeAfterMs = -1;
            }),
       Make("library-absent", [](Scenario& s) { s.libraryDecks = 0; }),
@@ -70,6 +72,7 @@ const std::vector<Scenario>& Scenarios() {
       Make("library-open-refused", [](Scenario& s) { s.openRefused = true; }),
       Make("refuse-block-0", [](Scenario& s) { s.refuseBlock = 0; }),
       Make("refuse-block-512", [](Scenario& s) { s.refuseBlock = 512; }),
+      Make("unplug-at-block-500", [](Scenario& s) { s.unplugAtBlock = 500; }),
       Make("no-acceptance", [](Scenario& s) { s.acceptAfterMs = -1; }),
       Make("short-status", [](Scenario& s) { s.shortStatus = true; }),
       Make("zero-pending-length", [](Scenario& s) { s.zeroPendingLength = true; }),

@@ -41,6 +41,7 @@ struct Scenario {
   bool nameRefused = false;
   bool openRefused = false;
   int refuseBlock = -1;            // the library refuses this block index; -1: none
+  int unplugAtBlock = -1;          // the cable is pulled as this block index comes; -1: never
   int acceptAfterMs = 100;         // reply offered this long after the last block; -1: never
   bool shortStatus = false;        // status reads deliver 3 bytes
   bool zeroPendingLength = false;  // status says a reply is pending, with length 0

@@ -12,15 +12,16 @@ GuardedCalls::GuardedCalls(DriverCalls& calls) : calls(calls) {
 }
 
 template <typename Call>
-auto GuardedCalls::Waiting(Call call) {
+auto GuardedCalls::Waiting(DriverHandle handle, Call call) {
   const std::thread::id me = std::this_thread::get_id();
   {
     std::lock_guard<std::mutex> hold(lock);
-    waiting.push_back(me);
+    waiting.push_back({me, handle});
   }
   auto result = call();
   std::lock_guard<std::mutex> hold(lock);
-  waiting.erase(std::find(waiting.begin(), waiting.end(), me));
+  waiting.erase(
+      std::find_if(waiting.begin(), waiting.end(), [me](const Inside& i) { return i.thread == me; }));
   return result;
 }
 
@@ -34,19 +35,19 @@ DriverHandle GuardedCalls::Open(const char* path) {
 
 bool GuardedCalls::IoControl(DriverHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
                              void* out, std::uint32_t outSize) {
-  return Waiting([&] { return calls.IoControl(handle, code, in, inSize, out, outSize); });
+  return Waiting(handle, [&] { return calls.IoControl(handle, code, in, inSize, out, outSize); });
 }
 
 bool GuardedCalls::Read(DriverHandle handle, void* buffer, std::uint32_t size, std::uint32_t& got) {
-  return Waiting([&] { return calls.Read(handle, buffer, size, got); });
+  return Waiting(handle, [&] { return calls.Read(handle, buffer, size, got); });
 }
 
 bool GuardedCalls::Write(DriverHandle handle, const void* data, std::uint32_t size, std::uint32_t& written) {
-  return Waiting([&] { return calls.Write(handle, data, size, written); });
+  return Waiting(handle, [&] { return calls.Write(handle, data, size, written); });
 }
 
 bool GuardedCalls::Close(DriverHandle handle) {
-  return Waiting([&] { return calls.Close(handle); });
+  return Waiting(handle, [&] { return calls.Close(handle); });
 }
 
 void GuardedCalls::CancelIo(std::thread& thread, DriverHandle handle) {
@@ -57,10 +58,14 @@ void GuardedCalls::EndThread(std::thread& thread) {
   calls.EndThread(thread);
 }
 
-bool GuardedCalls::EndIfWaiting(std::thread& thread) {
+bool GuardedCalls::EndIfWaiting(std::thread& thread, DriverHandle& inside) {
   std::lock_guard<std::mutex> hold(lock);
-  if (!thread.joinable() || std::find(waiting.begin(), waiting.end(), thread.get_id()) == waiting.end())
-    return false;
+  if (!thread.joinable()) return false;
+  const std::thread::id id = thread.get_id();
+  const auto it =
+      std::find_if(waiting.begin(), waiting.end(), [id](const Inside& i) { return i.thread == id; });
+  if (it == waiting.end()) return false;
+  inside = it->handle;
   calls.EndThread(thread);
   // A thread that left the driver's call just now cannot be ended: it is on its way out and will
   // be joined as usual.

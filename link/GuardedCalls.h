@@ -26,15 +26,20 @@ class GuardedCalls final : public DriverCalls {
   void EndThread(std::thread& thread) override;
 
   // Ends `thread` if it waits inside a read, write, control request or close right now, and
-  // detaches it; true when it did. The thread cannot leave the call and take a lock meanwhile: on
-  // its way out it passes the lock this holds.
-  bool EndIfWaiting(std::thread& thread);
+  // detaches it; true when it did, with the handle of that call in `inside`. The thread cannot
+  // leave the call and take a lock meanwhile: on its way out it passes the lock this holds. The
+  // call never returns, and a close of its handle would wait for it for ever.
+  bool EndIfWaiting(std::thread& thread, DriverHandle& inside);
 
  private:
   template <typename Call>
-  auto Waiting(Call call);
+  auto Waiting(DriverHandle handle, Call call);
 
+  struct Inside {
+    std::thread::id thread;
+    DriverHandle handle;
+  };
   DriverCalls& calls;
   std::mutex lock;
-  std::vector<std::thread::id> waiting;  // threads inside a call where they may be ended
+  std::vector<Inside> waiting;  // threads inside a call where they may be ended, and its handle
 };

@@ -1,5 +1,6 @@
 #include "link/LinkCodec.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -71,11 +72,11 @@ namespace {
 struct Pattern {
   ReplyKind kind;
   const ReplyShape& shape;
-  int needs;  // bytes the reply's fields reach into
+  int needs;  // bytes the check of its fields compares, or the field itself
 };
 constexpr Pattern kPatterns[] = {
-    {ReplyKind::Model, kModelReply, kModelNameAt + kModelNameLength},
-    {ReplyKind::Version, kVersionReply, kVersionVariantAt + 1},
+    {ReplyKind::Model, kModelReply, kModelNameAt + kModelComparedLength},
+    {ReplyKind::Version, kVersionReply, kVersionMinorAt + 1},
     {ReplyKind::Mode, kModeReply, kModeAt + 1},
     {ReplyKind::Disc, kDiscReply, kDiscAt + 1},
     {ReplyKind::Completion, kCompletionReply, kReplyHeadLength},
@@ -85,14 +86,17 @@ constexpr Pattern kPatterns[] = {
 ReplyKind MatchReply(const unsigned char* buffer, int size, DeviceReport& fields) {
   for (const Pattern& p : kPatterns) {
     if (size < p.needs || std::memcmp(buffer, p.shape.head, kReplyHeadLength) != 0) continue;
+    // A read shorter than the reply holds the compared bytes all the same; what lies beyond it is
+    // not stored.
     switch (p.kind) {
       case ReplyKind::Model:
-        std::memcpy(fields.modelName, buffer + kModelNameAt, kModelNameLength);
+        std::memcpy(fields.modelName, buffer + kModelNameAt,
+                    static_cast<std::size_t>(std::min(size - kModelNameAt, kModelNameLength)));
         break;
       case ReplyKind::Version:
         fields.versionMajor = buffer[kVersionMajorAt];
         fields.versionMinor = buffer[kVersionMinorAt];
-        fields.versionVariant = buffer[kVersionVariantAt];
+        if (size > kVersionVariantAt) fields.versionVariant = buffer[kVersionVariantAt];
         break;
       case ReplyKind::Mode:
         fields.modeState = buffer[kModeAt];

@@ -51,5 +51,8 @@ struct DeviceReport {
 
 // Matches the first bytes of a read buffer of `size` bytes against the patterns in the order
 // model, version, mode, disc, completion report, and stores the fields of the kind found (only
-// those). A reply whose fields lie beyond the buffer matches nothing; nothing past `size` is read.
+// those, and only as far as the buffer holds them). A reply matches once the buffer holds what its
+// check compares: the model's first 8 name bytes (13 bytes in all), the version's major and minor
+// (10), the mode's and the disc's state; the variant is stored only from a buffer that holds byte
+// 13. Nothing past `size` is read.
 ReplyKind MatchReply(const unsigned char* buffer, int size, DeviceReport& fields);

@@ -61,7 +61,9 @@ void LinkSession::StopWorker() {
       Loan pipe(readPipe);
       calls.CancelIo(worker, pipe.Handle());
     }
-    if (std::chrono::steady_clock::now() >= giveUp && calls.EndIfWaiting(worker)) {
+    DriverHandle inside = kInvalidHandle;
+    if (std::chrono::steady_clock::now() >= giveUp && calls.EndIfWaiting(worker, inside)) {
+      LeaveToExit(inside);
       log.Append("応答しないワーカースレッドを強制終了しました。");
       return;
     }
@@ -206,6 +208,10 @@ void LinkSession::CloseHandles() {
   readPipe.Close();
 }
 
+void LinkSession::LeaveToExit(DriverHandle inside) {
+  for (SharedHandle* h : {&deviceHandle, &writePipe, &readPipe}) h->LeaveOpen(inside);
+}
+
 void LinkSession::Reset() {
   StopWorker();
   CloseHandles();
@@ -268,7 +274,9 @@ bool LinkSession::WriteBounded(DriverHandle pipe, const std::string& text, bool 
   // moment gets the thread ended where it waits.
   const double endAt = real.NowMs() + kCancelLimitMs;
   while (!done->load()) {
-    if (real.NowMs() >= endAt && calls.EndIfWaiting(writer)) {
+    DriverHandle inside = kInvalidHandle;
+    if (real.NowMs() >= endAt && calls.EndIfWaiting(writer, inside)) {
+      LeaveToExit(inside);
       log.Append("応答しない送信スレッドを強制終了しました。");
       return false;
     }

@@ -45,7 +45,9 @@ bool FinishWaitDialog::RunStage() {
   animation.SetFocus();
   animation.Open(IDR_AVI_WAIT);
   animation.Play(0, 0xFFFF, static_cast<UINT>(-1));
-  SetTimer(kTimer, 100);
+  // Without a timer the wait would have no bound, and shutdown would stay held off: it is timed out
+  // before it begins.
+  if (SetTimer(kTimer, 100) == 0) timedOut = 1;
 
   // The time-out is tested before the report: a pass that finds both ends in failure.
   for (;;) {

@@ -55,9 +55,14 @@ bool TransferDialog::RunStage() {
   progressBar.SetFocus();
   progressBar.SetRange32(0, sender.blockCount);
 
-  // Three timer periods before anything is sent.
+  // Three timer periods before anything is sent. Without a timer they would never come: the stage
+  // ends as on its time-out, with nothing sent.
   timerTicks = 0;
-  SetTimer(kTimer, 100);
+  if (SetTimer(kTimer, 100) == 0) {
+    sender.Close();
+    ShowError(kTransferTimedOut);
+    return false;
+  }
   while (timerTicks < 3) PumpOrIdle();
   KillTimer(kTimer);
 
@@ -77,7 +82,8 @@ bool TransferDialog::RunStage() {
   sender.accepted = 0;
   timedOut = 0;
   timerTicks = 0;
-  SetTimer(kTimer, 100);
+  // Without a timer the polling would have no bound: it is timed out before it begins.
+  if (SetTimer(kTimer, 100) == 0) timedOut = 1;
   // A reply read in the pass that handles the 81st tick still counts: accepted is tested after
   // the poll, before timedOut is looked at again.
   while (sender.accepted == 0 && timedOut == 0) {

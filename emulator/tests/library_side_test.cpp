@@ -88,32 +88,35 @@ const std::map<std::string, std::function<void(Deck&)>> kSteps = {
 };
 }  // namespace
 
+// Each misuse is recorded by its kind, and a block the deck judges a fault is refused as well: the
+// transfer is over, and the blocks taken are those before it.
 TEST(LibrarySideChecks, EachMisuseIsRecordedByItsKindAndAFaithfulTransferByNone) {
-  const std::tuple<const char*, const char*, const char*> cases[] = {
-      // scenario, calls, fault kinds
-      {"success", "request open image status reply close", ""},
-      {"success", "open block-0", "block-before-rewrite"},
-      {"success", "request open block-0-then-9-ms block-1", "block-too-soon"},
-      {"success", "request open image block-0", "block-after-image"},
-      {"success", "request open block-0 block-at-385", "block-misaligned"},
-      {"success", "request open image-5-6-swapped", "block-out-of-order block-out-of-order"},
-      {"success", "request open image-header-2-changed", "block-header"},
-      {"success", "request open image-byte-changed status reply", "reply-not-pending"},  // not taken
-      {"success", "request open image-record-changed status reply", "reply-not-pending"},
+  const std::tuple<const char*, const char*, const char*, int> cases[] = {
+      // scenario, calls, fault kinds, blocks taken
+      {"success", "request open image status reply close", "", 1024},
+      {"success", "open block-0 block-1", "block-before-rewrite block-after-refusal", 0},
+      {"success", "request open block-0-then-9-ms block-1", "block-too-soon", 1},
+      {"success", "request open image block-0", "block-after-image", 1024},
+      {"success", "request open block-0 block-at-385", "block-misaligned", 1},
+      {"success", "request open image-5-6-swapped", "block-out-of-order block-out-of-order", 1024},
+      {"success", "request open image-header-2-changed", "block-header", 1024},
+      {"success", "request open image-byte-changed status reply", "reply-not-pending", 1024},  // not taken
+      {"success", "request open image-record-changed status reply", "reply-not-pending", 1024},
       {"success", "request open block-of-396 block-code-254 block-other-handle",
-       "block-call block-call handle-not-open"},
-      {"success", "request open close close", "handle-not-open"},
-      {"refuse-block-0", "request open block-0 block-0", "block-after-refusal"},
-      {"library-two-decks", "request open-stranger name-2 open-0 block-0", "open-name name-index other-deck"},
-      {"success", "request open image reply", "reply-not-pending"},
-      {"pending-flag-2", "request open image status reply", "reply-not-pending"},
-      {"zero-pending-length", "request open image status reply", "reply-not-pending"},
-      {"success", "request open image status reply reply", "reply-not-pending"},
-      {"short-status", "request open image status reply", "reply-after-short-status"},
-      {"success", "request open image status-of-3 reply", "status-length reply-after-short-status"},
-      {"success", "request open image status read-254", "read-code"},
+       "block-call block-call handle-not-open", 0},
+      {"success", "request open close close", "handle-not-open", 0},
+      {"refuse-block-0", "request open block-0 block-0", "block-after-refusal", 0},
+      {"library-two-decks", "request open-stranger name-2 open-0 block-0", "open-name name-index other-deck",
+       0},
+      {"success", "request open image reply", "reply-not-pending", 1024},
+      {"pending-flag-2", "request open image status reply", "reply-not-pending", 1024},
+      {"zero-pending-length", "request open image status reply", "reply-not-pending", 1024},
+      {"success", "request open image status reply reply", "reply-not-pending", 1024},
+      {"short-status", "request open image status reply", "reply-after-short-status", 1024},
+      {"success", "request open image status-of-3 reply", "status-length reply-after-short-status", 1024},
+      {"success", "request open image status read-254", "read-code", 1024},
   };
-  for (const auto& [scenario, steps, kinds] : cases) {
+  for (const auto& [scenario, steps, kinds, taken] : cases) {
     SCOPED_TRACE(std::string(scenario) + ": " + steps);
     Deck d(scenario);
     std::istringstream calls(steps);
@@ -122,5 +125,37 @@ TEST(LibrarySideChecks, EachMisuseIsRecordedByItsKindAndAFaithfulTransferByNone)
     for (const std::string& kind : d.deck.Library().FaultKinds())
       faults += (faults.empty() ? "" : " ") + kind;
     EXPECT_EQ(faults, kinds);
+    EXPECT_EQ(d.deck.Library().BlocksReceived(), taken);
   }
+}
+
+// One cable for both paths: pulled as block 500 comes, it leaves the library listing nothing and
+// every call on the handle opened before failing, even once the deck is back; none of it is a fault
+// of the program, and the handle is given back on its close.
+TEST(LibrarySideCable, PulledAtABlockItFailsThatBlockAndEveryLaterCallOnTheHandle) {
+  Deck d("unplug-at-block-500");
+  d.link.RequestRewrite();
+  d.Open(VornUsbEnumerateDevices() - 1);
+  int sent = 0;
+  for (int i = 0; i <= 500; ++i) {
+    Block b = BlockAt(std::uint32_t(i) * kImageBytesPerBlock);
+    sent += VornUsbControlSend(d.handle, kLibraryTransferCode, b.data(), kBlockLength);
+    d.deck.events.Skip(kBlockPauseMs);
+  }
+  EXPECT_EQ(sent, 500);
+  EXPECT_FALSE(d.deck.Driver().Plugged());
+  std::uint32_t other = 0, got = 7;
+  unsigned char status[kStatusLength] = {};
+  EXPECT_EQ((std::vector<int>{VornUsbEnumerateDevices(), VornUsbGetDeviceName(0, d.name),
+                              VornUsbOpen(d.name, &other)}),
+            (std::vector<int>{0, 0, 0}));
+  d.deck.Driver().Plug();
+  EXPECT_EQ(VornUsbControlRecive(d.handle, kLibraryStatusCode, status, kStatusLength, &got), 0);
+  EXPECT_EQ(got, 0u);
+  EXPECT_EQ(VornUsbClose(d.handle), 0);
+  EXPECT_EQ(VornUsbEnumerateDevices(), 1);
+  EXPECT_EQ((std::vector<int>{d.deck.Library().BlocksReceived(), d.deck.Library().SendCalls(),
+                              d.deck.Library().OpenHandles()}),
+            (std::vector<int>{500, 501, 0}));
+  EXPECT_EQ(d.deck.Library().FaultKinds(), std::vector<std::string>{});
 }

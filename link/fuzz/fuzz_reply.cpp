@@ -7,8 +7,8 @@
 
 #include "link/LinkCodec.h"
 
-// The bytes each kind's fields reach into, by ReplyKind: none, model, version, mode, disc, completion.
-constexpr int kNeeds[] = {0, 18, 14, 6, 10, 5};
+// The bytes each kind's check compares, by ReplyKind: none, model, version, mode, disc, completion.
+constexpr int kNeeds[] = {0, 13, 10, 6, 10, 5};
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   ReplyKind previous = ReplyKind::None;
@@ -29,6 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (kind != ReplyKind::Mode && fields.modeState != 0xA5) std::abort();
     if (kind != ReplyKind::Disc && fields.discState != 0xA5) std::abort();
     if (kind != ReplyKind::Version && fields.versionMajor != 0xA5) std::abort();
+    // Nothing is stored from beyond the read.
+    if (kind == ReplyKind::Model && length < 18 && fields.modelName[length - 5] != 0xA5) std::abort();
+    if (kind == ReplyKind::Version && length < 14 && fields.versionVariant != 0xA5) std::abort();
   }
   return 0;
 }

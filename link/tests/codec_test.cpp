@@ -86,29 +86,43 @@ TEST(DescriptorWalk, FindsTheEndpointsOfTheFirstMatchingInterfaceAndStopsAtBroke
             (std::vector<int>{0, 64, 0, 0, 40, 0}));
 }
 
-TEST(Replies, EachPatternStoresItsOwnFieldsOnlyAndNothingBeyondTheBuffer) {
+// A read shorter than its reply still matches once it holds what the reply's check compares, and
+// stores what it holds of the fields; one byte less, or one head byte off, and it is no reply.
+TEST(Replies, EachPatternStoresItsOwnFieldsAsFarAsTheReadHoldsThemAndNothingBeyond) {
   const struct {
     Bytes reply;
     ReplyKind kind;
     DeviceReport fields;  // name, major, minor, variant, disc, mode
+    std::size_t shortest;
+    DeviceReport shortFields;  // from the shortest read that matches
   } cases[] = {
       {{0x12, 0x00, 0x18, 0xC8, 0x6A, 'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q', 'a', 'b', 'c', 'd', 'e'},
        ReplyKind::Model,
-       {{'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q', 'a', 'b', 'c', 'd', 'e'}}},
+       {{'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q', 'a', 'b', 'c', 'd', 'e'}},
+       13,
+       {{'H', 'V', 'X', '-', 'Z', '8', 'K', 'Q'}}},
       {{0x0D, 0x00, 0x12, 0xB8, 0xF1, 9, 9, 9, 0x01, 0x05, 9, 9, 9, 'A'},
        ReplyKind::Version,
-       {{}, 1, 5, 'A'}},
-      {{0x05, 0x00, 0x12, 0xB8, 0xCA, 0x01}, ReplyKind::Mode, {{}, 0, 0, 0, 0, 1}},
-      {{0x11, 0x00, 0x12, 0xB8, 0x70, 1, 2, 3, 4, 0x13}, ReplyKind::Disc, {{}, 0, 0, 0, 0x13}},
-      {{0x04, 0x00, 0x12, 0xB8, 0xEF}, ReplyKind::Completion, {}},
+       {{}, 1, 5, 'A'},
+       10,
+       {{}, 1, 5}},
+      {{0x05, 0x00, 0x12, 0xB8, 0xCA, 0x01}, ReplyKind::Mode, {{}, 0, 0, 0, 0, 1}, 6, {{}, 0, 0, 0, 0, 1}},
+      {{0x11, 0x00, 0x12, 0xB8, 0x70, 1, 2, 3, 4, 0x13},
+       ReplyKind::Disc,
+       {{}, 0, 0, 0, 0x13},
+       10,
+       {{}, 0, 0, 0, 0x13}},
+      {{0x04, 0x00, 0x12, 0xB8, 0xEF}, ReplyKind::Completion, {}, 5, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.kind));
     DeviceReport f;
     EXPECT_EQ(Match(c.reply, f), c.kind);
     EXPECT_EQ(0, std::memcmp(&f, &c.fields, sizeof f));
-    // One byte short of its last field, or one head byte off, it is no reply, and nothing is stored.
-    EXPECT_EQ(Match(Bytes(c.reply.begin(), c.reply.end() - 1), f), ReplyKind::None);
+    DeviceReport part;
+    EXPECT_EQ(Match(Bytes(c.reply.begin(), c.reply.begin() + c.shortest), part), c.kind);
+    EXPECT_EQ(0, std::memcmp(&part, &c.shortFields, sizeof part));
+    EXPECT_EQ(Match(Bytes(c.reply.begin(), c.reply.begin() + c.shortest - 1), f), ReplyKind::None);
     Bytes off = c.reply;
     off[4] ^= 1;
     EXPECT_EQ(Match(off, f), ReplyKind::None);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
 #include <thread>
 
 #include "link/tests/DeckFixture.h"
@@ -104,17 +106,34 @@ TEST(LinkReset, StopsAWorkerBlockedInAReadClosesItsHandlesAndStartsAFreshOne) {
 }
 
 // A driver that ignores the cancel of the worker's blocked read: a stop gives the worker a second,
-// then ends its thread where it waits, and a fresh worker reaches the deck.
-TEST(LinkStop, AWorkerTheDriverWillNotLetGoIsEndedAndANewOneReachesTheDeck) {
-  Reading r(Named("cancel-ignored"));
-  r.link.Reset();
-  ASSERT_TRUE(WaitFor([&] { return r.deck.Driver().Counters().threadsEnded == 1; }));
-  ASSERT_TRUE(WaitForReading(r.deck));
-  EXPECT_EQ(r.link.Log().Snapshot(),
+// then ends its thread where it waits, and leaves the pipe it is inside open, as a close of it would
+// never return; a fresh worker reaches the deck. Destruction does the same.
+TEST(LinkStop, AWorkerTheDriverWillNotLetGoIsEndedAndThePipeItIsInIsLeftOpen) {
+  EmulatedDeck deck(Named("cancel-ignored"));
+  deck.Driver().LimitCloseWaits(3000);  // a close that would wait for ever fails the test instead
+  SimClock clock;
+  auto link = std::make_unique<LinkSession>(deck.Driver(), clock);
+  ASSERT_TRUE(WaitForReading(deck));
+  const auto Timed = [](const std::function<void()>& stop) {
+    const double start = SystemClock().NowMs();
+    stop();
+    return SystemClock().NowMs() - start;
+  };
+  const double resetMs = Timed([&] { link->Reset(); });
+  ASSERT_TRUE(WaitFor([&] { return deck.Driver().Counters().threadsEnded == 1; }));
+  ASSERT_TRUE(WaitForReading(deck));
+  EXPECT_EQ(link->Log().Snapshot(),
             Concat(Concat(OpenedLines(), {"応答しないワーカースレッドを強制終了しました。", kResetLine}),
                    OpenedLines()));
-  EXPECT_EQ(r.deck.Driver().OpenHandles(), 3);
-  r.deck.Driver().Unplug();  // lets the new worker go
+  const double destroyMs = Timed([&] { link.reset(); });
+  ASSERT_TRUE(WaitFor([&] { return deck.Driver().Counters().threadsEnded == 2; }));
+  const DriverSide::Counts c = deck.Driver().Counters();
+  // Each worker's device and write pipe closed once; both read pipes left with their ended reads.
+  EXPECT_EQ((std::vector<int>{c.threadsEnded, c.closed, c.closesWaited, c.badCloses}),
+            (std::vector<int>{2, 4, 0, 0}));
+  EXPECT_EQ(deck.Driver().OpenHandles(), 2);
+  EXPECT_EQ(deck.Driver().HandlesInEndedCalls(), 2);
+  std::printf("stop after a forced end: Reset %.0f ms, destruction %.0f ms\n", resetMs, destroyMs);
 }
 
 TEST(LinkSend, FramesGoOutOnPipeZeroAndAreLoggedWithoutTheirLengthAndNotAtAllWithoutADeck) {
@@ -161,8 +180,14 @@ TEST(LinkSend, AWriteTheDeckNeverTakesIsCancelledAndOneStillHeldEndsItsThread) {
   for (Session* s : {&stalls, &held}) {
     EXPECT_EQ(s->deck.Driver().BlockedWrites(), 0);
     EXPECT_TRUE(s->deck.Driver().FramesReceived().empty());
-    s->deck.Driver().Unplug();  // lets the worker of the deck that ignores cancels go
   }
+  // The worker's end step after the cable is pulled leaves the pipe the writer was ended in open.
+  held.deck.Driver().LimitCloseWaits(3000);
+  held.deck.Driver().Unplug();
+  ASSERT_TRUE(WaitForWorkerEnd(held.link));
+  EXPECT_EQ(held.deck.Driver().Counters().closesWaited, 0);
+  EXPECT_EQ(held.deck.Driver().OpenHandles(), 1);
+  EXPECT_EQ(held.deck.Driver().HandlesInEndedCalls(), 1);
 }
 
 TEST(LinkLog, RingKeepsTheLast51MessagesInOrderWhoeverAppends) {

@@ -42,13 +42,14 @@ with Slot(sys.argv[1]) as slot:
     os.close(write)
     left = holders(os.fstat(read).st_ino)
     with os.fdopen(read) as output:
-        said = output.read().split()
+        said = [line.strip() for line in output.read().splitlines()]
     services = subprocess.run(["pgrep", "-f", "winedevice.exe"], capture_output=True).returncode == 0
     subprocess.run([WINESERVER, "-k"], env=slot.env, stderr=subprocess.DEVNULL)
 
 checks = Checks()
 checks.equal("the program's exit status", done.returncode, 3)
-checks.equal("its output and its error output", sorted(said), ["said", "told"])
+checks.equal("its output, its error output, and the run's word on its failure", sorted(said),
+             ["said", "told", "wine-run: cmd ended with exit status 3"])
 checks.expect("it started Wine's services, which would hold what it inherited", services)
 checks.equal("what still holds the caller's output", left, [])
 checks.done()

@@ -82,4 +82,20 @@ TEST_P(FinishWait, TheReportEndsTheWaitAndThe1200thTickEndsItInFailureEvenWithTh
 
 INSTANTIATE_TEST_SUITE_P(ReportFirst, FinishWait, ::testing::Bool());
 
+// Without its timer the wait would never end: it ends as on its time-out, and lets shutdown go.
+TEST(FinishWaitWithoutATimer, EndsAsOnItsTimeOutWithItsMessage) {
+  DeckStage s("never-completes");
+  FinishWaitDialog window(s.link, s.awake, s.app);
+  s.awake.Begin(nullptr);
+  ASSERT_TRUE(window.Create(IDD_FINISH_WAIT, nullptr));
+  WindowTimersFail noTimer(1);
+  ErrorBox box;
+  ModalScript script({AnswerOrTick(box, window, 1300)});
+  EXPECT_FALSE(RunModelessStage(window, false));
+  EXPECT_EQ(box.text, "本体KD装置のデータ書換えがタイムアウトしました");
+  EXPECT_EQ(window.timerTicks, 0) << "the stage waited for ticks";
+  EXPECT_FALSE(s.awake.Held());
+  EXPECT_EQ(s.awake.ReasonWindow(), nullptr);
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 // The image transfer against the emulated deck, the sender's pauses moving the deck's clock on: its
-// ways to end, each with the ticks before the request, the blocks, the bar and the library closed.
+// ways to end, each with the ticks before the request, the blocks, the bar and the library closed,
+// and its end without a timer.
 #include <gtest/gtest.h>
 
 #include "resources/resource.h"
@@ -12,6 +13,7 @@ struct Way {
   const char* name;
   bool failWrites;  // the rewrite request cannot be written
   int refuseBlock;  // -1: none
+  int pullAtBlock;  // the cable is pulled as this block comes; -1: never
   int offerAt;      // the tick of the wait for the reply at which the deck offers it
   bool accepted;
   int sendCalls;
@@ -41,6 +43,7 @@ struct Transfer : ::testing::TestWithParam<Way> {
   DeckStage s{"success", [](Scenario& scenario) {
                 scenario.acceptAfterMs = 60000;
                 scenario.refuseBlock = GetParam().refuseBlock;
+                scenario.unplugAtBlock = GetParam().pullAtBlock;
               }};
   WatchedTransfer window{s};
 };
@@ -63,7 +66,7 @@ TEST_P(Transfer, RequestsTheRewriteAfterThreeTicksSendsTheImageAndTakesTheReplyU
   ControlSpy bar(GetDlgItem(hwnd, IDC_PROGRESS), [&](UINT message, WPARAM wParam, LPARAM lParam, LRESULT) {
     if (message == PBM_SETRANGE32) range = {wParam, lParam};
     if (message == PBM_SETPOS) positions.push_back(static_cast<int>(wParam));
-    if (message == PBM_SETPOS && positions.size() == 512) {
+    if (message == PBM_SETPOS && positions.size() == 1) {
       endSession = SendMessageA(hwnd, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
       reasonOn = s.awake.ReasonWindow();
       GetWindowTextA(hwnd, caption, sizeof caption);
@@ -89,6 +92,9 @@ TEST_P(Transfer, RequestsTheRewriteAfterThreeTicksSendsTheImageAndTakesTheReplyU
   EXPECT_EQ(s.deck.Library().ReplyReads(), way.accepted ? 1 : 0);
   EXPECT_EQ(window.timedOut, way.offerAt > 0) << "the 81st tick was handled";
   EXPECT_EQ(s.deck.Library().OpenHandles(), 0) << "the library is closed on every way out";
+  // A pulled cable ends the link's worker too, which closes its handles.
+  for (int i = 0; i < 500 && way.pullAtBlock >= 0 && s.link.WorkerRunning(); ++i) Sleep(10);
+  EXPECT_EQ(s.deck.Driver().OpenHandles(), way.pullAtBlock < 0 ? 3 : 0);
   EXPECT_EQ(range, (std::pair<WPARAM, LPARAM>(0, 1024)));
   ASSERT_EQ(positions.size(), std::size_t(std::min(way.sendCalls, kImageBlocks)));
   EXPECT_EQ(std::make_pair(positions.front(), positions.back()),
@@ -102,12 +108,36 @@ TEST_P(Transfer, RequestsTheRewriteAfterThreeTicksSendsTheImageAndTakesTheReplyU
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, Transfer,
-                         ::testing::Values(Way{"ReplyInThePassOfThe81stTick", false, -1, 80, true, 1024},
-                                           Way{"ReplyAsThe81stTickComes", false, -1, 81, false, 1024},
-                                           Way{"RefusedBlock", false, 512, -1, false, 513},
-                                           Way{"RequestNotWritten", true, -1, 80, true, 1024}),
+                         ::testing::Values(Way{"ReplyInThePassOfThe81stTick", false, -1, -1, 80, true, 1024},
+                                           Way{"ReplyAsThe81stTickComes", false, -1, -1, 81, false, 1024},
+                                           Way{"RefusedBlock", false, 512, -1, -1, false, 513},
+                                           // A deck never asked to rewrite itself refuses the first block.
+                                           Way{"RequestNotWritten", true, -1, -1, -1, false, 1},
+                                           Way{"CablePulledAtBlock500", false, -1, 500, -1, false, 501}),
                          [](const ::testing::TestParamInfo<Way>& info) {
                            return std::string(info.param.name);
                          });
+
+// A timer that cannot be made would leave the stage waiting for ticks that never come: it ends as on
+// its time-out instead, before anything is sent when the first one fails, after the image when the
+// second does.
+TEST(TransferWithoutATimer, EndsAsOnItsTimeOutWithItsMessage) {
+  for (int failFrom : {1, 2}) {
+    SCOPED_TRACE(failFrom);
+    DeckStage s("success");
+    TransferDialog window(s.link, s.sender, s.awake, s.app);
+    ASSERT_TRUE(s.sender.Open() == 1 && window.Create(IDD_TRANSFER, nullptr));
+    WindowTimersFail noTimer(failFrom);
+    ErrorBox box;
+    ModalScript script({AnswerOrTick(box, window, 100)});
+    EXPECT_FALSE(RunModelessStage(window, true));
+    EXPECT_EQ(box.text, "本体KD装置へのデータ転送がタイムアウトしました");
+    EXPECT_EQ(window.timerTicks, 0) << "the stage waited for ticks";
+    EXPECT_EQ(s.deck.Driver().RewriteRequested(), failFrom == 2);
+    EXPECT_EQ(s.deck.Library().SendCalls(), failFrom == 2 ? 1024 : 0);
+    EXPECT_EQ(s.deck.Library().StatusReads(), 0);
+    EXPECT_EQ(s.deck.Library().OpenHandles(), 0);
+  }
+}
 
 }  // namespace
