@@ -35,16 +35,16 @@ if(TREVOLIN_RUNS_TESTS AND NOT TREVOLIN_FUZZ)
   include(GoogleTest)
 endif()
 
-# trevolin_use_tavro_dll(target): in the test builds, puts the stand-in TavroUSB.dll next to the
-# program after every build, where Windows looks first, so that the production wiring runs under
-# Wine against the emulated deck. The release folder never gets the stand-in.
-function(trevolin_use_tavro_dll target)
+# trevolin_use_tavrousb_standin(target): in the test builds, puts the stand-in TavroUSB.dll next to
+# the program after every build, where Windows looks first, so that the production wiring runs
+# under Wine against the emulated deck. The release folder never gets the stand-in.
+function(trevolin_use_tavrousb_standin target)
   if(NOT WIN32 OR TREVOLIN_RELEASE)
     return()
   endif()
-  add_dependencies(${target} tavro_standin)
+  add_dependencies(${target} tavrousb_standin)
   add_custom_command(TARGET ${target} POST_BUILD
-                     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tavro_standin>
+                     COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tavrousb_standin>
                              $<TARGET_FILE_DIR:${target}>/TavroUSB.dll
                      VERBATIM)
 endfunction()

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "delivery/TavroUsb.h"
+#include "delivery/TavroUSB.h"
 #include "image/FirmwareImage.h"
 
 static_assert(kFirmwareImageSize == kImageLength, "the image must be exactly 1,024 whole blocks");

@@ -6,8 +6,8 @@
 #include <sstream>
 #include <utility>
 
-#include "emulator/DriverSide.h"
-#include "emulator/LibrarySide.h"
+#include "emulator/EmulatedDriver.h"
+#include "emulator/EmulatedLibrary.h"
 #include "link/Clock.h"
 
 namespace {
@@ -76,8 +76,8 @@ void DeckEvents::Spend(double ms) {
 
 EmulatedDeck::EmulatedDeck(const Scenario& scenario)
     : scenario(scenario),
-      driver(std::make_unique<DriverSide>(*this)),
-      library(std::make_unique<LibrarySide>(*this)) {}
+      driver(std::make_unique<EmulatedDriver>(*this)),
+      library(std::make_unique<EmulatedLibrary>(*this)) {}
 
 EmulatedDeck::~EmulatedDeck() = default;
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "emulator/Json.h"
 #include "emulator/Scenario.h"
-#include "tools/Json.h"
 
-class DriverSide;
-class LibrarySide;
+class EmulatedDriver;
+class EmulatedLibrary;
 
 // One thing that reached the deck or that the deck did, on either path, in arrival order.
 struct DeckEvent {
@@ -67,8 +67,8 @@ class EmulatedDeck {
   const Scenario scenario;
   DeckEvents events;
 
-  DriverSide& Driver() { return *driver; }
-  LibrarySide& Library() { return *library; }
+  EmulatedDriver& Driver() { return *driver; }
+  EmulatedLibrary& Library() { return *library; }
 
   // What the deck received and how it judged it, as one JSON object (scenario, driver, library,
   // version, events) that tests and scripts read field by field.
@@ -84,6 +84,6 @@ class EmulatedDeck {
   static EmulatedDeck& Process();
 
  private:
-  std::unique_ptr<DriverSide> driver;
-  std::unique_ptr<LibrarySide> library;
+  std::unique_ptr<EmulatedDriver> driver;
+  std::unique_ptr<EmulatedLibrary> library;
 };

@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "delivery/TavroUsb.h"
-#include "emulator/LibrarySide.h"
-#include "emulator/library_calls.h"
+#include "delivery/TavroUSB.h"
+#include "emulator/EmulatedLibrary.h"
+#include "emulator/LibraryBackend.h"
 #include "link/tests/DeckFixture.h"
 
 namespace {
@@ -50,7 +50,7 @@ struct Bench : Reading {
   DeckClock clock;
   std::unique_ptr<ImageSender> sender = std::make_unique<ImageSender>(clock);
   RecordingView view{deck};
-  LibrarySide& library() { return deck.Library(); }
+  EmulatedLibrary& library() { return deck.Library(); }
 };
 }  // namespace
 
@@ -113,7 +113,7 @@ TEST(Wire, AWholeUpdateOnBothPathsAsTheDeckRecordedIt) {
   std::sort(pauses.begin(), pauses.end());
   EXPECT_GE(pauses.front(), 10.0);
   // The floor: each block's pause and the bus time of its call.
-  const double floor = kImageBlocks * (kBlockPauseMs + LibrarySide::kTransferCallMs) / 1000.0;
+  const double floor = kImageBlocks * (kBlockPauseMs + EmulatedLibrary::kTransferCallMs) / 1000.0;
   std::printf(
       "transfer: %.3f s (floor %.3f s, %+.1f %%); pauses between blocks, as the deck measured them: "
       "min %.2f ms, median %.2f ms, max %.2f ms\n",

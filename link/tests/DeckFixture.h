@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "emulator/DriverSide.h"
 #include "emulator/EmulatedDeck.h"
+#include "emulator/EmulatedDriver.h"
 #include "emulator/Hex.h"
 #include "link/LinkSession.h"
 

@@ -127,7 +127,7 @@ TEST(LinkStop, AWorkerTheDriverWillNotLetGoIsEndedAndThePipeItIsInIsLeftOpen) {
                    OpenedLines()));
   const double destroyMs = Timed([&] { link.reset(); });
   ASSERT_TRUE(WaitFor([&] { return deck.Driver().Counters().threadsEnded == 2; }));
-  const DriverSide::Counts c = deck.Driver().Counters();
+  const EmulatedDriver::Counts c = deck.Driver().Counters();
   // Each worker's device and write pipe closed once; both read pipes left with their ended reads.
   EXPECT_EQ((std::vector<int>{c.threadsEnded, c.closed, c.closesWaited, c.badCloses}),
             (std::vector<int>{2, 4, 0, 0}));
@@ -138,7 +138,7 @@ TEST(LinkStop, AWorkerTheDriverWillNotLetGoIsEndedAndThePipeItIsInIsLeftOpen) {
 
 TEST(LinkSend, FramesGoOutOnPipeZeroAndAreLoggedWithoutTheirLengthAndNotAtAllWithoutADeck) {
   Reading r(Named("success"));
-  DriverSide& driver = r.deck.Driver();
+  EmulatedDriver& driver = r.deck.Driver();
   const unsigned char ten[] = {0x0A, 1, 2, 3, 4, 5, 6, 7, 8, 0xFE};
   r.link.SendBytes(ten, 10);
   r.link.SendBytes(ten, 1);  // too short to frame: neither written nor logged

@@ -49,7 +49,7 @@ TEST(LinkStress, ResetAndDestructionWhileBlockedInAReadAndRepliesArrive) {
       feeder.join();
       // Every handle closed once, none while a call was in it, and no thread ended: the driver lets
       // each read go at its cancel.
-      const DriverSide::Counts c = deck.Driver().Counters();
+      const EmulatedDriver::Counts c = deck.Driver().Counters();
       EXPECT_EQ((std::vector<int>{c.opened, c.closed, c.badCloses, c.closesWaited, c.powerOns, c.threadsEnded,
                                   deck.Driver().BlockedReads()}),
                 (std::vector<int>{25 * 10 * 3, 25 * 10 * 3, 0, 0, 25 * 10, 0, 0}));

@@ -1,6 +1,6 @@
 // The Win32 driver backend under Wine: a blocked read is cancelled through its thread and through
 // its handle (on an anonymous pipe, since Wine passes no pipe below a device to a driver), and,
-// against the stand-in of the maker's driver (tests/kdriver), the search through SetupAPI.
+// against the kernel stand-in (tests/kernel_standin), the search through SetupAPI.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 
 #include "link/DriverPort.h"
 #include "link/tests/DeckFixture.h"
-#include "tests/kdriver/DeckDriver.h"
+#include "tests/kernel_standin/KernelStandin.h"
 
 TEST(Win32Driver, ABlockedReadIsCancelledByItsThreadAndByItsHandle) {
   HANDLE ends[2];
@@ -48,10 +48,10 @@ TEST(Win32Driver, ABlockedReadIsCancelledByItsThreadAndByItsHandle) {
   EXPECT_TRUE(calls.Close(reading) && calls.Close(writing));
 }
 
-// Against the stand-in of the maker's driver, installed for the scenario "backend": member 0 a
-// stranger's device, 1 another product of the maker, 2 the deck, 3 the deck numbered 52 and not
-// ready; or for "beyond-cap": 129 other products of the maker, then the deck. Each member records
-// every request that reaches it.
+// Against the kernel stand-in, installed for the scenario "backend": member 0 a stranger's device,
+// 1 another product of the maker, 2 the deck, 3 the deck numbered 52 and not ready; or for
+// "beyond-cap": 129 other products of the maker, then the deck. Each member records every request
+// that reaches it.
 namespace {
 
 class Win32Deck : public ::testing::Test {
@@ -59,7 +59,7 @@ class Win32Deck : public ::testing::Test {
   void SetUp() override { seen = Record().size(); }
   static Lines Record() {
     Lines lines;
-    std::ifstream file(DECK_RECORD_PATH);
+    std::ifstream file(STANDIN_RECORD_PATH);
     for (std::string line; std::getline(file, line);) lines.push_back(line);
     return lines;
   }
@@ -83,7 +83,7 @@ class Win32Deck : public ::testing::Test {
     return lines;
   }
   static std::string MemberPath(int member) {
-    return "\\\\?\\root#trevolindeck#000" + std::to_string(member) +
+    return "\\\\?\\root#kernelstandin#000" + std::to_string(member) +
            "#{f37537e5-e0d8-4b21-91e3-aa592a7a7eba}";
   }
   static constexpr const char* kDevice = "220014 01000000";

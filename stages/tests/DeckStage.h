@@ -13,10 +13,10 @@
 
 #include "app/UpdateApp.h"
 #include "delivery/ImageSender.h"
-#include "emulator/DriverSide.h"
 #include "emulator/EmulatedDeck.h"
-#include "emulator/LibrarySide.h"
-#include "emulator/library_calls.h"
+#include "emulator/EmulatedDriver.h"
+#include "emulator/EmulatedLibrary.h"
+#include "emulator/LibraryBackend.h"
 #include "framework/tests/ModalScript.h"
 #include "link/LinkSession.h"
 #include "stages/StayAwake.h"

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """End to end: one whole run of the update as its owner goes through it (--case NAME) on a Wine
 virtual desktop through the UI probe, one run for each way a whole run ends, checked against the
-emulated deck's report (or, for Trevolin.exe, the record of the driver's stand-in): the windows in
+emulated deck's report (or, for Trevolin.exe, the record of the kernel stand-in): the windows in
 their order, the message box or none, the program's end, nothing written to the deck before the
 user agreed, every handle closed, no fault, and the new firmware on the deck, byte for byte,
 exactly when the run ends with "バージョンアップ完了". The options name the built programs; the
@@ -20,8 +20,8 @@ import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "..", "tools", "walk"), os.path.join(HERE, "..", "kdriver")]
-from deckdriver import DeckDriver, members  # noqa: E402
+sys.path[:0] = [os.path.join(HERE, "..", "..", "tools", "walk"), os.path.join(HERE, "..", "kernel_standin")]
+from kernel_standin import KernelStandin, members  # noqa: E402
 from harness import WINE_RUN, Desktop, Slot, Window, quote, windows_path  # noqa: E402
 from walk import AGREE, AGREEMENT, CHECK, COMPLETE, DISAGREE, STAGES, TRANSFER, WAIT, Walk  # noqa: E402
 
@@ -87,7 +87,7 @@ CASES = {
     "refuse-block-512": Case(scenario="refuse-block-512", box=TRANSFER_TIMEOUT, reaches=TRANSFER, blocks=(512, 513),
                              image="incomplete, 512 of 1024 blocks in; missing 512-1023"),
     "no-acceptance": Case(scenario="no-acceptance", box=TRANSFER_TIMEOUT, reaches=TRANSFER, reply_read=False),
-    # Trevolin.exe against the driver's stand-in: a stranger passed over, the deck found and asked
+    # Trevolin.exe against the kernel stand-in: a stranger passed over, the deck found and asked
     # for its ready state, and its pipes, which cannot open under Wine.
     "production-driver": check_failure(USB_OPEN, driver="stranger-first", queried=[1]),
     # The release as owners get it, through the real driver backend: no driver; and a driver that
@@ -152,7 +152,7 @@ def beside_the_library(program, folder):
     os.makedirs(folder)
     copy = os.path.join(folder, os.path.basename(program))
     shutil.copy(program, copy)
-    shutil.copy(ARGS.standin, os.path.join(folder, "TavroUSB.dll"))
+    shutil.copy(ARGS.tavrousb_standin, os.path.join(folder, "TavroUSB.dll"))
     if not filecmp.cmp(program, copy, shallow=False):
         raise AssertionError(f"the copy of {program} differs from it")
     return copy
@@ -189,7 +189,7 @@ class UpdateEndToEnd(unittest.TestCase):
             walk = CaseWalk(desktop, program, case.scenario, workdir, user=case.user, timeout_s=case.timeout_s,
                             read_texts=bool(case.locale))
             walk.case = case
-            with (DeckDriver(desktop.env, ARGS.deck_installer, ARGS.deck_driver, case.driver)
+            with (KernelStandin(desktop.env, ARGS.kernel_standin_installer, ARGS.kernel_standin, case.driver)
                   if case.driver else contextlib.nullcontext()) as driver:
                 try:
                     outcome = walk.run()
@@ -307,12 +307,12 @@ if __name__ == "__main__":
             print(name, "slow" if case.slow else "release" if case.program == "release" else "plain")
         sys.exit(0)
     parser = argparse.ArgumentParser()
-    for option in ("--probe", "--emulated", "--production", "--winmm", "--prefix", "--shots", "--deck-installer",
-                   "--deck-driver"):
+    for option in ("--probe", "--emulated", "--production", "--winmm", "--prefix", "--shots", "--kernel-standin",
+                   "--kernel-standin-installer"):
         parser.add_argument(option, required=True)
     parser.add_argument("--planted", nargs="+", required=True)
     parser.add_argument("--release", help="the release preset's Trevolin.exe, for the release cases")
-    parser.add_argument("--standin", help="the stand-in TavroUSB.dll to put beside it")
+    parser.add_argument("--tavrousb-standin", help="the stand-in TavroUSB.dll to put beside it")
     parser.add_argument("--case", required=True, choices=CASES)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tools/Json.h"
+#include "emulator/Json.h"
 
 // Texts cross between the probe's UTF-8 answers and the windows' own UTF-16, so that what the
 // probe reads does not hang on its own code page: a text a program set in the wrong code page

@@ -36,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/Json.h"
+#include "emulator/Json.h"
 #include "tools/uiprobe/Probe.h"
 #include "tools/uiprobe/Watcher.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/Json.h"
+#include "emulator/Json.h"
 
 class Watcher {
  public:

@@ -95,7 +95,7 @@ class Outcome:
         self.events_at_consent = None  # the deck's events as the user was about to press OK
         self.shots = []
         self.report = Report("")
-        self.record = None       # what reached the stand-in of the maker's driver, when it was installed
+        self.record = None       # what reached the kernel stand-in, when it was installed
         self.notes = []          # what happened, in order, for a person to read
         self.meter = None        # the program's processor time as sampled through the run
         self.started = None      # when the program was started (monotonic seconds)

@@ -1,15 +1,15 @@
-#include "emulator/library_calls.h"
+#include "emulator/LibraryBackend.h"
 
 #include <atomic>
 
-#include "delivery/TavroUsb.h"
+#include "delivery/TavroUSB.h"
 #include "emulator/EmulatedDeck.h"
-#include "emulator/LibrarySide.h"
+#include "emulator/EmulatedLibrary.h"
 
 namespace {
 std::atomic<EmulatedDeck*> bound{nullptr};
 
-LibrarySide& Library() {
+EmulatedLibrary& Library() {
   EmulatedDeck* deck = bound.load();
   return deck ? deck->Library() : EmulatedDeck::Process().Library();
 }

@@ -1,7 +1,7 @@
 // The emulated deck's library side as an oracle: each way a caller can get the library path wrong
 // is recorded as its own kind of fault, and a faithful transfer as none. What the real sender sends
 // it is checked in delivery/tests.
-#include "emulator/LibrarySide.h"
+#include "emulator/EmulatedLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <sstream>
 #include <tuple>
 
-#include "delivery/TavroUsb.h"
-#include "emulator/library_calls.h"
+#include "delivery/TavroUSB.h"
+#include "emulator/LibraryBackend.h"
 #include "image/FirmwareImage.h"
 #include "link/tests/DeckFixture.h"
 
@@ -90,7 +90,7 @@ const std::map<std::string, std::function<void(Deck&)>> kSteps = {
 
 // Each misuse is recorded by its kind, and a block the deck judges a fault is refused as well: the
 // transfer is over, and the blocks taken are those before it.
-TEST(LibrarySideChecks, EachMisuseIsRecordedByItsKindAndAFaithfulTransferByNone) {
+TEST(EmulatedLibraryChecks, EachMisuseIsRecordedByItsKindAndAFaithfulTransferByNone) {
   const std::tuple<const char*, const char*, const char*, int> cases[] = {
       // scenario, calls, fault kinds, blocks taken
       {"success", "request open image status reply close", "", 1024},
@@ -132,7 +132,7 @@ TEST(LibrarySideChecks, EachMisuseIsRecordedByItsKindAndAFaithfulTransferByNone)
 // One cable for both paths: pulled as block 500 comes, it leaves the library listing nothing and
 // every call on the handle opened before failing, even once the deck is back; none of it is a fault
 // of the program, and the handle is given back on its close.
-TEST(LibrarySideCable, PulledAtABlockItFailsThatBlockAndEveryLaterCallOnTheHandle) {
+TEST(EmulatedLibraryCable, PulledAtABlockItFailsThatBlockAndEveryLaterCallOnTheHandle) {
   Deck d("unplug-at-block-500");
   d.link.RequestRewrite();
   d.Open(VornUsbEnumerateDevices() - 1);

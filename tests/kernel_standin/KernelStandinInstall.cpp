@@ -1,6 +1,6 @@
-// Installs the stand-in of the maker's driver into the Wine prefix it runs in, or removes it.
-//   DeckInstall install DRIVER.sys MEMBER...   MEMBER: vendor:product:ready in hex, "*count" repeats
-//   DeckInstall remove
+// Installs the kernel stand-in into the Wine prefix it runs in, or removes it.
+//   KernelStandinInstall install DRIVER.sys MEMBER...   MEMBER: vendor:product:ready in hex, "*count" repeats
+//   KernelStandinInstall remove
 // Each member is registered as a root device with an interface of the driver's class, listed in
 // the order given; the driver serves them all. Exit code 0 on success; a failure says why.
 #include <windows.h>
@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "link/DriverCalls.h"
-#include "tests/kdriver/DeckDriver.h"
+#include "tests/kernel_standin/KernelStandin.h"
 
 namespace {
 const char kClasses[] = "System\\CurrentControlSet\\Control\\DeviceClasses\\";
-const char kEnum[] = "System\\CurrentControlSet\\Enum\\ROOT\\" DECK_DEVICE_ID;
-const char kSysFile[] = "C:\\windows\\system32\\drivers\\" DECK_SERVICE ".sys";
+const char kEnum[] = "System\\CurrentControlSet\\Enum\\ROOT\\" STANDIN_DEVICE_ID;
+const char kSysFile[] = "C:\\windows\\system32\\drivers\\" STANDIN_SERVICE ".sys";
 
 GUID InterfaceClass() {
   const DriverClassGuid& g = kDriverInterfaceClass;
@@ -38,7 +38,7 @@ std::string GuidText() {
 }
 
 bool Fail(const char* what, DWORD error = GetLastError()) {
-  std::fprintf(stderr, "DeckInstall: %s failed (error %lu)\n", what, error);
+  std::fprintf(stderr, "KernelStandinInstall: %s failed (error %lu)\n", what, error);
   return false;
 }
 
@@ -55,7 +55,7 @@ DWORD SettledState(SC_HANDLE service) {
 
 void Remove() {
   if (SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {
-    if (SC_HANDLE service = OpenServiceA(manager, DECK_SERVICE, SERVICE_ALL_ACCESS)) {
+    if (SC_HANDLE service = OpenServiceA(manager, STANDIN_SERVICE, SERVICE_ALL_ACCESS)) {
       SERVICE_STATUS status;
       if (ControlService(service, SERVICE_CONTROL_STOP, &status)) SettledState(service);
       DeleteService(service);
@@ -66,7 +66,7 @@ void Remove() {
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kClasses + GuidText()).c_str());
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, kEnum);
   DeleteFileA(kSysFile);
-  DeleteFileA(DECK_RECORD_PATH);
+  DeleteFileA(STANDIN_RECORD_PATH);
 }
 
 // Registers one root device with an interface of the driver's class and lists it; gives the
@@ -75,7 +75,7 @@ bool AddMember(HDEVINFO set, std::string& path) {
   GUID guid = InterfaceClass();
   SP_DEVINFO_DATA device = {};
   device.cbSize = sizeof device;
-  if (!SetupDiCreateDeviceInfoA(set, DECK_DEVICE_ID, &guid, nullptr, nullptr, DICD_GENERATE_ID, &device))
+  if (!SetupDiCreateDeviceInfoA(set, STANDIN_DEVICE_ID, &guid, nullptr, nullptr, DICD_GENERATE_ID, &device))
     return Fail("SetupDiCreateDeviceInfoA");
   if (!SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr))
     return Fail("SetupDiRegisterDeviceInfo");
@@ -98,16 +98,16 @@ bool AddMember(HDEVINFO set, std::string& path) {
   return true;
 }
 
-bool Install(const char* driverFile, std::vector<DeckMember> members) {
+bool Install(const char* driverFile, std::vector<StandinMember> members) {
   GUID guid = InterfaceClass();
   HDEVINFO set = SetupDiCreateDeviceInfoList(&guid, nullptr);
   if (set == INVALID_HANDLE_VALUE) return Fail("SetupDiCreateDeviceInfoList");
   bool ok = true;
-  for (DeckMember& member : members) {
+  for (StandinMember& member : members) {
     std::string path;
     if (!(ok = AddMember(set, path))) break;
     const std::string link = "\\DosDevices\\" + path.substr(4);
-    member.linkLength = static_cast<unsigned short>(std::min<std::size_t>(link.size(), DECK_LINK_CHARS));
+    member.linkLength = static_cast<unsigned short>(std::min<std::size_t>(link.size(), STANDIN_LINK_CHARS));
     std::copy(link.begin(), link.begin() + member.linkLength, member.link);
   }
   SetupDiDestroyDeviceInfoList(set);
@@ -116,14 +116,14 @@ bool Install(const char* driverFile, std::vector<DeckMember> members) {
 
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (!manager) return Fail("OpenSCManagerA");
-  SC_HANDLE service = CreateServiceA(manager, DECK_SERVICE, DECK_SERVICE, SERVICE_ALL_ACCESS,
+  SC_HANDLE service = CreateServiceA(manager, STANDIN_SERVICE, STANDIN_SERVICE, SERVICE_ALL_ACCESS,
                                      SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                      kSysFile, nullptr, nullptr, nullptr, nullptr, nullptr);
   if (!service) ok = Fail("CreateServiceA");
   if (ok) {
     if (LSTATUS error = RegSetKeyValueA(
-            HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\" DECK_SERVICE, "Members", REG_BINARY,
-            members.data(), static_cast<DWORD>(members.size() * sizeof(DeckMember))))
+            HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Services\\" STANDIN_SERVICE, "Members",
+            REG_BINARY, members.data(), static_cast<DWORD>(members.size() * sizeof(StandinMember))))
       ok = Fail("storing the members", error);
   }
   if (ok && !StartServiceA(service, 0, nullptr)) ok = Fail("StartServiceA");
@@ -134,10 +134,10 @@ bool Install(const char* driverFile, std::vector<DeckMember> members) {
 }
 
 // "31d4:008e:1*3": three members of vendor 0x31D4, product 0x008E, ready.
-bool ParseMember(const char* text, std::vector<DeckMember>& members) {
+bool ParseMember(const char* text, std::vector<StandinMember>& members) {
   unsigned vendor, product, ready, count = 1;
   if (std::sscanf(text, "%x:%x:%x*%u", &vendor, &product, &ready, &count) < 3) return false;
-  DeckMember member = {};
+  StandinMember member = {};
   member.vendor = static_cast<unsigned short>(vendor);
   member.product = static_cast<unsigned short>(product);
   member.ready = static_cast<unsigned short>(ready);
@@ -151,12 +151,13 @@ int main(int argc, char** argv) {
     Remove();
     return 0;
   }
-  std::vector<DeckMember> members;
+  std::vector<StandinMember> members;
   bool usage = argc < 3 || std::strcmp(argv[1], "install") != 0;
   for (int i = 3; !usage && i < argc; ++i) usage = !ParseMember(argv[i], members);
   if (usage) {
-    std::fprintf(stderr,
-                 "usage: DeckInstall install DRIVER.sys [vendor:product:ready[*count]]... | remove\n");
+    std::fprintf(
+        stderr,
+        "usage: KernelStandinInstall install DRIVER.sys [vendor:product:ready[*count]]... | remove\n");
     return 2;
   }
   Remove();

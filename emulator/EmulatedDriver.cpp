@@ -1,4 +1,4 @@
-#include "emulator/DriverSide.h"
+#include "emulator/EmulatedDriver.h"
 
 #include <algorithm>
 #include <chrono>
@@ -93,23 +93,23 @@ Bytes ConfigDescriptor(int packetSize0, int packetSize1) {
 }
 }  // namespace
 
-DriverSide::DriverSide(EmulatedDeck& deck) : deck(deck), failedReadsLeft(deck.scenario.failedReads) {
+EmulatedDriver::EmulatedDriver(EmulatedDeck& deck) : deck(deck), failedReadsLeft(deck.scenario.failedReads) {
   present = PresentAt(0);
 }
 
-DriverSide::~DriverSide() = default;
+EmulatedDriver::~EmulatedDriver() = default;
 
-double DriverSide::Now() const {
+double EmulatedDriver::Now() const {
   return deck.events.Now();
 }
 
-bool DriverSide::PresentAt(double now) const {
+bool EmulatedDriver::PresentAt(double now) const {
   if (unplugAt >= 0 && now >= unplugAt) return false;
   if (pluggedByHand) return true;
   return deck.scenario.productId != 0 && now >= deck.scenario.plugInAfterMs;
 }
 
-void DriverSide::Refresh() {
+void EmulatedDriver::Refresh() {
   const double now = Now();
   const bool there = PresentAt(now);
   if (present && !there) {
@@ -124,22 +124,22 @@ void DriverSide::Refresh() {
   present = there;
 }
 
-bool DriverSide::Alive(const Handle& h) const {
+bool EmulatedDriver::Alive(const Handle& h) const {
   if (!h.open) return false;
   if (h.kind == Kind::Stranger) return true;
   return present && h.generation == generation;
 }
 
-DriverSide::Handle* DriverSide::Find(DriverHandle handle) {
+EmulatedDriver::Handle* EmulatedDriver::Find(DriverHandle handle) {
   const auto it = handles.find(handle);
   return it == handles.end() ? nullptr : &it->second;
 }
 
-void DriverSide::Note(const char* kind, const std::string& text) {
+void EmulatedDriver::Note(const char* kind, const std::string& text) {
   deck.events.Add("driver", kind, text);
 }
 
-std::string DriverSide::DevicePath() const {
+std::string EmulatedDriver::DevicePath() const {
   const Scenario& s = deck.scenario;
   char head[64];
   std::snprintf(head, sizeof head, "\\\\?\\usb#vid_%04x&pid_%04x#",
@@ -156,14 +156,14 @@ std::string DriverSide::DevicePath() const {
   return head + serial + tail;
 }
 
-std::string DriverSide::StrangerPath() const {
+std::string EmulatedDriver::StrangerPath() const {
   char path[96];
   std::snprintf(path, sizeof path, "\\\\?\\usb#vid_%04x&pid_%04x#other0001#{class}", kMakerVendorId,
                 kStrangerProduct);
   return path;
 }
 
-bool DriverSide::InterfacePath(std::uint32_t index, std::string& path) {
+bool EmulatedDriver::InterfacePath(std::uint32_t index, std::string& path) {
   // Some drivers build their whole list for every look at one member.
   if (deck.scenario.slowListingMs > 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(deck.scenario.slowListingMs));
@@ -177,7 +177,7 @@ bool DriverSide::InterfacePath(std::uint32_t index, std::string& path) {
   return true;
 }
 
-DriverHandle DriverSide::Open(const char* path) {
+DriverHandle EmulatedDriver::Open(const char* path) {
   std::lock_guard<std::mutex> hold(lock);
   Refresh();
   const std::string wanted = path ? path : "";
@@ -220,9 +220,9 @@ DriverHandle DriverSide::Open(const char* path) {
 
 // A call's turn on its handle, from Enter to the end of the call. A thread ended inside the call
 // never comes to the end, so its call stays in flight on the handle.
-class DriverSide::InCall {
+class EmulatedDriver::InCall {
  public:
-  InCall(DriverSide& side, std::unique_lock<std::mutex>& hold, DriverHandle handle)
+  InCall(EmulatedDriver& side, std::unique_lock<std::mutex>& hold, DriverHandle handle)
       : side(side), handle(handle) {
     side.Enter(hold, handle);
   }
@@ -231,11 +231,11 @@ class DriverSide::InCall {
   InCall& operator=(const InCall&) = delete;
 
  private:
-  DriverSide& side;
+  EmulatedDriver& side;
   const DriverHandle handle;
 };
 
-void DriverSide::Enter(std::unique_lock<std::mutex>& hold, DriverHandle handle) {
+void EmulatedDriver::Enter(std::unique_lock<std::mutex>& hold, DriverHandle handle) {
   Handle* h = Find(handle);
   if (!h || !h->open) return;  // refused at once, with no turn to wait for
   if (h->caller != std::thread::id()) {
@@ -247,7 +247,7 @@ void DriverSide::Enter(std::unique_lock<std::mutex>& hold, DriverHandle handle) 
   h->callerEnded = false;
 }
 
-bool DriverSide::AwaitTurn(std::unique_lock<std::mutex>& hold, DriverHandle handle, double limitMs) {
+bool EmulatedDriver::AwaitTurn(std::unique_lock<std::mutex>& hold, DriverHandle handle, double limitMs) {
   const Handle* h = Find(handle);
   const std::thread::id me = std::this_thread::get_id();
   const auto giveUp = std::chrono::steady_clock::now() +
@@ -269,15 +269,15 @@ bool DriverSide::AwaitTurn(std::unique_lock<std::mutex>& hold, DriverHandle hand
   return true;
 }
 
-void DriverSide::Leave(DriverHandle handle) {
+void EmulatedDriver::Leave(DriverHandle handle) {
   Handle* h = Find(handle);
   if (!h || h->caller != std::this_thread::get_id()) return;
   h->caller = std::thread::id();
   changed.notify_all();
 }
 
-bool DriverSide::IoControl(DriverHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
-                           void* out, std::uint32_t outSize) {
+bool EmulatedDriver::IoControl(DriverHandle handle, std::uint32_t code, const void* in, std::uint32_t inSize,
+                               void* out, std::uint32_t outSize) {
   std::unique_lock<std::mutex> hold(lock);
   InCall turn(*this, hold, handle);
   Refresh();
@@ -328,7 +328,7 @@ bool DriverSide::IoControl(DriverHandle handle, std::uint32_t code, const void* 
   }
 }
 
-bool DriverSide::Descriptor(const Handle& h, unsigned char type, void* out, std::uint32_t outSize) {
+bool EmulatedDriver::Descriptor(const Handle& h, unsigned char type, void* out, std::uint32_t outSize) {
   const Scenario& s = deck.scenario;
   Bytes descriptor;
   if (type == kDeviceDescriptorType && h.kind == Kind::Stranger) {
@@ -347,7 +347,7 @@ bool DriverSide::Descriptor(const Handle& h, unsigned char type, void* out, std:
   return true;
 }
 
-bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std::uint32_t& got) {
+bool EmulatedDriver::Read(DriverHandle handle, void* buffer, std::uint32_t size, std::uint32_t& got) {
   std::unique_lock<std::mutex> hold(lock);
   InCall turn(*this, hold, handle);
   got = 0;
@@ -397,7 +397,7 @@ bool DriverSide::Read(DriverHandle handle, void* buffer, std::uint32_t size, std
   }
 }
 
-void DriverSide::WaitForChange(std::unique_lock<std::mutex>& hold) {
+void EmulatedDriver::WaitForChange(std::unique_lock<std::mutex>& hold) {
   const double now = Now();
   double wakeAt = -1;
   if (!pipe1.empty()) wakeAt = pipe1.front().due;
@@ -409,7 +409,7 @@ void DriverSide::WaitForChange(std::unique_lock<std::mutex>& hold) {
   }
 }
 
-void DriverSide::Vanish(std::unique_lock<std::mutex>& hold, std::map<std::thread::id, Blocked>& blocked) {
+void EmulatedDriver::Vanish(std::unique_lock<std::mutex>& hold, std::map<std::thread::id, Blocked>& blocked) {
   blocked.erase(std::this_thread::get_id());
   ++counts.threadsEnded;
   Note("thread-ended", "a thread blocked in the driver was ended");
@@ -423,7 +423,7 @@ void DriverSide::Vanish(std::unique_lock<std::mutex>& hold, std::map<std::thread
   for (;;) nothing->wait(forever);
 }
 
-std::uint32_t DriverSide::TakePacket(unsigned char* buffer, std::uint32_t size) {
+std::uint32_t EmulatedDriver::TakePacket(unsigned char* buffer, std::uint32_t size) {
   const Bytes packet = std::move(pipe1.front().bytes);
   pipe1.pop_front();
   // A packet larger than the read's buffer overruns it: the read fails and the packet is lost.
@@ -438,7 +438,8 @@ std::uint32_t DriverSide::TakePacket(unsigned char* buffer, std::uint32_t size) 
   return static_cast<std::uint32_t>(packet.size());
 }
 
-bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size, std::uint32_t& written) {
+bool EmulatedDriver::Write(DriverHandle handle, const void* data, std::uint32_t size,
+                           std::uint32_t& written) {
   std::unique_lock<std::mutex> hold(lock);
   InCall turn(*this, hold, handle);
   written = 0;
@@ -470,7 +471,7 @@ bool DriverSide::Write(DriverHandle handle, const void* data, std::uint32_t size
   return true;
 }
 
-bool DriverSide::Stall(std::unique_lock<std::mutex>& hold, DriverHandle handle) {
+bool EmulatedDriver::Stall(std::unique_lock<std::mutex>& hold, DriverHandle handle) {
   const std::thread::id me = std::this_thread::get_id();
   const int plugged = generation;
   blockedWriters[me] = Blocked{handle, false, false};
@@ -490,7 +491,7 @@ bool DriverSide::Stall(std::unique_lock<std::mutex>& hold, DriverHandle handle) 
   }
 }
 
-bool DriverSide::Close(DriverHandle handle) {
+bool EmulatedDriver::Close(DriverHandle handle) {
   std::unique_lock<std::mutex> hold(lock);
   Handle* h = Find(handle);
   const auto notOpen = [&] {
@@ -517,7 +518,7 @@ bool DriverSide::Close(DriverHandle handle) {
   return true;
 }
 
-void DriverSide::CancelIo(std::thread& thread, DriverHandle handle) {
+void EmulatedDriver::CancelIo(std::thread& thread, DriverHandle handle) {
   std::lock_guard<std::mutex> hold(lock);
   Refresh();
   const auto reached = [&](const std::pair<const std::thread::id, Blocked>& b) {
@@ -537,7 +538,7 @@ void DriverSide::CancelIo(std::thread& thread, DriverHandle handle) {
   changed.notify_all();
 }
 
-void DriverSide::EndThread(std::thread& thread) {
+void EmulatedDriver::EndThread(std::thread& thread) {
   std::lock_guard<std::mutex> hold(lock);
   for (auto* blocked : {&blockedReaders, &blockedWriters, &waitingForTurn}) {
     const auto it = blocked->find(thread.get_id());
@@ -552,7 +553,7 @@ void DriverSide::EndThread(std::thread& thread) {
   }
 }
 
-void DriverSide::Queue(Bytes reply, double due) {
+void EmulatedDriver::Queue(Bytes reply, double due) {
   Note("reply-queued", "reply queued: " + Hex(reply));
   replies.push_back(reply);
   // The deck sends a reply in packets of the IN endpoint's size; each read takes one packet.
@@ -566,7 +567,7 @@ void DriverSide::Queue(Bytes reply, double due) {
   changed.notify_all();
 }
 
-double DriverSide::TakeFrame(const Bytes& frame) {
+double EmulatedDriver::TakeFrame(const Bytes& frame) {
   frames.push_back(frame);
   Note("frame", "frame received: " + Hex(frame));
   if (frame.empty()) return Ignore("empty frame ignored");
@@ -587,13 +588,13 @@ double DriverSide::TakeFrame(const Bytes& frame) {
   return Answer(Bytes(frame.begin() + 1, frame.end()));
 }
 
-double DriverSide::Ignore(const std::string& why) {
+double EmulatedDriver::Ignore(const std::string& why) {
   ++counts.ignoredFrames;
   Note("frame-ignored", why);
   return -1;
 }
 
-double DriverSide::Answer(const Bytes& command) {
+double EmulatedDriver::Answer(const Bytes& command) {
   const Scenario& s = deck.scenario;
   const double now = Now();
   if (Is(command, kRewriteRequest)) {
@@ -655,7 +656,7 @@ double DriverSide::Answer(const Bytes& command) {
   return due;
 }
 
-void DriverSide::ImageAccepted() {
+void EmulatedDriver::ImageAccepted() {
   std::lock_guard<std::mutex> hold(lock);
   Refresh();
   if (!rewriteRequested) {
@@ -672,45 +673,45 @@ void DriverSide::ImageAccepted() {
   Queue(Reply(kCompletionReply), acceptedAtMs + deck.scenario.completeAfterMs);
 }
 
-bool DriverSide::RewriteCompleted() const {
+bool EmulatedDriver::RewriteCompleted() const {
   std::lock_guard<std::mutex> hold(lock);
   if (acceptedAtMs < 0) return false;
   return !rewriteCutShort && Now() >= acceptedAtMs + deck.scenario.completeAfterMs;
 }
 
-bool DriverSide::RewriteRequested() const {
+bool EmulatedDriver::RewriteRequested() const {
   std::lock_guard<std::mutex> hold(lock);
   return rewriteRequested;
 }
 
-int DriverSide::OpenHandles() const {
+int EmulatedDriver::OpenHandles() const {
   std::lock_guard<std::mutex> hold(lock);
   return static_cast<int>(
       std::count_if(handles.begin(), handles.end(), [](const auto& h) { return h.second.open; }));
 }
 
-int DriverSide::HandlesInEndedCalls() const {
+int EmulatedDriver::HandlesInEndedCalls() const {
   std::lock_guard<std::mutex> hold(lock);
   return static_cast<int>(std::count_if(handles.begin(), handles.end(),
                                         [](const auto& h) { return h.second.open && h.second.callerEnded; }));
 }
 
-void DriverSide::LimitCloseWaits(double ms) {
+void EmulatedDriver::LimitCloseWaits(double ms) {
   std::lock_guard<std::mutex> hold(lock);
   closeWaitLimitMs = ms;
 }
 
-std::vector<std::vector<unsigned char>> DriverSide::FramesReceived() const {
+std::vector<std::vector<unsigned char>> EmulatedDriver::FramesReceived() const {
   std::lock_guard<std::mutex> hold(lock);
   return frames;
 }
 
-std::vector<std::vector<unsigned char>> DriverSide::RepliesQueued() const {
+std::vector<std::vector<unsigned char>> EmulatedDriver::RepliesQueued() const {
   std::lock_guard<std::mutex> hold(lock);
   return replies;
 }
 
-void DriverSide::Unplug() {
+void EmulatedDriver::Unplug() {
   std::lock_guard<std::mutex> hold(lock);
   pluggedByHand = false;
   unplugAt = Now();
@@ -718,7 +719,7 @@ void DriverSide::Unplug() {
   changed.notify_all();
 }
 
-void DriverSide::Plug() {
+void EmulatedDriver::Plug() {
   std::lock_guard<std::mutex> hold(lock);
   pluggedByHand = true;
   unplugAt = -1;
@@ -726,49 +727,49 @@ void DriverSide::Plug() {
   changed.notify_all();
 }
 
-bool DriverSide::Plugged() const {
+bool EmulatedDriver::Plugged() const {
   std::lock_guard<std::mutex> hold(lock);
   return PresentAt(Now());
 }
 
-int DriverSide::Cable() {
+int EmulatedDriver::Cable() {
   std::lock_guard<std::mutex> hold(lock);
   Refresh();
   return present ? generation : -1;
 }
 
-void DriverSide::Inject(const std::vector<unsigned char>& frame, int afterMs) {
+void EmulatedDriver::Inject(const std::vector<unsigned char>& frame, int afterMs) {
   std::lock_guard<std::mutex> hold(lock);
   Refresh();
   if (present) Queue(frame, Now() + afterMs);
 }
 
-void DriverSide::FailWrites(bool on) {
+void EmulatedDriver::FailWrites(bool on) {
   std::lock_guard<std::mutex> hold(lock);
   failWrites = on;
 }
 
-void DriverSide::HoldWritesUntilReplyRead(bool on) {
+void EmulatedDriver::HoldWritesUntilReplyRead(bool on) {
   std::lock_guard<std::mutex> hold(lock);
   holdWrites = on;
 }
 
-int DriverSide::BlockedReads() const {
+int EmulatedDriver::BlockedReads() const {
   std::lock_guard<std::mutex> hold(lock);
   return static_cast<int>(blockedReaders.size());
 }
 
-int DriverSide::BlockedWrites() const {
+int EmulatedDriver::BlockedWrites() const {
   std::lock_guard<std::mutex> hold(lock);
   return static_cast<int>(blockedWriters.size());
 }
 
-DriverSide::Counts DriverSide::Counters() const {
+EmulatedDriver::Counts EmulatedDriver::Counters() const {
   std::lock_guard<std::mutex> hold(lock);
   return counts;
 }
 
-Json DriverSide::Report() const {
+Json EmulatedDriver::Report() const {
   std::lock_guard<std::mutex> hold(lock);
   // A handle that an ended thread is still inside cannot be closed without waiting for ever: it is
   // left to the end of the process, and counted apart.

@@ -1,12 +1,12 @@
-#include "emulator/LibrarySide.h"
+#include "emulator/EmulatedLibrary.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "emulator/DriverSide.h"
 #include "emulator/EmulatedDeck.h"
+#include "emulator/EmulatedDriver.h"
 #include "emulator/Hex.h"
 #include "image/FirmwareImage.h"
 #include "link/Protocol.h"
@@ -55,20 +55,20 @@ std::string Missing(const std::vector<bool>& filled) {
 }
 }  // namespace
 
-LibrarySide::LibrarySide(EmulatedDeck& deck)
+EmulatedLibrary::EmulatedLibrary(EmulatedDeck& deck)
     : deck(deck), image(kFirmwareImageSize, 0), filled(kImageBlocks, false) {}
 
-LibrarySide::~LibrarySide() = default;
+EmulatedLibrary::~EmulatedLibrary() = default;
 
-void LibrarySide::Note(const char* kind, const std::string& text) {
+void EmulatedLibrary::Note(const char* kind, const std::string& text) {
   deck.events.Add("library", kind, text);
 }
 
-std::string LibrarySide::DeckName(int index) const {
+std::string EmulatedLibrary::DeckName(int index) const {
   return "TAVRO-HVX-Z8KQ-" + std::to_string(index);
 }
 
-int LibrarySide::EnumerateDevices() {
+int EmulatedLibrary::EnumerateDevices() {
   const bool plugged = deck.Driver().Cable() >= 0;
   std::lock_guard<std::mutex> hold(lock);
   ++enumerateCalls;
@@ -78,7 +78,7 @@ int LibrarySide::EnumerateDevices() {
   return decks;
 }
 
-int LibrarySide::GetDeviceName(int index, char* name) {
+int EmulatedLibrary::GetDeviceName(int index, char* name) {
   const bool plugged = deck.Driver().Cable() >= 0;
   std::lock_guard<std::mutex> hold(lock);
   if (!plugged) {
@@ -104,7 +104,7 @@ int LibrarySide::GetDeviceName(int index, char* name) {
   return 1;
 }
 
-int LibrarySide::Open(const char* name, std::uint32_t* handle) {
+int EmulatedLibrary::Open(const char* name, std::uint32_t* handle) {
   const int cable = deck.Driver().Cable();
   std::lock_guard<std::mutex> hold(lock);
   if (!name || !handle) {
@@ -133,13 +133,13 @@ int LibrarySide::Open(const char* name, std::uint32_t* handle) {
   return 1;
 }
 
-const LibrarySide::OpenDeck* LibrarySide::FindOpen(std::uint32_t handle) const {
+const EmulatedLibrary::OpenDeck* EmulatedLibrary::FindOpen(std::uint32_t handle) const {
   for (const OpenDeck& h : openHandles)
     if (h.handle == handle) return &h;
   return nullptr;
 }
 
-bool LibrarySide::Live(const OpenDeck& open, int cable, const char* call) {
+bool EmulatedLibrary::Live(const OpenDeck& open, int cable, const char* call) {
   if (open.cable == cable) return true;
   ++deadCalls;
   Note("call-failed",
@@ -147,7 +147,7 @@ bool LibrarySide::Live(const OpenDeck& open, int cable, const char* call) {
   return false;
 }
 
-void LibrarySide::PullCableAtItsBlock() {
+void EmulatedLibrary::PullCableAtItsBlock() {
   bool pull;
   {
     std::lock_guard<std::mutex> hold(lock);
@@ -157,7 +157,7 @@ void LibrarySide::PullCableAtItsBlock() {
   if (pull) deck.Driver().Unplug();
 }
 
-int LibrarySide::ControlSend(std::uint32_t handle, int code, const void* data, int length) {
+int EmulatedLibrary::ControlSend(std::uint32_t handle, int code, const void* data, int length) {
   PullCableAtItsBlock();
   const int cable = deck.Driver().Cable();
   const bool rewriteRequested = deck.Driver().RewriteRequested();
@@ -175,8 +175,8 @@ int LibrarySide::ControlSend(std::uint32_t handle, int code, const void* data, i
   return result;
 }
 
-int LibrarySide::Send(std::uint32_t handle, int code, const void* data, int length, double arrived,
-                      bool rewriteRequested, int cable) {
+int EmulatedLibrary::Send(std::uint32_t handle, int code, const void* data, int length, double arrived,
+                          bool rewriteRequested, int cable) {
   ++sendCalls;
   const OpenDeck* open = FindOpen(handle);
   if (!open) {
@@ -239,7 +239,7 @@ int LibrarySide::Send(std::uint32_t handle, int code, const void* data, int leng
   return 1;
 }
 
-bool LibrarySide::HeaderRight(int index, const std::uint8_t* block) {
+bool EmulatedLibrary::HeaderRight(int index, const std::uint8_t* block) {
   if (std::memcmp(block, kBlockHeader, kBlockOffsetAt) == 0 &&
       std::memcmp(block + kBlockOffsetAt + 4, kBlockHeader + kBlockOffsetAt + 4, 4) == 0)
     return true;
@@ -249,7 +249,7 @@ bool LibrarySide::HeaderRight(int index, const std::uint8_t* block) {
   return false;
 }
 
-void LibrarySide::TakeBlock(int index, const std::uint8_t* block, double arrived, bool good) {
+void EmulatedLibrary::TakeBlock(int index, const std::uint8_t* block, double arrived, bool good) {
   if (index == 0) firstBlockMs = arrived;
   lastBlockMs = arrived;
 
@@ -280,7 +280,7 @@ void LibrarySide::TakeBlock(int index, const std::uint8_t* block, double arrived
   if (!good) ++blockFaults;
 }
 
-void LibrarySide::Judge() {
+void EmulatedLibrary::Judge() {
   judged = true;
   complete = blockFaults == 0 && std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
   std::uint32_t sum = 0;
@@ -307,13 +307,13 @@ void LibrarySide::Judge() {
                     (imageGood ? ": taken" : ": not taken") + when);
 }
 
-bool LibrarySide::ReplyPending() const {
+bool EmulatedLibrary::ReplyPending() const {
   return judged && imageGood && !replyTaken && deck.scenario.acceptAfterMs >= 0 &&
          deck.events.Now() - lastBlockMs >= deck.scenario.acceptAfterMs;
 }
 
-int LibrarySide::ControlRecive(std::uint32_t handle, int code, void* buffer, int length,
-                               std::uint32_t* received) {
+int EmulatedLibrary::ControlRecive(std::uint32_t handle, int code, void* buffer, int length,
+                                   std::uint32_t* received) {
   const int cable = deck.Driver().Cable();
   bool accepted = false;
   int result;
@@ -327,8 +327,8 @@ int LibrarySide::ControlRecive(std::uint32_t handle, int code, void* buffer, int
   return result;
 }
 
-int LibrarySide::Recive(std::uint32_t handle, int code, void* buffer, int length, std::uint32_t* received,
-                        int cable, bool& accepted) {
+int EmulatedLibrary::Recive(std::uint32_t handle, int code, void* buffer, int length, std::uint32_t* received,
+                            int cable, bool& accepted) {
   const OpenDeck* open = FindOpen(handle);
   if (!open) {
     Fault("handle-not-open", "read with code " + std::to_string(code) + " on handle " + HandleText(handle) +
@@ -365,7 +365,7 @@ int LibrarySide::Recive(std::uint32_t handle, int code, void* buffer, int length
   return 1;
 }
 
-void LibrarySide::JudgeReplyRead() {
+void EmulatedLibrary::JudgeReplyRead() {
   switch (told) {
     case Told::Pending:
       return;
@@ -382,7 +382,7 @@ void LibrarySide::JudgeReplyRead() {
   }
 }
 
-int LibrarySide::Status(std::uint8_t* buffer, int length, std::uint32_t* received) {
+int EmulatedLibrary::Status(std::uint8_t* buffer, int length, std::uint32_t* received) {
   ++statusReads;
   if (length != kStatusLength)
     Fault("status-length", "status read of " + std::to_string(length) + " bytes; expected 4");
@@ -409,7 +409,7 @@ int LibrarySide::Status(std::uint8_t* buffer, int length, std::uint32_t* receive
   return 1;
 }
 
-int LibrarySide::Close(std::uint32_t handle) {
+int EmulatedLibrary::Close(std::uint32_t handle) {
   const int cable = deck.Driver().Cable();
   std::lock_guard<std::mutex> hold(lock);
   ++closeCalls;
@@ -426,92 +426,92 @@ int LibrarySide::Close(std::uint32_t handle) {
   return live ? 1 : 0;
 }
 
-void LibrarySide::Fault(const char* kind, std::string what) {
+void EmulatedLibrary::Fault(const char* kind, std::string what) {
   if (static_cast<int>(faults.size()) < kFaultsKept) Note("fault", "FAULT: " + what);
   faults.push_back({kind, std::move(what)});
 }
 
-int LibrarySide::OpenedDeck() const {
+int EmulatedLibrary::OpenedDeck() const {
   std::lock_guard<std::mutex> hold(lock);
   return openedDeck;
 }
 
-int LibrarySide::OpenHandles() const {
+int EmulatedLibrary::OpenHandles() const {
   std::lock_guard<std::mutex> hold(lock);
   return static_cast<int>(openHandles.size());
 }
 
-int LibrarySide::CloseCalls() const {
+int EmulatedLibrary::CloseCalls() const {
   std::lock_guard<std::mutex> hold(lock);
   return closeCalls;
 }
 
-int LibrarySide::SendCalls() const {
+int EmulatedLibrary::SendCalls() const {
   std::lock_guard<std::mutex> hold(lock);
   return sendCalls;
 }
 
-int LibrarySide::BlocksReceived() const {
+int EmulatedLibrary::BlocksReceived() const {
   std::lock_guard<std::mutex> hold(lock);
   return blocksReceived;
 }
 
-std::vector<std::uint8_t> LibrarySide::Header(int index) const {
+std::vector<std::uint8_t> EmulatedLibrary::Header(int index) const {
   std::lock_guard<std::mutex> hold(lock);
   if (index < 0 || index >= static_cast<int>(headers.size())) return {};
   return {headers[index].begin(), headers[index].end()};
 }
 
-bool LibrarySide::ImageComplete() const {
+bool EmulatedLibrary::ImageComplete() const {
   std::lock_guard<std::mutex> hold(lock);
   return blockFaults == 0 && std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
 }
 
-bool LibrarySide::ImageIdentical() const {
+bool EmulatedLibrary::ImageIdentical() const {
   std::lock_guard<std::mutex> hold(lock);
   return Identical();
 }
 
-bool LibrarySide::Identical() const {
+bool EmulatedLibrary::Identical() const {
   return blockFaults == 0 && std::all_of(filled.begin(), filled.end(), [](bool b) { return b; }) &&
          std::memcmp(image.data(), FirmwareImage, kFirmwareImageSize) == 0;
 }
 
-std::vector<std::uint8_t> LibrarySide::Image() const {
+std::vector<std::uint8_t> EmulatedLibrary::Image() const {
   std::lock_guard<std::mutex> hold(lock);
   return image;
 }
 
-std::vector<double> LibrarySide::Pauses() const {
+std::vector<double> EmulatedLibrary::Pauses() const {
   std::lock_guard<std::mutex> hold(lock);
   return pauses;
 }
 
-int LibrarySide::StatusReads() const {
+int EmulatedLibrary::StatusReads() const {
   std::lock_guard<std::mutex> hold(lock);
   return statusReads;
 }
 
-int LibrarySide::ReplyReads() const {
+int EmulatedLibrary::ReplyReads() const {
   std::lock_guard<std::mutex> hold(lock);
   return replyReads;
 }
 
-std::vector<std::string> LibrarySide::Faults() const {
+std::vector<std::string> EmulatedLibrary::Faults() const {
   std::lock_guard<std::mutex> hold(lock);
   std::vector<std::string> texts;
   for (const FaultRecord& f : faults) texts.push_back(f.what);
   return texts;
 }
 
-std::vector<std::string> LibrarySide::FaultKinds() const {
+std::vector<std::string> EmulatedLibrary::FaultKinds() const {
   std::lock_guard<std::mutex> hold(lock);
   std::vector<std::string> kinds;
   for (const FaultRecord& f : faults) kinds.push_back(f.kind);
   return kinds;
 }
 
-std::string LibrarySide::ImageVerdict() const {
+std::string EmulatedLibrary::ImageVerdict() const {
   if (blocksReceived == 0) return "nothing received";
   const int in = static_cast<int>(std::count(filled.begin(), filled.end(), true));
   if (in < kImageBlocks)
@@ -532,7 +532,7 @@ std::string LibrarySide::ImageVerdict() const {
   return text;
 }
 
-Json LibrarySide::Report() const {
+Json EmulatedLibrary::Report() const {
   std::lock_guard<std::mutex> hold(lock);
   Json pauseFigures = Json::Object().Add("count", static_cast<int>(pauses.size()));
   if (!pauses.empty()) {

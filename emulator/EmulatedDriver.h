@@ -14,15 +14,15 @@
 #include <thread>
 #include <vector>
 
+#include "emulator/Json.h"
 #include "link/DriverCalls.h"
-#include "tools/Json.h"
 
 class EmulatedDeck;
 
-class DriverSide : public DriverCalls {
+class EmulatedDriver : public DriverCalls {
  public:
-  explicit DriverSide(EmulatedDeck& deck);
-  ~DriverSide() override;
+  explicit EmulatedDriver(EmulatedDeck& deck);
+  ~EmulatedDriver() override;
 
   // The driver's calls, answered as the deck and the maker's driver would.
   bool InterfacePath(std::uint32_t index, std::string& path) override;

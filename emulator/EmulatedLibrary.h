@@ -12,17 +12,17 @@
 #include <utility>
 #include <vector>
 
+#include "emulator/Json.h"
 #include "link/Protocol.h"
-#include "tools/Json.h"
 
 class EmulatedDeck;
 
-class LibrarySide {
+class EmulatedLibrary {
  public:
-  explicit LibrarySide(EmulatedDeck& deck);
-  ~LibrarySide();
-  LibrarySide(const LibrarySide&) = delete;
-  LibrarySide& operator=(const LibrarySide&) = delete;
+  explicit EmulatedLibrary(EmulatedDeck& deck);
+  ~EmulatedLibrary();
+  EmulatedLibrary(const EmulatedLibrary&) = delete;
+  EmulatedLibrary& operator=(const EmulatedLibrary&) = delete;
 
   // The six library functions, with the library's arguments and results.
   int EnumerateDevices();
@@ -65,7 +65,7 @@ class LibrarySide {
   struct OpenDeck {
     std::uint32_t handle;
     int index;  // of its deck
-    int cable;  // DriverSide::Cable() when it was opened
+    int cable;  // EmulatedDriver::Cable() when it was opened
   };
   // Pulls the cable as the scenario's block comes, before the block gets through.
   void PullCableAtItsBlock();

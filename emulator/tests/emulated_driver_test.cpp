@@ -1,7 +1,7 @@
 // The emulated deck's driver side where the link tests cannot see it: it is as strict as a real
 // driver. It answers nothing it should not take, closing a handle does not end a read blocked on it,
 // and a scenario may ignore every cancel or take no write.
-#include "emulator/DriverSide.h"
+#include "emulator/EmulatedDriver.h"
 
 #include <gtest/gtest.h>
 
@@ -32,14 +32,14 @@ struct Opened {
     return t;
   }
   EmulatedDeck deck;
-  DriverSide& driver;
+  EmulatedDriver& driver;
   DriverHandle pipe0 = driver.Open((driver.DevicePath() + "\\if000pipe000").c_str());
   DriverHandle pipe1 = driver.Open((driver.DevicePath() + "\\if000pipe001").c_str());
   std::atomic<bool> left{false};
 };
 }  // namespace
 
-TEST(DeckDriver, AnswersNoCommandBeforeThePowerOnAndNoFrameWhoseCountIsWrong) {
+TEST(EmulatedDriver, AnswersNoCommandBeforeThePowerOnAndNoFrameWhoseCountIsWrong) {
   Opened o("success");
   o.Send({0x04, 0x00, 0x60, 0xC0, 0x6A});  // before the power-on
   o.Send({kPowerOn[0], kPowerOn[1], kPowerOn[2]});
@@ -53,7 +53,7 @@ TEST(DeckDriver, AnswersNoCommandBeforeThePowerOnAndNoFrameWhoseCountIsWrong) {
 // Handles are synchronous, as the program opens them: a second call on a handle waits for its turn,
 // where no cancel reaches it; a close waits for the call in flight and ends none; only a cancel or
 // the cable ends a blocked read.
-TEST(DeckDriver, OneCallAtATimeOnAHandleAndACloseWaitsForTheCallInFlight) {
+TEST(EmulatedDriver, OneCallAtATimeOnAHandleAndACloseWaitsForTheCallInFlight) {
   Opened o("success");
   std::thread reader = o.Blocked();
   std::atomic<int> ready{-1}, closed{-1};
@@ -90,7 +90,7 @@ TEST(DeckDriver, OneCallAtATimeOnAHandleAndACloseWaitsForTheCallInFlight) {
 }
 
 // A thread ended inside its read never returns, and neither would a close of its handle.
-TEST(DeckDriver, CancelIgnoredLeavesAReadBlockedUntilItsThreadIsEndedAndItsHandleInTheCallForEver) {
+TEST(EmulatedDriver, CancelIgnoredLeavesAReadBlockedUntilItsThreadIsEndedAndItsHandleInTheCallForEver) {
   Opened o("cancel-ignored");
   std::thread ended = o.Blocked();
   o.driver.CancelIo(ended, o.pipe1);
@@ -113,7 +113,7 @@ TEST(DeckDriver, CancelIgnoredLeavesAReadBlockedUntilItsThreadIsEndedAndItsHandl
   EXPECT_EQ(o.driver.Counters().readsCancelled, 0);
 }
 
-TEST(DeckDriver, WriteStallsTakesNothingAndBlocksEachWriteUntilItIsCancelled) {
+TEST(EmulatedDriver, WriteStallsTakesNothingAndBlocksEachWriteUntilItIsCancelled) {
   Opened o("write-stalls");
   std::thread writer = o.Blocked(false);
   o.driver.CancelIo(writer, o.pipe0);
@@ -124,7 +124,7 @@ TEST(DeckDriver, WriteStallsTakesNothingAndBlocksEachWriteUntilItIsCancelled) {
 
 // Each control code is taken only on its own kind of handle and with its own buffers, as the driver
 // defines it; everything else is refused and counted.
-TEST(DeckDriver, TakesEachControlCodeOnlyOnItsHandleWithItsBuffers) {
+TEST(EmulatedDriver, TakesEachControlCodeOnlyOnItsHandleWithItsBuffers) {
   Opened o("success");
   const DriverHandle device = o.driver.Open(o.driver.DevicePath().c_str());
   using Bytes = std::vector<unsigned char>;
@@ -173,7 +173,7 @@ TEST(DeckDriver, TakesEachControlCodeOnlyOnItsHandleWithItsBuffers) {
 }
 
 // A read whose buffer is shorter than the packet waiting fails, and the packet is lost.
-TEST(DeckDriver, AReadShorterThanThePacketWaitingFailsAndLosesIt) {
+TEST(EmulatedDriver, AReadShorterThanThePacketWaitingFailsAndLosesIt) {
   Opened o("success");
   o.driver.Inject(std::vector<unsigned char>(70, 0x11));  // a packet of 64 bytes, then one of 6
   unsigned char buffer[64] = {};

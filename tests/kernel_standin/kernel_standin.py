@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""The stand-in of the maker's driver in a Wine prefix: installed with a scenario, its record
-read, and removed again. The tests use it in a prefix of their own (a "kd" slot of the harness).
+"""The kernel stand-in in a Wine prefix: installed with a scenario, its record read, and removed
+again. The tests use it in a prefix of their own (a "kd" slot of the harness).
 
-    deckdriver.py --prefix BASE --installer DeckInstall.exe --driver TrevolinDeck.sys \\
-                  --scenario NAME -- PROGRAM.exe [ARGS...]
+    kernel_standin.py --prefix BASE --installer KernelStandinInstall.exe --driver KernelStandin.sys \\
+                      --scenario NAME -- PROGRAM.exe [ARGS...]
 
 takes a slot, installs the scenario there, runs the program in that prefix, removes the driver
 and stops every process of the prefix; the exit status is the program's.
@@ -31,7 +31,7 @@ SCENARIOS = {
     # The deck listed just behind the last member a search looks at.
     "beyond-cap": [f"{MAKER}:0099:1*129", f"{MAKER}:008e:1"],
 }
-RECORD = os.path.join("drive_c", "trevolin-deck.txt")
+RECORD = os.path.join("drive_c", "kernel-standin.txt")
 
 
 def members(scenario):
@@ -59,7 +59,7 @@ class Record:
         return [(int(f[1]), f[3], f[4] if len(f) > 4 else "") for f in self.lines if f[0] == "ioctl"]
 
 
-class DeckDriver:
+class KernelStandin:
     """Installs `scenario` into the prefix that `env` names, and removes it on leaving."""
 
     def __init__(self, env, installer, driver, scenario):
@@ -114,7 +114,7 @@ def main():
     with Slot(args.prefix, family="kd") as slot:
         env = slot.env
         try:
-            with DeckDriver(env, args.installer, args.driver, args.scenario):
+            with KernelStandin(env, args.installer, args.driver, args.scenario):
                 code = subprocess.run([WINE_RUN, slot.prefix, *command], env=env).returncode
         finally:
             subprocess.run([WINESERVER, "-k"], env=env, stderr=subprocess.DEVNULL)

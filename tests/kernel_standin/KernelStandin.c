@@ -1,18 +1,18 @@
-/* A test-only stand-in of the deck maker's USB driver, loaded by Wine into winedevice.exe. Each
-   member of its interface class is a device object of its own that answers the descriptor and
-   ready-state I/O controls; every request that reaches a member is appended to the record. Pipes
-   are not served: Wine 8 passes no name below a device object to its driver. */
+/* The kernel stand-in: a test-only driver in the place of the deck maker's, loaded by Wine into
+   winedevice.exe. Each member of its interface class is a device object of its own that answers
+   the descriptor and ready-state I/O controls; every request that reaches a member is appended to
+   the record. Pipes are not served: Wine 8 passes no name below a device object to its driver. */
 #include <ntddk.h>
 #include <stdio.h>
 
-#include "tests/kdriver/DeckDriver.h"
+#include "tests/kernel_standin/KernelStandin.h"
 
 #define DESCRIPTOR_CODE 0x220014
 #define READY_CODE 0x220018
 
 typedef struct Member {
   ULONG index;
-  DeckMember deck;
+  StandinMember deck;
 } Member;
 
 static const ULONG kPoolTag = 0x6B636544; /* "Deck" */
@@ -23,7 +23,7 @@ static void Record(const char* line) {
   OBJECT_ATTRIBUTES attributes;
   IO_STATUS_BLOCK io;
   HANDLE file;
-  RtlInitUnicodeString(&name, L"\\??\\" DECK_RECORD_PATH);
+  RtlInitUnicodeString(&name, L"\\??\\" STANDIN_RECORD_PATH);
   InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL, NULL);
   KeWaitForSingleObject(&recordLock, Executive, KernelMode, FALSE, NULL);
   if (NT_SUCCESS(ZwCreateFile(&file, FILE_APPEND_DATA | SYNCHRONIZE, &attributes, &io, NULL,
@@ -160,19 +160,19 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
   KeInitializeMutex(&recordLock, 0);
   for (int major = 0; major <= IRP_MJ_MAXIMUM_FUNCTION; ++major) driver->MajorFunction[major] = Dispatch;
   driver->DriverUnload = Unload;
-  const ULONG count = NT_SUCCESS(status) ? info->DataLength / sizeof(DeckMember) : 0;
+  const ULONG count = NT_SUCCESS(status) ? info->DataLength / sizeof(StandinMember) : 0;
   for (ULONG i = 0; NT_SUCCESS(status) && i < count; ++i) {
     WCHAR text[32];
     UNICODE_STRING name, link;
     PDEVICE_OBJECT device;
-    _snwprintf(text, 32, L"\\Device\\TrevolinDeck%lu", i);
+    _snwprintf(text, 32, L"\\Device\\KernelStandin%lu", i);
     RtlInitUnicodeString(&name, text);
     status = IoCreateDevice(driver, sizeof(Member), &name, FILE_DEVICE_UNKNOWN, 0, FALSE, &device);
     if (!NT_SUCCESS(status)) break;
     device->Flags |= DO_BUFFERED_IO;
     Member* member = device->DeviceExtension;
     member->index = i;
-    memcpy(&member->deck, (DeckMember*)info->Data + i, sizeof(DeckMember));
+    memcpy(&member->deck, (StandinMember*)info->Data + i, sizeof(StandinMember));
     link = LinkName(member);
     status = IoCreateSymbolicLink(&link, &name);
   }
