@@ -33,62 +33,15 @@ std::string HandleText(DriverHandle h) {
 }
 
 Bytes DeviceDescriptor(int vendor, int product) {
-  return {kDeviceDescriptorLength,
-          kDeviceDescriptorType,
-          0x00,
-          0x02,
-          0xFF,
-          0x00,
-          0x00,
-          64,
-          static_cast<unsigned char>(vendor),
-          static_cast<unsigned char>(vendor >> 8),
-          static_cast<unsigned char>(product),
-          static_cast<unsigned char>(product >> 8),
-          0x00,
-          0x01,
-          1,
-          2,
-          3,
-          1};
+  Bytes descriptor(DRIVER_DEVICE_DESCRIPTOR_LENGTH);
+  DriverDeviceDescriptor(descriptor.data(), static_cast<unsigned>(vendor), static_cast<unsigned>(product));
+  return descriptor;
 }
 
-// One configuration, one vendor-specific interface 0 with a bulk OUT endpoint (pipe 0) and a bulk
-// IN endpoint (pipe 1).
 Bytes ConfigDescriptor(int packetSize0, int packetSize1) {
-  Bytes block = {kConfigHeadLength,
-                 kConfigDescriptorType,
-                 0,
-                 0,
-                 1,
-                 1,
-                 0,
-                 0x80,
-                 50,  // configuration
-                 9,
-                 kInterfaceDescriptorType,
-                 kDeckInterface,
-                 0,
-                 2,
-                 0xFF,
-                 0,
-                 0,
-                 0,  // interface 0
-                 7,
-                 kEndpointDescriptorType,
-                 0x01,
-                 2,
-                 static_cast<unsigned char>(packetSize0),  // endpoint OUT
-                 static_cast<unsigned char>(packetSize0 >> 8),
-                 0,  //
-                 7,
-                 kEndpointDescriptorType,
-                 0x82,
-                 2,
-                 static_cast<unsigned char>(packetSize1),  // endpoint IN
-                 static_cast<unsigned char>(packetSize1 >> 8),
-                 0};
-  block[2] = static_cast<unsigned char>(block.size());
+  Bytes block(DRIVER_DECK_CONFIG_LENGTH);
+  DriverConfigDescriptor(block.data(), static_cast<unsigned>(packetSize0),
+                         static_cast<unsigned>(packetSize1));
   return block;
 }
 }  // namespace
@@ -144,13 +97,9 @@ std::string EmulatedDriver::DevicePath() const {
   char head[64];
   std::snprintf(head, sizeof head, "\\\\?\\usb#vid_%04x&pid_%04x#",
                 s.vendorId < 0 ? kMakerVendorId : s.vendorId, s.productId & 0xFFFF);
-  const DriverClassGuid& g = kDriverInterfaceClass;
-  char tail[64];
-  std::snprintf(tail, sizeof tail, "#{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", g.data1, g.data2,
-                g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
-                g.data4[7]);
+  const std::string tail = "#" + DriverClassText();
   std::string serial = "hvx0001";
-  const std::size_t natural = std::strlen(head) + serial.size() + std::strlen(tail);
+  const std::size_t natural = std::strlen(head) + serial.size() + tail.size();
   if (s.devicePathLength > 0 && static_cast<std::size_t>(s.devicePathLength) > natural)
     serial.append(static_cast<std::size_t>(s.devicePathLength) - natural, '0');
   return head + serial + tail;
@@ -184,7 +133,7 @@ DriverHandle EmulatedDriver::Open(const char* path) {
   const std::string device = DevicePath();
   char pipePath[2][16];
   for (unsigned char pipe : {kCommandPipe, kReplyPipe})
-    std::snprintf(pipePath[pipe], sizeof pipePath[pipe], "\\if%03dpipe%03d", kDeckInterface, pipe);
+    std::snprintf(pipePath[pipe], sizeof pipePath[pipe], DRIVER_PIPE_SUFFIX, kDeckInterface, pipe);
   Kind kind;
   bool allowed = present;
   if (deck.scenario.strangerFirst && wanted == StrangerPath()) {

@@ -42,7 +42,7 @@ bool PipePath(const std::string& devicePath, unsigned char interfaceNumber, unsi
               std::string& out) {
   if (devicePath.size() > kMaxDevicePath) return false;
   char path[kPipePathBuffer];
-  std::snprintf(path, sizeof path, "%s\\if%03dpipe%03d", devicePath.c_str(), interfaceNumber, pipe);
+  std::snprintf(path, sizeof path, "%s" DRIVER_PIPE_SUFFIX, devicePath.c_str(), interfaceNumber, pipe);
   out = path;
   return true;
 }
@@ -56,11 +56,11 @@ int EndpointPacketSize(const unsigned char* block, std::size_t size, unsigned ch
     const std::size_t length = block[pos];
     if (length < 2 || length > size - pos) return 0;
     const unsigned char type = block[pos + 1];
-    if (type == kInterfaceDescriptorType && length >= 3) {
-      inside = block[pos + 2] == interfaceNumber;
+    if (type == kInterfaceDescriptorType && length > kInterfaceNumberAt) {
+      inside = block[pos + kInterfaceNumberAt] == interfaceNumber;
       count = 0;
-    } else if (type == kEndpointDescriptorType && inside && length >= 6) {
-      if (count == endpointIndex) return block[pos + 4] | block[pos + 5] << 8;
+    } else if (type == kEndpointDescriptorType && inside && length > kPacketSizeAt + 1) {
+      if (count == endpointIndex) return block[pos + kPacketSizeAt] | block[pos + kPacketSizeAt + 1] << 8;
       ++count;
     }
     pos += length;

@@ -25,7 +25,7 @@ std::string FrameText(const unsigned char* bytes, int count);
 inline constexpr std::size_t kPipePathBuffer = 360;
 inline constexpr std::size_t kMaxDevicePath = 346;
 
-// Device path + "\if%03dpipe%03d". False, and `out` untouched, when the device path is too long.
+// Device path + DRIVER_PIPE_SUFFIX. False, and `out` untouched, when the device path is too long.
 bool PipePath(const std::string& devicePath, unsigned char interfaceNumber, unsigned char pipe,
               std::string& out);
 

@@ -1,49 +1,57 @@
 // The deck's protocol, written once for the link, the image sender, the emulated deck and the
-// tests: the maker's driver (its build constants, control codes and descriptors), the command
+// tests: the maker's driver (its facts are in link/DriverWire.h, named here for C++), the command
 // frames on pipe 0 and the replies on pipe 1, and the image transfer through the maker's library.
 // It holds no texts, so the clang fuzz build can include it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
-// --- The maker's driver ------------------------------------------------------------------------
+#include "link/DriverWire.h"
 
-// Its USB vendor ID and the class GUID of the device interface it registers for each deck.
-inline constexpr std::uint16_t kMakerVendorId = 0x31D4;
+// --- The maker's driver (link/DriverWire.h) ---------------------------------------------------
+
+inline constexpr std::uint16_t kMakerVendorId = DRIVER_VENDOR_ID;
 struct DriverClassGuid {
   std::uint32_t data1;
   std::uint16_t data2;
   std::uint16_t data3;
   std::uint8_t data4[8];
 };
-inline constexpr DriverClassGuid kDriverInterfaceClass = {
-    0xF37537E5, 0xE0D8, 0x4B21, {0x91, 0xE3, 0xAA, 0x59, 0x2A, 0x7A, 0x7E, 0xBA}};
+inline constexpr DriverClassGuid kDriverInterfaceClass = DRIVER_CLASS_GUID;
+// The class as device paths and the registry write it: "{f37537e5-e0d8-...}".
+inline std::string DriverClassText() {
+  const DriverClassGuid& g = kDriverInterfaceClass;
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x}", g.data1, g.data2,
+                g.data3, g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6],
+                g.data4[7]);
+  return text;
+}
 
-// The deck's product IDs, in the order they are searched for.
-inline constexpr std::uint16_t kDeckProductIds[2] = {142, 52};
+inline constexpr std::uint16_t kDeckProductIds[2] = {DRIVER_PRODUCT_ID, DRIVER_OTHER_PRODUCT_ID};
 
-// The driver's I/O control codes.
-inline constexpr std::uint32_t kDeviceControlCode = 0x220004;  // issued once before the power-on
-inline constexpr std::uint32_t kPipeControlCode = 0x220008;    // after a failed read on a ready pipe
-inline constexpr std::uint32_t kDescriptorCode = 0x220014;     // in: type, 0, 0, 0; out: the descriptor
-inline constexpr std::uint32_t kReadyCode = 0x220018;          // out: 32-bit status, not 0 when ready
+inline constexpr std::uint32_t kDeviceControlCode = DRIVER_DEVICE_CONTROL;
+inline constexpr std::uint32_t kPipeControlCode = DRIVER_PIPE_CONTROL;
+inline constexpr std::uint32_t kDescriptorCode = DRIVER_DESCRIPTOR;
+inline constexpr std::uint32_t kReadyCode = DRIVER_READY;
 
-// The standard USB descriptors the driver hands back.
-inline constexpr unsigned char kDeviceDescriptorType = 1;
-inline constexpr unsigned char kConfigDescriptorType = 2;
-inline constexpr unsigned char kInterfaceDescriptorType = 4;
-inline constexpr unsigned char kEndpointDescriptorType = 5;
-inline constexpr int kDeviceDescriptorLength = 18;
-inline constexpr int kConfigHeadLength = 9;
-inline constexpr int kVendorIdAt = 8;    // of the device descriptor, little-endian
-inline constexpr int kProductIdAt = 10;  // likewise
+inline constexpr unsigned char kDeviceDescriptorType = DRIVER_DEVICE_DESCRIPTOR_TYPE;
+inline constexpr unsigned char kConfigDescriptorType = DRIVER_CONFIG_DESCRIPTOR_TYPE;
+inline constexpr unsigned char kInterfaceDescriptorType = DRIVER_INTERFACE_DESCRIPTOR_TYPE;
+inline constexpr unsigned char kEndpointDescriptorType = DRIVER_ENDPOINT_DESCRIPTOR_TYPE;
+inline constexpr int kDeviceDescriptorLength = DRIVER_DEVICE_DESCRIPTOR_LENGTH;
+inline constexpr int kConfigHeadLength = DRIVER_CONFIG_HEAD_LENGTH;
+inline constexpr int kVendorIdAt = DRIVER_VENDOR_ID_AT;
+inline constexpr int kProductIdAt = DRIVER_PRODUCT_ID_AT;
+inline constexpr int kInterfaceNumberAt = DRIVER_INTERFACE_NUMBER_AT;
+inline constexpr int kPacketSizeAt = DRIVER_PACKET_SIZE_AT;
 
-// The deck's interface and its two pipes: commands out on pipe 0 (the interface's first
-// endpoint), replies in on pipe 1 (its second).
-inline constexpr unsigned char kDeckInterface = 0;
-inline constexpr unsigned char kCommandPipe = 0;
-inline constexpr unsigned char kReplyPipe = 1;
+inline constexpr unsigned char kDeckInterface = DRIVER_DECK_INTERFACE;
+inline constexpr unsigned char kCommandPipe = DRIVER_COMMAND_PIPE;
+inline constexpr unsigned char kReplyPipe = DRIVER_REPLY_PIPE;
 
 // --- Command frames on pipe 0 ------------------------------------------------------------------
 // A frame is a count byte, then that many command bytes. A frame that starts with 0x00 is a

@@ -15,15 +15,7 @@ static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == (sizeof(void*) == 4 ? 28 : 32)
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == (sizeof(void*) == 4 ? 5 : 8), "detail size");
 static_assert(sizeof(DriverHandle) == sizeof(HANDLE), "a driver handle holds a HANDLE");
 
-GUID InterfaceClass() {
-  const DriverClassGuid& g = kDriverInterfaceClass;
-  GUID guid;
-  guid.Data1 = g.data1;
-  guid.Data2 = g.data2;
-  guid.Data3 = g.data3;
-  for (int i = 0; i < 8; ++i) guid.Data4[i] = g.data4[i];
-  return guid;
-}
+const GUID kInterfaceClass = DRIVER_CLASS_GUID;
 
 HANDLE ToHandle(DriverHandle h) {
   return reinterpret_cast<HANDLE>(h);
@@ -32,14 +24,14 @@ HANDLE ToHandle(DriverHandle h) {
 class Win32DriverCalls final : public DriverCalls {
  public:
   bool InterfacePath(std::uint32_t index, std::string& path) override {
-    GUID guid = InterfaceClass();
     // Every index gets a fresh set, destroyed on every path.
-    HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    HDEVINFO set =
+        SetupDiGetClassDevsA(&kInterfaceClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE) return false;
     bool found = false;
     SP_DEVICE_INTERFACE_DATA data = {};
     data.cbSize = sizeof data;
-    if (SetupDiEnumDeviceInterfaces(set, nullptr, &guid, index, &data)) {
+    if (SetupDiEnumDeviceInterfaces(set, nullptr, &kInterfaceClass, index, &data)) {
       DWORD required = 0;
       if (!SetupDiGetDeviceInterfaceDetailA(set, &data, nullptr, 0, &required, nullptr) &&
           GetLastError() == ERROR_INSUFFICIENT_BUFFER &&

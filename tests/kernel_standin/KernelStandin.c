@@ -5,10 +5,8 @@
 #include <ntddk.h>
 #include <stdio.h>
 
+#include "link/DriverWire.h"
 #include "tests/kernel_standin/KernelStandin.h"
-
-#define DESCRIPTOR_CODE 0x220014
-#define READY_CODE 0x220018
 
 typedef struct Member {
   ULONG index;
@@ -35,24 +33,17 @@ static void Record(const char* line) {
   KeReleaseMutex(&recordLock, FALSE);
 }
 
-/* The member's device descriptor (type 1), or a configuration of one interface with a bulk OUT
-   endpoint of 64 bytes and a bulk IN endpoint of 512 (type 2), cut to the caller's size. */
+/* The member's device descriptor, or the deck's configuration with a bulk OUT endpoint of 64 bytes
+   and a bulk IN endpoint of 512, cut to the caller's size. */
 static ULONG Descriptor(const Member* member, UCHAR type, UCHAR* out, ULONG room) {
-  UCHAR device[18] = {18, 1, 0x00, 0x02, 0xFF, 0, 0, 64, 0, 0, 0, 0, 0x00, 0x01, 1, 2, 0, 1};
-  static const UCHAR config[32] = {9, 2, 32,   0, 1,    1,    0, 0x80, 50, /* configuration */
-                                   9, 4, 0,    0, 2,    0xFF, 0, 0,    0,  /* interface 0 */
-                                   7, 5, 0x01, 2, 0x40, 0x00, 0,           /* OUT */
-                                   7, 5, 0x81, 2, 0x00, 0x02, 0};          /* IN */
-  const UCHAR* block = config;
-  ULONG size = sizeof config;
-  if (type == 1) {
-    device[8] = (UCHAR)member->deck.vendor;
-    device[9] = (UCHAR)(member->deck.vendor >> 8);
-    device[10] = (UCHAR)member->deck.product;
-    device[11] = (UCHAR)(member->deck.product >> 8);
-    block = device;
-    size = sizeof device;
-  } else if (type != 2) {
+  UCHAR block[DRIVER_DECK_CONFIG_LENGTH];
+  ULONG size = sizeof block;
+  if (type == DRIVER_DEVICE_DESCRIPTOR_TYPE) {
+    DriverDeviceDescriptor(block, member->deck.vendor, member->deck.product);
+    size = DRIVER_DEVICE_DESCRIPTOR_LENGTH;
+  } else if (type == DRIVER_CONFIG_DESCRIPTOR_TYPE) {
+    DriverConfigDescriptor(block, 64, 512);
+  } else {
     return 0;
   }
   if (size > room) size = room;
@@ -68,10 +59,10 @@ static NTSTATUS DeviceControl(const Member* member, ULONG pid, PIO_STACK_LOCATIO
   int at = _snprintf(line, room, "ioctl %lu %lu %lx%s", member->index, pid, code, inSize ? " " : "");
   for (ULONG i = 0; i < inSize && at < room - 3; ++i) at += _snprintf(line + at, 3, "%02x", buffer[i]);
   switch (code) {
-    case DESCRIPTOR_CODE:
+    case DRIVER_DESCRIPTOR:
       *returned = inSize >= 1 ? Descriptor(member, buffer[0], buffer, outSize) : 0;
       return *returned ? STATUS_SUCCESS : STATUS_INVALID_PARAMETER;
-    case READY_CODE:
+    case DRIVER_READY:
       if (outSize < 4) return STATUS_BUFFER_TOO_SMALL;
       *(ULONG*)buffer = member->deck.ready;
       *returned = 4;

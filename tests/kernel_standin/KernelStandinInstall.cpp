@@ -21,21 +21,7 @@ const char kClasses[] = "System\\CurrentControlSet\\Control\\DeviceClasses\\";
 const char kEnum[] = "System\\CurrentControlSet\\Enum\\ROOT\\" STANDIN_DEVICE_ID;
 const char kSysFile[] = "C:\\windows\\system32\\drivers\\" STANDIN_SERVICE ".sys";
 
-GUID InterfaceClass() {
-  const DriverClassGuid& g = kDriverInterfaceClass;
-  GUID guid = {g.data1, g.data2, g.data3, {}};
-  std::memcpy(guid.Data4, g.data4, 8);
-  return guid;
-}
-
-std::string GuidText() {
-  const DriverClassGuid& g = kDriverInterfaceClass;
-  char text[40];
-  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned long>(g.data1), g.data2, g.data3, g.data4[0], g.data4[1], g.data4[2],
-                g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
-  return text;
-}
+const GUID kInterfaceClass = DRIVER_CLASS_GUID;
 
 bool Fail(const char* what, DWORD error = GetLastError()) {
   std::fprintf(stderr, "KernelStandinInstall: %s failed (error %lu)\n", what, error);
@@ -63,7 +49,7 @@ void Remove() {
     }
     CloseServiceHandle(manager);
   }
-  RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kClasses + GuidText()).c_str());
+  RegDeleteTreeA(HKEY_LOCAL_MACHINE, (kClasses + DriverClassText()).c_str());
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, kEnum);
   DeleteFileA(kSysFile);
   DeleteFileA(STANDIN_RECORD_PATH);
@@ -72,16 +58,16 @@ void Remove() {
 // Registers one root device with an interface of the driver's class and lists it; gives the
 // interface's device path.
 bool AddMember(HDEVINFO set, std::string& path) {
-  GUID guid = InterfaceClass();
   SP_DEVINFO_DATA device = {};
   device.cbSize = sizeof device;
-  if (!SetupDiCreateDeviceInfoA(set, STANDIN_DEVICE_ID, &guid, nullptr, nullptr, DICD_GENERATE_ID, &device))
+  if (!SetupDiCreateDeviceInfoA(set, STANDIN_DEVICE_ID, &kInterfaceClass, nullptr, nullptr, DICD_GENERATE_ID,
+                                &device))
     return Fail("SetupDiCreateDeviceInfoA");
   if (!SetupDiRegisterDeviceInfo(set, &device, 0, nullptr, nullptr, nullptr))
     return Fail("SetupDiRegisterDeviceInfo");
   SP_DEVICE_INTERFACE_DATA data = {};
   data.cbSize = sizeof data;
-  if (!SetupDiCreateDeviceInterfaceA(set, &device, &guid, nullptr, 0, &data))
+  if (!SetupDiCreateDeviceInterfaceA(set, &device, &kInterfaceClass, nullptr, 0, &data))
     return Fail("SetupDiCreateDeviceInterfaceA");
   char buffer[512] = {};
   auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(buffer);
@@ -90,7 +76,7 @@ bool AddMember(HDEVINFO set, std::string& path) {
     return Fail("SetupDiGetDeviceInterfaceDetailA");
   path = detail->DevicePath;
   // SetupAPI lists an interface as present only once its Control key says it is linked.
-  std::string key = kClasses + GuidText() + "\\##?#" + path.substr(4) + "\\#\\Control";
+  std::string key = kClasses + DriverClassText() + "\\##?#" + path.substr(4) + "\\#\\Control";
   const DWORD linked = 1;
   if (LSTATUS error =
           RegSetKeyValueA(HKEY_LOCAL_MACHINE, key.c_str(), "Linked", REG_DWORD, &linked, sizeof linked))
@@ -99,8 +85,7 @@ bool AddMember(HDEVINFO set, std::string& path) {
 }
 
 bool Install(const char* driverFile, std::vector<StandinMember> members) {
-  GUID guid = InterfaceClass();
-  HDEVINFO set = SetupDiCreateDeviceInfoList(&guid, nullptr);
+  HDEVINFO set = SetupDiCreateDeviceInfoList(&kInterfaceClass, nullptr);
   if (set == INVALID_HANDLE_VALUE) return Fail("SetupDiCreateDeviceInfoList");
   bool ok = true;
   for (StandinMember& member : members) {

@@ -11,14 +11,17 @@ and stops every process of the prefix; the exit status is the program's.
 import argparse
 import collections
 import os
+import re
 import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "walk"))
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+sys.path.insert(0, os.path.join(ROOT, "tools", "walk"))
 from harness import WINE_RUN, WINESERVER, Slot, windows_path  # noqa: E402
 
-MAKER = "31d4"
+with open(os.path.join(ROOT, "link", "DriverWire.h")) as header:
+    MAKER = "%04x" % int(re.search(r"#define DRIVER_VENDOR_ID (0x[0-9A-Fa-f]+)", header.read()).group(1), 16)
 # The members of the driver's interface class, in the order they are listed: vendor:product:ready
 # in hex, "*n" for n alike.
 SCENARIOS = {
