@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs the update against the emulated deck: scripts/run.sh [scenario] (default "success"; the
-# scenarios are listed in emulator/Scenario.cpp). Installs what is missing and builds what the
+# scenarios are the rows of emulator/scenarios.txt). Installs what is missing and builds what the
 # run needs first.
 #
 # With a display (DISPLAY set, CI not), the program opens on a Wine virtual desktop for you to
@@ -10,9 +10,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scenario=${1:-success}
-if ! grep -q "Make(\"$scenario\"" emulator/Scenario.cpp; then
+decks=$(grep -o '^[^#[:space:]][^[:space:]]*' emulator/scenarios.txt)
+if ! grep -qxF -- "$scenario" <<<"$decks"; then
   echo "run: no deck named '$scenario'; the decks are:" >&2
-  grep -o 'Make("[^"]*"' emulator/Scenario.cpp | sed 's/Make("\(.*\)"/  \1/' >&2
+  sed 's/^/  /' <<<"$decks" >&2
   exit 2
 fi
 

@@ -55,7 +55,7 @@ WINDOW_TEXTS = {
 
 class Case:
     DEFAULTS = dict(scenario="success", user=AGREE, box=None, reaches=COMPLETE, program="emulated", blocks=None,
-                    image=None, plugged=True, reply_read=None, planted=False, locale=None, driver=None, queried=(),
+                    image=None, plugged=True, reply_read=None, planted=False, locale=None, driver=False, queried=(),
                     second_copy=False, start_only=False, timeout_s=240, slow=False,
                     ends_within_s=None)  # from the completion window's close to the program's end
 
@@ -89,11 +89,11 @@ CASES = {
     "no-acceptance": Case(scenario="no-acceptance", box=TRANSFER_TIMEOUT, reaches=TRANSFER, reply_read=False),
     # Trevolin.exe against the kernel stand-in: a stranger passed over, the deck found and asked
     # for its ready state, and its pipes, which cannot open under Wine.
-    "production-driver": check_failure(USB_OPEN, driver="stranger-first", queried=[1]),
+    "production-driver": check_failure(USB_OPEN, scenario="other-vendor-first", driver=True, queried=[1]),
     # The release as owners get it, through the real driver backend: no driver; and a driver that
     # lists a device of another vendor and one of another product, both refused and closed again.
     "release-no-driver": check_failure(NO_DRIVER, program="release"),
-    "release-driver": check_failure(NO_DRIVER, program="release", driver="strangers"),
+    "release-driver": check_failure(NO_DRIVER, program="release", scenario="strangers", driver=True),
     # Slow: two minutes of waiting.
     "never-completes": Case(scenario="never-completes", box=REWRITE_TIMEOUT, reaches=WAIT, slow=True),
     "unplug-during-wait": Case(scenario="unplug-during-wait", box=REWRITE_TIMEOUT, reaches=WAIT, plugged=False,
@@ -189,7 +189,7 @@ class UpdateEndToEnd(unittest.TestCase):
             walk = CaseWalk(desktop, program, case.scenario, workdir, user=case.user, timeout_s=case.timeout_s,
                             read_texts=bool(case.locale))
             walk.case = case
-            with (KernelStandin(desktop.env, ARGS.kernel_standin_installer, ARGS.kernel_standin, case.driver)
+            with (KernelStandin(desktop.env, ARGS.kernel_standin_installer, ARGS.kernel_standin, case.scenario)
                   if case.driver else contextlib.nullcontext()) as driver:
                 try:
                     outcome = walk.run()
@@ -294,7 +294,7 @@ class UpdateEndToEnd(unittest.TestCase):
         self.assertEqual(dict(record.unclosed), {}, "handles the program left to Wine to close")
         # Each search opens the members in turn up to the cap, asks each for its device
         # descriptor, and the deck found for its ready state.
-        looked_at = set(range(min(len(members(case.driver)), 129)))
+        looked_at = set(range(min(len(members(case.scenario)), 129)))
         self.assertEqual({m for m, _ in record.of("create")}, looked_at, "the members opened")
         asked = {(m, "220014", "01000000") for m in looked_at} | {(m, "220018", "") for m in case.queried}
         self.assertEqual(set(record.ioctls()), asked, "the I/O controls")

@@ -33,8 +33,8 @@ static void Record(const char* line) {
   KeReleaseMutex(&recordLock, FALSE);
 }
 
-/* The member's device descriptor, or the deck's configuration with a bulk OUT endpoint of 64 bytes
-   and a bulk IN endpoint of 512, cut to the caller's size. */
+/* The member's device descriptor, or the deck's configuration with the member's packet sizes, cut
+   to the caller's size. */
 static ULONG Descriptor(const Member* member, UCHAR type, UCHAR* out, ULONG room) {
   UCHAR block[DRIVER_DECK_CONFIG_LENGTH];
   ULONG size = sizeof block;
@@ -42,7 +42,7 @@ static ULONG Descriptor(const Member* member, UCHAR type, UCHAR* out, ULONG room
     DriverDeviceDescriptor(block, member->deck.vendor, member->deck.product);
     size = DRIVER_DEVICE_DESCRIPTOR_LENGTH;
   } else if (type == DRIVER_CONFIG_DESCRIPTOR_TYPE) {
-    DriverConfigDescriptor(block, 64, 512);
+    DriverConfigDescriptor(block, member->deck.packetSize0, member->deck.packetSize1);
   } else {
     return 0;
   }

@@ -15,12 +15,15 @@
 #define STANDIN_LINK_CHARS 200
 
 /* One interface of the driver's class: what its device descriptor says, whether it reports
-   ready, and the link below \DosDevices that its device path opens. The installer stores the
-   members as one binary value "Members" of the service key; the driver reads them as it starts. */
+   ready, the packet sizes of its configuration's two endpoints, and the link below \DosDevices
+   that its device path opens. The installer stores the members as one binary value "Members" of
+   the service key; the driver reads them as it starts. */
 typedef struct StandinMember {
   unsigned short vendor;
   unsigned short product;
   unsigned short ready;
+  unsigned short packetSize0;
+  unsigned short packetSize1;
   unsigned short linkLength; /* characters */
   unsigned short link[STANDIN_LINK_CHARS];
 } StandinMember;

@@ -1,5 +1,5 @@
 // Installs the kernel stand-in into the Wine prefix it runs in, or removes it.
-//   KernelStandinInstall install DRIVER.sys MEMBER...   MEMBER: vendor:product:ready in hex, "*count" repeats
+//   KernelStandinInstall install DRIVER.sys MEMBER...   MEMBER: vendor:product:ready:packet sizes, in hex
 //   KernelStandinInstall remove
 // Each member is registered as a root device with an interface of the driver's class, listed in
 // the order given; the driver serves them all. Exit code 0 on success; a failure says why.
@@ -118,15 +118,17 @@ bool Install(const char* driverFile, std::vector<StandinMember> members) {
   return ok;
 }
 
-// "31d4:008e:1*3": three members of vendor 0x31D4, product 0x008E, ready.
+// "31d4:008e:1:40:200": vendor 0x31D4, product 0x008E, ready, packets of 64 bytes out and 512 in.
 bool ParseMember(const char* text, std::vector<StandinMember>& members) {
-  unsigned vendor, product, ready, count = 1;
-  if (std::sscanf(text, "%x:%x:%x*%u", &vendor, &product, &ready, &count) < 3) return false;
+  unsigned vendor, product, ready, packet0, packet1;
+  if (std::sscanf(text, "%x:%x:%x:%x:%x", &vendor, &product, &ready, &packet0, &packet1) != 5) return false;
   StandinMember member = {};
   member.vendor = static_cast<unsigned short>(vendor);
   member.product = static_cast<unsigned short>(product);
   member.ready = static_cast<unsigned short>(ready);
-  members.insert(members.end(), count, member);
+  member.packetSize0 = static_cast<unsigned short>(packet0);
+  member.packetSize1 = static_cast<unsigned short>(packet1);
+  members.push_back(member);
   return true;
 }
 }  // namespace
@@ -142,7 +144,7 @@ int main(int argc, char** argv) {
   if (usage) {
     std::fprintf(
         stderr,
-        "usage: KernelStandinInstall install DRIVER.sys [vendor:product:ready[*count]]... | remove\n");
+        "usage: KernelStandinInstall install DRIVER.sys [vendor:product:ready:packet0:packet1]... | remove\n");
     return 2;
   }
   Remove();

@@ -21,25 +21,45 @@ sys.path.insert(0, os.path.join(ROOT, "tools", "walk"))
 from harness import WINE_RUN, WINESERVER, Slot, windows_path  # noqa: E402
 
 with open(os.path.join(ROOT, "link", "DriverWire.h")) as header:
-    MAKER = "%04x" % int(re.search(r"#define DRIVER_VENDOR_ID (0x[0-9A-Fa-f]+)", header.read()).group(1), 16)
-# The members of the driver's interface class, in the order they are listed: vendor:product:ready
-# in hex, "*n" for n alike.
-SCENARIOS = {
-    "stranger-first": ["1234:008e:1", f"{MAKER}:008e:1"],
-    # No deck: the deck's product from another vendor, and another product of the maker's.
-    "strangers": ["1234:008e:1", f"{MAKER}:0099:1"],
-    # The backend's own tests: a stranger, another product, the deck, the deck numbered 52 but
-    # not ready.
-    "backend": ["1234:008e:0", f"{MAKER}:0099:1", f"{MAKER}:008e:1", f"{MAKER}:0034:0"],
-    # The deck listed just behind the last member a search looks at.
-    "beyond-cap": [f"{MAKER}:0099:1*129", f"{MAKER}:008e:1"],
-}
+    MAKER = re.search(r"#define DRIVER_VENDOR_ID (0x[0-9A-Fa-f]+)", header.read()).group(1)
 RECORD = os.path.join("drive_c", "kernel-standin.txt")
 
 
+def scenarios():
+    """The emulated deck's scenarios (emulator/scenarios.txt) by name, each field as written: the
+    successful deck's where a row gives none."""
+    rows = []
+    with open(os.path.join(ROOT, "emulator", "scenarios.txt")) as table:
+        for line in table:
+            if line.startswith(" "):
+                rows[-1] += line
+            elif line.strip() and not line.startswith("#"):
+                rows.append(line)
+    found = {}
+    for row in rows:
+        name, *fields = row.split()
+        found[name] = dict(found.get("success", {}), **dict(f.split("=", 1) for f in fields))
+    return found
+
+
 def members(scenario):
-    """The members of a scenario one by one."""
-    return [m.split("*")[0] for m in SCENARIOS[scenario] for _ in range(int(m.split("*")[1]) if "*" in m else 1)]
+    """The devices of the driver's class in a scenario, in the order they are listed, one by one,
+    as the installer takes them: vendor:product:ready:packet sizes, in hex. The stand-in serves
+    the descriptors and the ready state, and nothing else of a scenario."""
+    s = scenarios()[scenario]
+
+    def number(text):
+        return int(MAKER if text == "maker" else text, 0)
+
+    deck = [f"{s['vendorId']}:{s['productId']}:{s['ready']}"] if number(s["productId"]) else []
+    listed = []
+    for member in s["before"].split(",") + deck + s["after"].split(","):
+        spec, _, count = member.partition("*")
+        if spec:
+            vendor, product, ready = spec.split(":")
+            packets = f"{number(s['packetSize0']):x}:{number(s['packetSize1']):x}"
+            listed += [f"{number(vendor):04x}:{number(product):04x}:{ready}:{packets}"] * int(count or 1)
+    return listed
 
 
 class Record:
@@ -78,7 +98,7 @@ class KernelStandin:
         subprocess.run([WINESERVER, "-p"], env=self.env, stderr=subprocess.DEVNULL)
         for attempt in range(3):
             try:
-                self._installer("install", windows_path(self.driver), *SCENARIOS[self.scenario])
+                self._installer("install", windows_path(self.driver), *members(self.scenario))
                 return self
             except subprocess.CalledProcessError:
                 # In a prefix just made, on a busy machine, Wine's service manager may not answer
