@@ -15,10 +15,6 @@ namespace {
 // A deck with both pipes open, as the link opens them.
 struct Opened {
   explicit Opened(const char* scenario) : deck(*FindScenario(scenario)), driver(deck.Driver()) {}
-  bool Send(std::vector<unsigned char> frame) {
-    std::uint32_t written = 0;
-    return driver.Write(pipe0, frame.data(), static_cast<std::uint32_t>(frame.size()), written);
-  }
   // A read of pipe 1, or a write of the power-on request, on a thread of its own that is blocked in
   // it when this returns; `left` is set should the call ever return.
   std::thread Blocked(bool read = true) {
@@ -38,17 +34,6 @@ struct Opened {
   std::atomic<bool> left{false};
 };
 }  // namespace
-
-TEST(EmulatedDriver, AnswersNoCommandBeforeThePowerOnAndNoFrameWhoseCountIsWrong) {
-  Opened o("success");
-  o.Send({0x04, 0x00, 0x60, 0xC0, 0x6A});  // before the power-on
-  o.Send({kPowerOn[0], kPowerOn[1], kPowerOn[2]});
-  o.Send({0x05, 0x00, 0x60, 0xB0, 0xCA});  // the count says 5, 4 follow
-  o.Send({0x04, 0x00, 0x60, 0xC0, 0x6B});  // no such command
-  o.Send({0x04, 0x00, 0x60, 0xC0, 0x6A});
-  EXPECT_EQ(o.driver.Counters().ignoredFrames, 3);
-  EXPECT_EQ(o.driver.RepliesQueued().size(), 2u);  // the power-on's answer and the model
-}
 
 // Handles are synchronous, as the program opens them: a second call on a handle waits for its turn,
 // where no cancel reaches it; a close waits for the call in flight and ends none; only a cancel or
