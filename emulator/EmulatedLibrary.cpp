@@ -431,45 +431,25 @@ void EmulatedLibrary::Fault(const char* kind, std::string what) {
   faults.push_back({kind, std::move(what)});
 }
 
-int EmulatedLibrary::OpenedDeck() const {
+EmulatedLibrary::Counts EmulatedLibrary::Counters() const {
   std::lock_guard<std::mutex> hold(lock);
-  return openedDeck;
-}
-
-int EmulatedLibrary::OpenHandles() const {
-  std::lock_guard<std::mutex> hold(lock);
-  return static_cast<int>(openHandles.size());
-}
-
-int EmulatedLibrary::CloseCalls() const {
-  std::lock_guard<std::mutex> hold(lock);
-  return closeCalls;
-}
-
-int EmulatedLibrary::SendCalls() const {
-  std::lock_guard<std::mutex> hold(lock);
-  return sendCalls;
-}
-
-int EmulatedLibrary::BlocksReceived() const {
-  std::lock_guard<std::mutex> hold(lock);
-  return blocksReceived;
-}
-
-std::vector<std::uint8_t> EmulatedLibrary::Header(int index) const {
-  std::lock_guard<std::mutex> hold(lock);
-  if (index < 0 || index >= static_cast<int>(headers.size())) return {};
-  return {headers[index].begin(), headers[index].end()};
-}
-
-bool EmulatedLibrary::ImageComplete() const {
-  std::lock_guard<std::mutex> hold(lock);
-  return blockFaults == 0 && std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
-}
-
-bool EmulatedLibrary::ImageIdentical() const {
-  std::lock_guard<std::mutex> hold(lock);
-  return Identical();
+  Counts c{openedDeck,
+           static_cast<int>(openHandles.size()),
+           closeCalls,
+           sendCalls,
+           blocksReceived,
+           headers,
+           Identical(),
+           pauses,
+           statusReads,
+           replyReads,
+           {},
+           {}};
+  for (const FaultRecord& f : faults) {
+    c.faults.push_back(f.what);
+    c.faultKinds.push_back(f.kind);
+  }
+  return c;
 }
 
 bool EmulatedLibrary::Identical() const {
@@ -480,35 +460,6 @@ bool EmulatedLibrary::Identical() const {
 std::vector<std::uint8_t> EmulatedLibrary::Image() const {
   std::lock_guard<std::mutex> hold(lock);
   return image;
-}
-
-std::vector<double> EmulatedLibrary::Pauses() const {
-  std::lock_guard<std::mutex> hold(lock);
-  return pauses;
-}
-
-int EmulatedLibrary::StatusReads() const {
-  std::lock_guard<std::mutex> hold(lock);
-  return statusReads;
-}
-
-int EmulatedLibrary::ReplyReads() const {
-  std::lock_guard<std::mutex> hold(lock);
-  return replyReads;
-}
-
-std::vector<std::string> EmulatedLibrary::Faults() const {
-  std::lock_guard<std::mutex> hold(lock);
-  std::vector<std::string> texts;
-  for (const FaultRecord& f : faults) texts.push_back(f.what);
-  return texts;
-}
-
-std::vector<std::string> EmulatedLibrary::FaultKinds() const {
-  std::lock_guard<std::mutex> hold(lock);
-  std::vector<std::string> kinds;
-  for (const FaultRecord& f : faults) kinds.push_back(f.kind);
-  return kinds;
 }
 
 std::string EmulatedLibrary::ImageVerdict() const {

@@ -35,21 +35,23 @@ class EmulatedLibrary {
   // The name the library gives deck `index`; this deck is the last one enumerated.
   std::string DeckName(int index) const;
 
-  // What a test reads back.
-  int OpenedDeck() const;                             // index of the deck last opened; -1: none
-  int OpenHandles() const;                            // handles opened and not yet closed
-  int CloseCalls() const;                             // every VornUsbClose, valid or not
-  int SendCalls() const;                              // every VornUsbControlSend, refused ones included
-  int BlocksReceived() const;                         // blocks taken, in order and well formed
-  std::vector<std::uint8_t> Header(int index) const;  // the 13 header bytes block `index` came with
-  bool ImageComplete() const;                         // every block in, none faulty
-  bool ImageIdentical() const;                        // complete and byte for byte the program's image
-  std::vector<std::uint8_t> Image() const;            // the image as reassembled so far
-  std::vector<double> Pauses() const;                 // ms from one block's return to the next's arrival
-  int StatusReads() const;
-  int ReplyReads() const;                       // successful reads of the reply
-  std::vector<std::string> Faults() const;      // everything the program did wrong, in order
-  std::vector<std::string> FaultKinds() const;  // the same as one word each, e.g. "block-too-soon"
+  // What a test reads back, taken at once.
+  struct Counts {
+    int openedDeck;      // index of the deck last opened; -1: none
+    int openHandles;     // handles opened and not yet closed
+    int closeCalls;      // every VornUsbClose, valid or not
+    int sendCalls;       // every VornUsbControlSend, refused ones included
+    int blocksReceived;  // blocks taken, in order and well formed
+    std::vector<std::array<std::uint8_t, kBlockHeaderLength>> headers;  // that each block taken came with
+    bool imageIdentical;         // complete and byte for byte the program's image
+    std::vector<double> pauses;  // ms from one block's return to the next's arrival
+    int statusReads;
+    int replyReads;                       // successful reads of the reply
+    std::vector<std::string> faults;      // everything the program did wrong, in order
+    std::vector<std::string> faultKinds;  // the same as one word each, e.g. "block-too-soon"
+  };
+  Counts Counters() const;
+  std::vector<std::uint8_t> Image() const;  // the image as reassembled so far
 
   // Less than this between the return of one block's call and the next block, and the deck
   // misses the block's start: it needs 10 ms, and the difference is left to clock granularity.

@@ -2,6 +2,7 @@
 // and the tests that read them write every frame and block.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -19,4 +20,9 @@ inline std::string Hex(const unsigned char* bytes, std::size_t count) {
 
 inline std::string Hex(const std::vector<unsigned char>& bytes) {
   return Hex(bytes.data(), bytes.size());
+}
+
+template <std::size_t N>
+std::string Hex(const std::array<unsigned char, N>& bytes) {
+  return Hex(bytes.data(), N);
 }

@@ -30,10 +30,12 @@ class DeckClock : public Clock {
 class RecordingView : public TransferView {
  public:
   explicit RecordingView(EmulatedDeck& deck) : deck(deck) {}
-  void SetProgress(int position) override { positions.push_back({position, deck.Library().SendCalls()}); }
+  void SetProgress(int position) override {
+    positions.push_back({position, deck.Library().Counters().sendCalls});
+  }
   void ShowWaitCursor() override { ++shows; }
   void EndWaitCursor() override { ++ends; }
-  void PumpOneMessage() override { pumps.push_back(deck.Library().SendCalls()); }
+  void PumpOneMessage() override { pumps.push_back(deck.Library().Counters().sendCalls); }
   EmulatedDeck& deck;
   std::vector<std::pair<int, int>> positions;
   std::vector<int> pumps;
@@ -50,7 +52,7 @@ struct Bench : Reading {
   DeckClock clock;
   std::unique_ptr<ImageSender> sender = std::make_unique<ImageSender>(clock);
   RecordingView view{deck};
-  EmulatedLibrary& library() { return deck.Library(); }
+  EmulatedLibrary::Counts library() { return deck.Library().Counters(); }
 };
 }  // namespace
 
@@ -94,10 +96,10 @@ TEST(Wire, AWholeUpdateOnBothPathsAsTheDeckRecordedIt) {
                    "11 00 12 B8 70 00 01 00 00 13 00 00 00 00 00 00 00 00", "05 00 12 B8 CA 01",
                    "04 00 12 B8 EF"}));
   EXPECT_NE(deck.Report().find(R"("kind":"control","text":"control 0x220004 )"), std::string::npos);
-  EXPECT_EQ(Hex(deck.Library().Header(0)), "01 00 02 01 80 00 00 00 00 00 06 00 00");
-  EXPECT_EQ(Hex(deck.Library().Header(1023)), "01 00 02 01 80 00 05 FE 80 00 06 00 00");
-  EXPECT_TRUE(deck.Library().ImageIdentical());
-  EXPECT_EQ(deck.Library().FaultKinds(), Lines{});  // every pause long enough, no call out of order
+  EXPECT_EQ(Hex(deck.Library().Counters().headers[0]), "01 00 02 01 80 00 00 00 00 00 06 00 00");
+  EXPECT_EQ(Hex(deck.Library().Counters().headers[1023]), "01 00 02 01 80 00 05 FE 80 00 06 00 00");
+  EXPECT_TRUE(deck.Library().Counters().imageIdentical);
+  EXPECT_EQ(deck.Library().Counters().faultKinds, Lines{});  // every pause long enough, no call out of order
   EXPECT_EQ(std::make_pair(deck.Driver().Counters().controlsRefused, deck.Driver().Counters().readsOverrun),
             std::make_pair(0, 0));
   EXPECT_TRUE(sender.log.Snapshot().empty());
@@ -109,7 +111,7 @@ TEST(Wire, AWholeUpdateOnBothPathsAsTheDeckRecordedIt) {
   EXPECT_EQ(view.positions, positions);
   EXPECT_EQ(view.pumps, pumps);
   EXPECT_EQ(std::make_pair(view.shows, view.ends), std::make_pair(1025, 1));
-  std::vector<double> pauses = deck.Library().Pauses();
+  std::vector<double> pauses = deck.Library().Counters().pauses;
   std::sort(pauses.begin(), pauses.end());
   EXPECT_GE(pauses.front(), 10.0);
   // The floor: each block's pause and the bus time of its call.
@@ -131,7 +133,7 @@ TEST(ImageSenderOpen, OpensTheLastDeckEnumeratedOrLogsWhyNotAndClosesEachDeckOnc
     Bench bench(scenario);
     EXPECT_EQ(bench.sender->Open(), why ? 0 : 1);
     EXPECT_EQ(bench.sender->libraryHandle != 0u, !why);
-    EXPECT_EQ(bench.library().OpenedDeck(), why ? -1 : 1);
+    EXPECT_EQ(bench.library().openedDeck, why ? -1 : 1);
     EXPECT_EQ(bench.sender->log.Snapshot(), why ? Lines{why} : Lines{});
     // Closed by opening again, by Close (once, however often it is called) and by destruction.
     const int opens = why ? 0 : 1;
@@ -139,9 +141,9 @@ TEST(ImageSenderOpen, OpensTheLastDeckEnumeratedOrLogsWhyNotAndClosesEachDeckOnc
                                 bench.sender->Open()}),
               (std::vector<int>{1, 1, opens, opens}));
     bench.sender.reset();
-    EXPECT_EQ(bench.library().OpenHandles(), 0);
-    EXPECT_EQ(bench.library().CloseCalls(), why ? 0 : 3);
-    EXPECT_EQ(bench.library().FaultKinds(), Lines{});
+    EXPECT_EQ(bench.library().openHandles, 0);
+    EXPECT_EQ(bench.library().closeCalls, why ? 0 : 3);
+    EXPECT_EQ(bench.library().faultKinds, Lines{});
   }
 }
 
@@ -163,8 +165,8 @@ TEST(ImageSenderTransfer, StopsAtARefusedBlockAndReadsTheReplyOnlyWhenAWholeStat
     ASSERT_EQ(bench.sender->Open(), 1);
     EXPECT_EQ(bench.sender->SendImage(bench.view), refused < 0 ? 1 : 0);
     // Nothing after a refused block; its progress set, the wait cursor left on.
-    EXPECT_EQ(bench.library().SendCalls(), refused < 0 ? 1024 : refused + 1);
-    EXPECT_EQ(bench.view.positions.size(), std::size_t(bench.library().SendCalls()));
+    EXPECT_EQ(bench.library().sendCalls, refused < 0 ? 1024 : refused + 1);
+    EXPECT_EQ(bench.view.positions.size(), std::size_t(bench.library().sendCalls));
     EXPECT_EQ(bench.view.ends, refused < 0 ? 1 : 0);
     bench.deck.events.Skip(std::max(0, bench.deck.scenario.acceptAfterMs));
     std::int32_t length = -1;
@@ -174,10 +176,10 @@ TEST(ImageSenderTransfer, StopsAtARefusedBlockAndReadsTheReplyOnlyWhenAWholeStat
     EXPECT_EQ((std::vector<int>{bench.sender->PollAccepted(), bench.sender->PollAccepted()}),
               (std::vector<int>{c.read, 0}));
     EXPECT_EQ(bench.sender->accepted, c.read ? 1 : 7);
-    EXPECT_EQ((std::vector<int>{bench.library().ReplyReads(), bench.library().StatusReads(),
-                                bench.library().OpenHandles()}),
+    EXPECT_EQ((std::vector<int>{bench.library().replyReads, bench.library().statusReads,
+                                bench.library().openHandles}),
               (std::vector<int>{c.read, 3, 1}));
     EXPECT_TRUE(bench.sender->log.Snapshot().empty());
-    EXPECT_EQ(bench.library().FaultKinds(), Lines{});
+    EXPECT_EQ(bench.library().faultKinds, Lines{});
   }
 }

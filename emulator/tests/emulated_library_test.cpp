@@ -122,10 +122,10 @@ TEST(EmulatedLibraryChecks, EachMisuseIsRecordedByItsKindAndAFaithfulTransferByN
     std::istringstream calls(steps);
     for (std::string step; calls >> step;) kSteps.at(step)(d);
     std::string faults;
-    for (const std::string& kind : d.deck.Library().FaultKinds())
+    for (const std::string& kind : d.deck.Library().Counters().faultKinds)
       faults += (faults.empty() ? "" : " ") + kind;
     EXPECT_EQ(faults, kinds);
-    EXPECT_EQ(d.deck.Library().BlocksReceived(), taken);
+    EXPECT_EQ(d.deck.Library().Counters().blocksReceived, taken);
   }
 }
 
@@ -154,8 +154,8 @@ TEST(EmulatedLibraryCable, PulledAtABlockItFailsThatBlockAndEveryLaterCallOnTheH
   EXPECT_EQ(got, 0u);
   EXPECT_EQ(VornUsbClose(d.handle), 0);
   EXPECT_EQ(VornUsbEnumerateDevices(), 1);
-  EXPECT_EQ((std::vector<int>{d.deck.Library().BlocksReceived(), d.deck.Library().SendCalls(),
-                              d.deck.Library().OpenHandles()}),
+  const EmulatedLibrary::Counts c = d.deck.Library().Counters();
+  EXPECT_EQ((std::vector<int>{c.blocksReceived, c.sendCalls, c.openHandles}),
             (std::vector<int>{500, 501, 0}));
-  EXPECT_EQ(d.deck.Library().FaultKinds(), std::vector<std::string>{});
+  EXPECT_EQ(c.faultKinds, std::vector<std::string>{});
 }

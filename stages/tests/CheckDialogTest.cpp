@@ -114,7 +114,7 @@ TEST_P(CheckRun, EachCheckAtItsStepUnderItsStatusAndTheFirstFailureEndsTheRunWit
     EXPECT_EQ(s.sender.libraryHandle, 0u);
   } else {
     EXPECT_EQ(window.timerTicks, 90);
-    EXPECT_EQ(s.deck.Library().OpenHandles(), 1);
+    EXPECT_EQ(s.deck.Library().Counters().openHandles, 1);
     EXPECT_EQ(SendMessageA(hwnd, WM_QUERYENDSESSION, 0, 0), TRUE) << "nothing of the deck is at stake yet";
   }
 }

@@ -30,9 +30,10 @@ class WatchedTransfer : public TransferDialog {
  protected:
   void OnTick() override {
     TransferDialog::OnTick();
-    if (!s.deck.Driver().RewriteRequested() && s.deck.Library().SendCalls() == 0)
+    if (!s.deck.Driver().RewriteRequested() && s.deck.Library().Counters().sendCalls == 0)
       ticksBeforeSending.push_back(timerTicks);
-    if (timerTicks == offerAt && s.deck.Library().BlocksReceived() == kImageBlocks) s.deck.events.Skip(60000);
+    if (timerTicks == offerAt && s.deck.Library().Counters().blocksReceived == kImageBlocks)
+      s.deck.events.Skip(60000);
   }
 
  private:
@@ -79,19 +80,20 @@ TEST_P(Transfer, RequestsTheRewriteAfterThreeTicksSendsTheImageAndTakesTheReplyU
   ErrorBox box;
   ModalScript::Step answer = box.Answer();
   ModalScript script({[&] { return post(3, window.started); },
-                      [&] { return post(81, s.deck.Library().StatusReads() > 0) || answer.run(); }, answer});
+                      [&] { return post(81, s.deck.Library().Counters().statusReads > 0) || answer.run(); },
+                      answer});
 
   EXPECT_EQ(RunModelessStage(window, true), way.accepted);
   EXPECT_EQ(box.text, way.accepted ? "" : "本体KD装置へのデータ転送がタイムアウトしました");
   EXPECT_EQ(window.ticksBeforeSending, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(s.deck.Driver().RewriteRequested(), !way.failWrites);
-  EXPECT_EQ(s.deck.Library().SendCalls(), way.sendCalls) << "nothing is sent after a refused block";
-  EXPECT_EQ(s.deck.Library().ImageIdentical(), way.sendCalls == kImageBlocks);
-  EXPECT_EQ(s.deck.Library().Faults().empty(), !way.failWrites)
+  EXPECT_EQ(s.deck.Library().Counters().sendCalls, way.sendCalls) << "nothing is sent after a refused block";
+  EXPECT_EQ(s.deck.Library().Counters().imageIdentical, way.sendCalls == kImageBlocks);
+  EXPECT_EQ(s.deck.Library().Counters().faults.empty(), !way.failWrites)
       << "no block before the request, none too soon";
-  EXPECT_EQ(s.deck.Library().ReplyReads(), way.accepted ? 1 : 0);
+  EXPECT_EQ(s.deck.Library().Counters().replyReads, way.accepted ? 1 : 0);
   EXPECT_EQ(window.timedOut, way.offerAt > 0) << "the 81st tick was handled";
-  EXPECT_EQ(s.deck.Library().OpenHandles(), 0) << "the library is closed on every way out";
+  EXPECT_EQ(s.deck.Library().Counters().openHandles, 0) << "the library is closed on every way out";
   // A pulled cable ends the link's worker too, which closes its handles.
   for (int i = 0; i < 500 && way.pullAtBlock >= 0 && s.link.WorkerRunning(); ++i) Sleep(10);
   EXPECT_EQ(s.deck.Driver().OpenHandles(), way.pullAtBlock < 0 ? 3 : 0);
@@ -134,9 +136,9 @@ TEST(TransferWithoutATimer, EndsAsOnItsTimeOutWithItsMessage) {
     EXPECT_EQ(box.text, "本体KD装置へのデータ転送がタイムアウトしました");
     EXPECT_EQ(window.timerTicks, 0) << "the stage waited for ticks";
     EXPECT_EQ(s.deck.Driver().RewriteRequested(), failFrom == 2);
-    EXPECT_EQ(s.deck.Library().SendCalls(), failFrom == 2 ? 1024 : 0);
-    EXPECT_EQ(s.deck.Library().StatusReads(), 0);
-    EXPECT_EQ(s.deck.Library().OpenHandles(), 0);
+    EXPECT_EQ(s.deck.Library().Counters().sendCalls, failFrom == 2 ? 1024 : 0);
+    EXPECT_EQ(s.deck.Library().Counters().statusReads, 0);
+    EXPECT_EQ(s.deck.Library().Counters().openHandles, 0);
   }
 }
 
