@@ -1,5 +1,6 @@
-// ImageSender: the program's path to the deck through the maker's USB library. It opens the
-// deck, pushes the firmware image in 1,024 blocks of 397 bytes and polls for the deck's reply.
+// ImageSender: the library path, the program's way to the deck through the maker's USB library.
+// It opens the deck, pushes the firmware image in 1,024 blocks of 397 bytes and polls for the
+// deck's reply.
 #pragma once
 
 #include <cstdint>

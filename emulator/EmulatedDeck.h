@@ -1,5 +1,6 @@
-// The emulated HVX-Z8KQ deck: one deck behind both USB paths (the driver's pipes and the maker's
-// library), driven by a scenario, recording what reached it and in which order.
+// The emulated HVX-Z8KQ deck: one deck behind both USB paths, the driver path (EmulatedDriver, with
+// its command logic in DeckCommands) and the library path (EmulatedLibrary), driven by a scenario,
+// recording what reached it and in which order.
 #pragma once
 
 #include <atomic>

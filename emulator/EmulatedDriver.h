@@ -1,8 +1,8 @@
-// The deck's driver path: the device interface that the maker's driver registers for the deck,
-// its descriptors and ready state, pipe 0 (command frames in) and pipe 1 (replies out, reads
-// block until a reply is due). Its handles are synchronous, as the program opens them: one call at
-// a time on each, and a close waits for the call in flight. It records every frame, handle and
-// reply.
+// The deck's driver path as the maker's driver serves it: the device interface that the driver
+// registers for the deck, its descriptors and ready state, pipe 0 (command frames in, for
+// DeckCommands to answer) and pipe 1 (replies out, reads block until a reply is due). Its handles
+// are synchronous, as the program opens them: one call at a time on each, and a close waits for
+// the call in flight. It records every handle and reply.
 #pragma once
 
 #include <condition_variable>
@@ -44,7 +44,7 @@ class EmulatedDriver : public DriverCalls {
   // be reached and are left joinable.
   void EndThread(std::thread& thread) override;
 
-  // The library side calls this when the deck has offered its reply after reading the image:
+  // The emulated library calls this when the deck has offered its reply after reading the image:
   // the completion report follows on pipe 1 after the scenario's time (never when it is -1).
   void ImageAccepted();
   bool RewriteRequested() const;

@@ -322,7 +322,7 @@ int EmulatedLibrary::ControlRecive(std::uint32_t handle, int code, void* buffer,
     result = Recive(handle, code, buffer, length, received, cable, accepted);
   }
   deck.events.Spend(code == kLibraryStatusCode ? kStatusCallMs : kTransferCallMs);
-  // Outside the lock: the driver side answers to its own thread.
+  // Outside the lock: the emulated driver answers to its own lock.
   if (accepted) deck.Driver().ImageAccepted();
   return result;
 }

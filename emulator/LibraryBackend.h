@@ -1,5 +1,5 @@
 // The six library functions of the emulated program, its tests and the stand-in TavroUSB.dll,
-// answered by the library side of one emulated deck.
+// answered by the emulated library of one emulated deck.
 #pragma once
 
 class EmulatedDeck;

@@ -1,4 +1,4 @@
-// DriverPort: the lowest layer of the command channel. It finds the deck among the driver's
+// DriverPort: the lowest layer of the driver path. It finds the deck among the driver's
 // interfaces, opens the device and its pipes, reads descriptors and the ready state, and moves
 // raw bytes. It keeps no state: every handle goes back to the caller, who closes it.
 #pragma once

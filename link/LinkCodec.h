@@ -1,4 +1,4 @@
-// The byte-level rules of the command channel: hex text, command frames, pipe paths, the walk of
+// The byte-level rules of the driver path: hex text, command frames, pipe paths, the walk of
 // a configuration descriptor and the deck's reply patterns. It holds no texts, so the fuzzers can
 // build it with clang.
 #pragma once

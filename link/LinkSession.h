@@ -1,4 +1,4 @@
-// LinkSession: the command channel to the deck over the maker's driver. Its worker thread opens
+// LinkSession: the driver path, commands to the deck over the maker's driver. Its worker thread opens
 // the deck and reads the deck's replies into the device report (LinkWorker.cpp); the
 // user-interface thread sends commands and runs the once-only checks against that report
 // (LinkChecks.cpp).

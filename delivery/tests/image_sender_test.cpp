@@ -1,4 +1,4 @@
-// ImageSender against the emulated deck's library side: what reaches the deck, in which order, and
+// ImageSender against the emulated library: what reaches the deck, in which order, and
 // what the sender makes of the deck's answers. One whole update states the bytes on both of the
 // deck's paths literally and prints the transfer's figures; under Windows it runs in real time.
 // Elsewhere the pauses pass at once on the deck's own clock.

@@ -1,4 +1,4 @@
-// The emulated deck's library side as an oracle: each way a caller can get the library path wrong
+// The emulated library as an oracle: each way a caller can get the library path wrong
 // is recorded as its own kind of fault, and a faithful transfer as none. What the real sender sends
 // it is checked in delivery/tests.
 #include "emulator/EmulatedLibrary.h"

@@ -1,4 +1,4 @@
-// Byte-level rules of the command channel: hex conversion, frames, pipe paths, the descriptor walk
+// Byte-level rules of the driver path: hex conversion, frames, pipe paths, the descriptor walk
 // and the reply patterns. Every buffer is an exact-size heap copy, so that the sanitizers catch a
 // read past its end.
 #include "link/LinkCodec.h"
