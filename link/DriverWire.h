@@ -12,12 +12,9 @@
 
 /* The class of the device interface that the driver registers for each deck: an initializer of a
    GUID's four fields. */
-#define DRIVER_CLASS_GUID                            \
-  {                                                  \
-    0xF37537E5, 0xE0D8, 0x4B21, {                    \
-      0x91, 0xE3, 0xAA, 0x59, 0x2A, 0x7A, 0x7E, 0xBA \
-    }                                                \
-  }
+/* clang-format off */
+#define DRIVER_CLASS_GUID {0xF37537E5, 0xE0D8, 0x4B21, {0x91, 0xE3, 0xAA, 0x59, 0x2A, 0x7A, 0x7E, 0xBA}}
+/* clang-format on */
 
 /* A pipe's path is the device path, then this with the interface and pipe numbers. The deck's
    commands go out on pipe 0 of interface 0 (its first endpoint), its replies come in on pipe 1

@@ -21,7 +21,7 @@ struct DriverClassGuid {
   std::uint8_t data4[8];
 };
 inline constexpr DriverClassGuid kDriverInterfaceClass = DRIVER_CLASS_GUID;
-// The class as device paths and the registry write it: "{f37537e5-e0d8-...}".
+// The class as device paths and the registry write it: in braces, hex in lower case.
 inline std::string DriverClassText() {
   const DriverClassGuid& g = kDriverInterfaceClass;
   char text[40];
