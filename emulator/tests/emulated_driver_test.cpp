@@ -1,6 +1,6 @@
-// The emulated driver where the link tests cannot see it: it is as strict as a real
-// driver. It answers nothing it should not take, closing a handle does not end a read blocked on it,
-// and a scenario may ignore every cancel or take no write.
+// The emulated driver where the link tests cannot see it: it is as strict as a real driver. It
+// answers nothing it should not take, closing a handle does not end a read blocked on it, and a
+// scenario may ignore every cancel or take no write.
 #include "emulator/EmulatedDriver.h"
 
 #include <gtest/gtest.h>

@@ -120,15 +120,11 @@ bool Install(const char* driverFile, std::vector<StandinMember> members) {
 
 // "31d4:008e:1:40:200": vendor 0x31D4, product 0x008E, ready, packets of 64 bytes out and 512 in.
 bool ParseMember(const char* text, std::vector<StandinMember>& members) {
-  unsigned vendor, product, ready, packet0, packet1;
-  if (std::sscanf(text, "%x:%x:%x:%x:%x", &vendor, &product, &ready, &packet0, &packet1) != 5) return false;
-  StandinMember member = {};
-  member.vendor = static_cast<unsigned short>(vendor);
-  member.product = static_cast<unsigned short>(product);
-  member.ready = static_cast<unsigned short>(ready);
-  member.packetSize0 = static_cast<unsigned short>(packet0);
-  member.packetSize1 = static_cast<unsigned short>(packet1);
-  members.push_back(member);
+  StandinMember m = {};
+  if (std::sscanf(text, "%hx:%hx:%hx:%hx:%hx", &m.vendor, &m.product, &m.ready, &m.packetSize0,
+                  &m.packetSize1) != 5)
+    return false;
+  members.push_back(m);
   return true;
 }
 }  // namespace
@@ -142,9 +138,9 @@ int main(int argc, char** argv) {
   bool usage = argc < 3 || std::strcmp(argv[1], "install") != 0;
   for (int i = 3; !usage && i < argc; ++i) usage = !ParseMember(argv[i], members);
   if (usage) {
-    std::fprintf(
-        stderr,
-        "usage: KernelStandinInstall install DRIVER.sys [vendor:product:ready:packet0:packet1]... | remove\n");
+    std::fprintf(stderr,
+                 "usage: KernelStandinInstall install DRIVER.sys [vendor:product:ready:packet0:packet1]... | "
+                 "remove\n");
     return 2;
   }
   Remove();

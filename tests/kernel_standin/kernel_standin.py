@@ -47,18 +47,13 @@ def members(scenario):
     as the installer takes them: vendor:product:ready:packet sizes, in hex. The stand-in serves
     the descriptors and the ready state, and nothing else of a scenario."""
     s = scenarios()[scenario]
-
-    def number(text):
-        return int(MAKER if text == "maker" else text, 0)
-
-    deck = [f"{s['vendorId']}:{s['productId']}:{s['ready']}"] if number(s["productId"]) else []
+    deck = [f"{s['vendorId']}:{s['productId']}:{s['ready']}"] if int(s["productId"], 0) else []
+    packets = f"{int(s['packetSize0'], 0):x}:{int(s['packetSize1'], 0):x}"
     listed = []
-    for member in s["before"].split(",") + deck + s["after"].split(","):
+    for member in filter(None, s["before"].split(",") + deck + s["after"].split(",")):
         spec, _, count = member.partition("*")
-        if spec:
-            vendor, product, ready = spec.split(":")
-            packets = f"{number(s['packetSize0']):x}:{number(s['packetSize1']):x}"
-            listed += [f"{number(vendor):04x}:{number(product):04x}:{ready}:{packets}"] * int(count or 1)
+        vendor, product, ready = (int(MAKER if n == "maker" else n, 0) for n in spec.split(":"))
+        listed += [f"{vendor:04x}:{product:04x}:{ready}:{packets}"] * int(count or 1)
     return listed
 
 
