@@ -5,7 +5,7 @@
 #include <string>
 
 #include "framework/Framework.h"
-#include "framework/tests/ModalScript.h"
+#include "tests/support/ModalScript.h"
 #include "framework/tests/TestIds.h"
 
 namespace {
