@@ -83,7 +83,7 @@ BOOL UpdateApp::RunUpdateSequence(StageFactory& stages) {
 }
 
 bool RunModelessStage(StageDialog& window, bool explicitShow) {
-  if (!window.m_hWnd) window.Create(window.GetTemplateId(), nullptr);
+  if (!window.m_hWnd) window.Create(window.GetTemplateId());
   if (!window.m_hWnd) return false;
   if (explicitShow) window.ShowWindow(SW_SHOW);
   window.started = 0;

@@ -33,7 +33,7 @@ const MessageMapEntry* MessageMap::Find(UINT message, UINT controlId) const {
   return nullptr;
 }
 
-CDialog::CDialog(UINT templateId, CWnd* parent) : templateId(templateId), parent(parent) {}
+CDialog::CDialog(UINT templateId) : templateId(templateId) {}
 
 CDialog::~CDialog() {
   if (m_hWnd) {
@@ -47,19 +47,17 @@ CDialog::~CDialog() {
 INT_PTR CDialog::DoModal() {
   assert(!m_hWnd && "the dialog already has a window");
   RegisterControlClasses();
-  return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId),
-                         parent ? parent->m_hWnd : nullptr, DialogProc, reinterpret_cast<LPARAM>(this));
+  return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), nullptr, DialogProc,
+                         reinterpret_cast<LPARAM>(this));
 }
 
-BOOL CDialog::Create(UINT id, CWnd* owner) {
+BOOL CDialog::Create(UINT id) {
   assert(!m_hWnd && "the dialog already has a window");
   templateId = id;
-  parent = owner;
   RegisterControlClasses();
   // WM_INITDIALOG binds m_hWnd; a window destroyed during its creation has unbound it again.
-  HWND window =
-      CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), owner ? owner->m_hWnd : nullptr,
-                         DialogProc, reinterpret_cast<LPARAM>(this));
+  HWND window = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), nullptr, DialogProc,
+                                   reinterpret_cast<LPARAM>(this));
   return window != nullptr && m_hWnd == window;
 }
 

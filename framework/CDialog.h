@@ -41,8 +41,9 @@ struct MessageMap {
 
 class CDialog : public CWnd {
  public:
-  // Binds the object to a template of the program's resources; no window exists yet.
-  explicit CDialog(UINT templateId, CWnd* parent = nullptr);
+  // Binds the object to a template of the program's resources; no window exists yet. The program's
+  // windows have no parent: each is a top-level window of its own.
+  explicit CDialog(UINT templateId);
   // Destroys the window if it still exists.
   virtual ~CDialog();
   CDialog(const CDialog&) = delete;
@@ -57,7 +58,7 @@ class CDialog : public CWnd {
   // Creates the window modeless (visible only if its template says so). FALSE when it could not
   // be created; the object then has no window. The window lives until DestroyWindow, after which
   // the object keeps its fields and has no window again.
-  BOOL Create(UINT templateId, CWnd* parent = nullptr);
+  BOOL Create(UINT templateId);
   BOOL DestroyWindow();
 
   // Ends a modal run with `result`. (A modeless window is only hidden by it.)
@@ -109,7 +110,6 @@ class CDialog : public CWnd {
   INT_PTR Dispatch(UINT message, WPARAM wParam, LPARAM lParam);
 
   UINT templateId;
-  CWnd* parent;
   struct {
     UINT message;
     WPARAM wParam;

@@ -4,15 +4,6 @@
 
 #include "link/LinkCodec.h"
 
-bool DriverPort::GetDevicePath(std::uint32_t index, std::string& path) {
-  return calls.InterfacePath(index, path);
-}
-
-DriverHandle DriverPort::OpenDevicePath(const char* path) {
-  if (!path) return kInvalidHandle;
-  return calls.Open(path);
-}
-
 bool DriverPort::GetDeviceDescriptor(DriverHandle handle,
                                      unsigned char (&descriptor)[kDeviceDescriptorLength]) {
   const unsigned char request[4] = {kDeviceDescriptorType, 0, 0, 0};
@@ -36,8 +27,8 @@ bool DriverPort::FindDevice(std::uint16_t vendorId, std::uint16_t productId, int
   for (std::uint32_t i = 0; i <= kLastMemberIndex; ++i) {
     if (giveUp && giveUp()) return false;
     std::string candidate;
-    if (!GetDevicePath(i, candidate)) return false;
-    const DriverHandle h = OpenDevicePath(candidate.c_str());
+    if (!calls.InterfacePath(i, candidate)) return false;
+    const DriverHandle h = calls.Open(candidate.c_str());
     if (h == kInvalidHandle) continue;
     unsigned char descriptor[kDeviceDescriptorLength] = {};
     if (!GetDeviceDescriptor(h, descriptor)) {
@@ -64,7 +55,7 @@ DriverHandle DriverPort::OpenPipe(const std::string& devicePath, unsigned char i
                                   unsigned char pipe) {
   std::string path;
   if (!PipePath(devicePath, interfaceNumber, pipe, path)) return kInvalidHandle;
-  return OpenDevicePath(path.c_str());
+  return calls.Open(path.c_str());
 }
 
 int DriverPort::HandleState(DriverHandle handle) {

@@ -18,7 +18,6 @@ class DriverPort {
   static constexpr std::uint32_t kLastMemberIndex = 128;
 
   explicit DriverPort(DriverCalls& calls) : calls(calls) {}
-  virtual ~DriverPort() = default;
   DriverPort(const DriverPort&) = delete;
   DriverPort& operator=(const DriverPort&) = delete;
 
@@ -52,8 +51,6 @@ class DriverPort {
   bool ReleaseHandle(DriverHandle handle);
 
  private:
-  bool GetDevicePath(std::uint32_t index, std::string& path);
-  DriverHandle OpenDevicePath(const char* path);
   bool GetDeviceDescriptor(DriverHandle handle, unsigned char (&descriptor)[kDeviceDescriptorLength]);
   bool GetConfigDescriptor(DriverHandle handle, unsigned char* block, std::uint16_t size);
   bool QueryReady(DriverHandle handle, std::uint32_t& status);

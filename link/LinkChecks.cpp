@@ -66,7 +66,7 @@ int LinkSession::CheckPipeReady() {
   int ready;
   {
     Loan device(deviceHandle);
-    ready = port->HandleState(device.Handle());
+    ready = port.HandleState(device.Handle());
   }
   // A device whose open failed later on is no usable link, even while the worker still holds it
   // in the pause before its end.

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -116,7 +115,7 @@ class LinkSession {
   std::atomic<bool> deviceFound{false};
   LogRing log;
   const unsigned char interfaceNumber = kDeckInterface;
-  std::unique_ptr<DriverPort> port;
+  DriverPort port{calls};
 
   // The reply buffer, its size and the device report change under replyLock, never held across
   // a driver call. The worker reads into a buffer of its own and copies what it read into
@@ -130,9 +129,9 @@ class LinkSession {
 
   // Opened and closed by the worker (and by Reset and destruction once it has stopped); the
   // other thread borrows them for its calls, so none is closed while in use.
-  SharedHandle deviceHandle{*port};
-  SharedHandle writePipe{*port};
-  SharedHandle readPipe{*port};
+  SharedHandle deviceHandle{port};
+  SharedHandle writePipe{port};
+  SharedHandle readPipe{port};
 
   // Lets Reset and destruction wake a sleeping worker and wait for it to leave.
   std::mutex pauseLock;

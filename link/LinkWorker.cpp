@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
 #include "link/DriverPort.h"
 #include "link/LinkSession.h"
@@ -26,8 +27,7 @@ std::string Formatted(const char* format, int value) {
 }
 }  // namespace
 
-LinkSession::LinkSession(DriverCalls& backend, Clock& clock)
-    : clock(clock), calls(backend), port(std::make_unique<DriverPort>(calls)) {
+LinkSession::LinkSession(DriverCalls& backend, Clock& clock) : clock(clock), calls(backend) {
   StartWorker();
 }
 
@@ -121,13 +121,13 @@ int LinkSession::OpenLink(std::vector<unsigned char>& incoming) {
   }
   deviceHandle.Set(device);
   deviceFound.store(true);
-  if (port->HandleState(device) != 2) {
+  if (port.HandleState(device) != 2) {
     log.Append("IOCTLエラーが発生しました。");
     return kOpenFailed;
   }
   const int opened = OpenPipes(path, incoming);
   if (opened != kReading) return opened;
-  port->DeviceControl(device);
+  port.DeviceControl(device);
   SendFrame(kPowerOnText, sizeof kPowerOnText - 1, true);
   return kReading;
 }
@@ -138,30 +138,30 @@ bool LinkSession::FindDeck(DriverHandle& device, std::string& path) {
   // one and losing that handle.
   const auto stopped = [this] { return running.load() == 0; };
   for (std::uint16_t product : kDeckProductIds)
-    if (port->FindDevice(kMakerVendorId, product, kMatchVendorAndProduct, device, path, stopped)) return true;
+    if (port.FindDevice(kMakerVendorId, product, kMatchVendorAndProduct, device, path, stopped)) return true;
   return false;
 }
 
 int LinkSession::OpenPipes(const std::string& path, std::vector<unsigned char>& incoming) {
-  const DriverHandle write = port->OpenPipe(path, interfaceNumber, kCommandPipe);
+  const DriverHandle write = port.OpenPipe(path, interfaceNumber, kCommandPipe);
   if (write == kInvalidHandle) {
     log.Append("USB PIPE 0 OPEN出来ませんでした。");
     return kOpenFailed;
   }
   writePipe.Set(write);
-  const DriverHandle read = port->OpenPipe(path, interfaceNumber, kReplyPipe);
+  const DriverHandle read = port.OpenPipe(path, interfaceNumber, kReplyPipe);
   if (read == kInvalidHandle) {
     log.Append("USB PIPE 1 OPEN出来ませんでした。");
     return kOpenFailed;
   }
   readPipe.Set(read);
   // Pipe 0 is the interface's first endpoint, pipe 1 its second.
-  const int writeMax = port->GetMaxPacketSize(write, interfaceNumber, 0);
+  const int writeMax = port.GetMaxPacketSize(write, interfaceNumber, 0);
   if (writeMax == 0) {
     log.Append("パケット０の最大値を取得できませんでした。");
     return kPacketSizeFailed;
   }
-  const int readMax = port->GetMaxPacketSize(read, interfaceNumber, 1);
+  const int readMax = port.GetMaxPacketSize(read, interfaceNumber, 1);
   if (readMax == 0) {
     log.Append("パケット１の最大値を取得できませんでした。");
     return kPacketSizeFailed;
@@ -181,15 +181,15 @@ int LinkSession::OpenPipes(const std::string& path, std::vector<unsigned char>& 
 int LinkSession::ReadReply(std::vector<unsigned char>& incoming) {
   const DriverHandle pipe = readPipe.Get();
   int got = 0;
-  if (!port->ReadPipe(pipe, incoming.data(), static_cast<int>(incoming.size()), got)) {
+  if (!port.ReadPipe(pipe, incoming.data(), static_cast<int>(incoming.size()), got)) {
     // A read cancelled to stop the worker is no read error.
     if (running.load() == 0) return kReading;
     log.Append(Formatted("read error size=%d", got));
-    if (port->HandleState(pipe) != 2) {
+    if (port.HandleState(pipe) != 2) {
       log.Append("デバイスが取り外されました");
       return kDeviceRemoved;
     }
-    port->PipeControl(pipe);
+    port.PipeControl(pipe);
     Pause(kRecoveryPauseMs);
   }
   got = std::min(got, static_cast<int>(incoming.size()));
@@ -260,7 +260,7 @@ bool LinkSession::WriteBounded(DriverHandle pipe, const std::string& text, bool 
   // The writer keeps what it uses alive by itself: should it be ended, it never runs again, but
   // nothing it was given may go away under it meanwhile.
   auto done = std::make_shared<std::atomic<bool>>(false);
-  DriverPort& out = *port;
+  DriverPort& out = port;
   std::thread writer([&out, pipe, text, done] {
     out.WriteHex(pipe, text.c_str(), static_cast<int>(text.size()));
     done->store(true);

@@ -2,4 +2,4 @@
 
 #include "resources/resource.h"
 
-AboutDialog::AboutDialog(CWnd* parent) : CDialog(IDD_ABOUTBOX, parent) {}
+AboutDialog::AboutDialog() : CDialog(IDD_ABOUTBOX) {}

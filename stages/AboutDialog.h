@@ -6,5 +6,5 @@
 
 class AboutDialog : public CDialog {
  public:
-  explicit AboutDialog(CWnd* parent = nullptr);
+  AboutDialog();
 };

@@ -3,11 +3,8 @@
 #include "app/Centring.h"
 #include "resources/resource.h"
 
-AgreementDialog::AgreementDialog(const UpdateApp& app, const CString& terms, CWnd* parent)
-    : CDialog(IDD_AGREEMENT, parent),
-      app(app),
-      terms(terms),
-      whiteBrush(CreateSolidBrush(RGB(255, 255, 255))) {}
+AgreementDialog::AgreementDialog(const UpdateApp& app, const CString& terms)
+    : CDialog(IDD_AGREEMENT), app(app), terms(terms), whiteBrush(CreateSolidBrush(RGB(255, 255, 255))) {}
 
 AgreementDialog::~AgreementDialog() {
   DeleteObject(whiteBrush);

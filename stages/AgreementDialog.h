@@ -12,7 +12,7 @@ class AgreementDialog : public CDialog {
  public:
   // `app` gives the screen size to centre in, `terms` the text to show; both must outlive the
   // window object.
-  AgreementDialog(const UpdateApp& app, const CString& terms, CWnd* parent = nullptr);
+  AgreementDialog(const UpdateApp& app, const CString& terms);
   ~AgreementDialog() override;
 
   std::int32_t agreed = 0;  // 1 after "同意します。"; 0 after "同意しません。", Cancel, and at start

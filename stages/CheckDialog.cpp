@@ -26,9 +26,8 @@ constexpr char kDiscInside[] = "ＫＤメディアを取り出してください
 constexpr char kNotTavroMode[] = "Tavro モードにして下さい";
 }  // namespace
 
-CheckDialog::CheckDialog(LinkSession& link, ImageSender& sender, const UpdateApp& app, Clock& clock,
-                         CWnd* parent)
-    : StageDialog(IDD_CHECK, app, parent), link(link), sender(sender), clock(clock) {}
+CheckDialog::CheckDialog(LinkSession& link, ImageSender& sender, const UpdateApp& app, Clock& clock)
+    : StageDialog(IDD_CHECK, app), link(link), sender(sender), clock(clock) {}
 
 void CheckDialog::DoDataExchange(CDataExchange* exchange) {
   DDX_Control(exchange, IDC_PROGRESS, progressBar);

@@ -12,8 +12,7 @@ class ImageSender;
 class CheckDialog : public StageDialog {
  public:
   // The schedule's pauses are counted on `clock`.
-  CheckDialog(LinkSession& link, ImageSender& sender, const UpdateApp& app, Clock& clock = SystemClock(),
-              CWnd* parent = nullptr);
+  CheckDialog(LinkSession& link, ImageSender& sender, const UpdateApp& app, Clock& clock = SystemClock());
 
   CProgressCtrl progressBar;  // control 1000
   CString statusText;         // control 1003: the check under way

@@ -3,9 +3,8 @@
 #include "resources/resource.h"
 #include "stages/AboutDialog.h"
 
-CompleteDialog::CompleteDialog(CWnd* parent)
-    : CDialog(IDD_COMPLETE, parent),
-      icon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+CompleteDialog::CompleteDialog()
+    : CDialog(IDD_COMPLETE), icon(LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
 
 POINT CompleteDialog::MinimisedIconOrigin(int clientWidth, int clientHeight, int iconWidth, int iconHeight) {
   return POINT{(clientWidth - iconWidth + 1) / 2, (clientHeight - iconHeight + 1) / 2};

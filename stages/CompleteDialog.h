@@ -9,7 +9,7 @@ inline constexpr UINT IDM_ABOUTBOX = 16;
 
 class CompleteDialog : public CDialog {
  public:
-  explicit CompleteDialog(CWnd* parent = nullptr);
+  CompleteDialog();
 
   // Where the minimised window draws an icon: centred, (client - icon + 1) / 2 truncating toward
   // zero on each axis.

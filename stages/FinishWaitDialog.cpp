@@ -9,8 +9,8 @@ namespace {
 constexpr char kRewriteTimedOut[] = "本体KD装置のデータ書換えがタイムアウトしました";
 }
 
-FinishWaitDialog::FinishWaitDialog(LinkSession& link, StayAwake& awake, const UpdateApp& app, CWnd* parent)
-    : StageDialog(IDD_FINISH_WAIT, app, parent), link(link), awake(awake) {}
+FinishWaitDialog::FinishWaitDialog(LinkSession& link, StayAwake& awake, const UpdateApp& app)
+    : StageDialog(IDD_FINISH_WAIT, app), link(link), awake(awake) {}
 
 void FinishWaitDialog::DoDataExchange(CDataExchange* exchange) {
   DDX_Control(exchange, IDC_ANIMATION, animation);

@@ -9,7 +9,7 @@ class StayAwake;
 
 class FinishWaitDialog : public StageDialog {
  public:
-  FinishWaitDialog(LinkSession& link, StayAwake& awake, const UpdateApp& app, CWnd* parent = nullptr);
+  FinishWaitDialog(LinkSession& link, StayAwake& awake, const UpdateApp& app);
 
   std::int32_t timedOut = 0;     // 1 once timerTicks has reached 1,200
   std::int32_t rewriteSeen = 0;  // 1 once IsRewriteDone has returned 1

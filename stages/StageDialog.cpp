@@ -2,8 +2,7 @@
 
 #include "app/Centring.h"
 
-StageDialog::StageDialog(UINT templateId, const UpdateApp& app, CWnd* parent)
-    : CDialog(templateId, parent), app(app) {}
+StageDialog::StageDialog(UINT templateId, const UpdateApp& app) : CDialog(templateId), app(app) {}
 
 BOOL StageDialog::OnInitDialog() {
   CDialog::OnInitDialog();

@@ -24,7 +24,7 @@ class StageDialog : public CDialog {
 
  protected:
   // `app` gives the screen size to centre in; it must outlive the window object.
-  StageDialog(UINT templateId, const UpdateApp& app, CWnd* parent = nullptr);
+  StageDialog(UINT templateId, const UpdateApp& app);
 
   // The base class's initialisation, then centring, then started and StageResult to 0; TRUE. A
   // stage's own OnInitDialog calls this first and then fills its texts.

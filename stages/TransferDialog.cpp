@@ -24,9 +24,8 @@ class WindowTransferView : public TransferView {
 };
 }  // namespace
 
-TransferDialog::TransferDialog(LinkSession& link, ImageSender& sender, StayAwake& awake, const UpdateApp& app,
-                               CWnd* parent)
-    : StageDialog(IDD_TRANSFER, app, parent), link(link), sender(sender), awake(awake) {}
+TransferDialog::TransferDialog(LinkSession& link, ImageSender& sender, StayAwake& awake, const UpdateApp& app)
+    : StageDialog(IDD_TRANSFER, app), link(link), sender(sender), awake(awake) {}
 
 void TransferDialog::DoDataExchange(CDataExchange* exchange) {
   DDX_Control(exchange, IDC_PROGRESS, progressBar);

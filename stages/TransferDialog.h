@@ -11,8 +11,7 @@ class StayAwake;
 
 class TransferDialog : public StageDialog {
  public:
-  TransferDialog(LinkSession& link, ImageSender& sender, StayAwake& awake, const UpdateApp& app,
-                 CWnd* parent = nullptr);
+  TransferDialog(LinkSession& link, ImageSender& sender, StayAwake& awake, const UpdateApp& app);
 
   std::int32_t timedOut = 0;  // 1 once timerTicks has passed 80
   CProgressCtrl progressBar;  // control 1000

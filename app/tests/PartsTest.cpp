@@ -46,7 +46,7 @@ struct Escapable : CDialog {
 
 TEST(Pump, TakesTheQuitMessageAndTheEscapeKeyLikeAnyOtherAndReturnsWhenNothingIsWaiting) {
   Escapable window;
-  ASSERT_TRUE(window.Create(IDD_AGREEMENT, nullptr));
+  ASSERT_TRUE(window.Create(IDD_AGREEMENT));
   PostMessageA(window.GetDlgItem(IDC_TERMS), WM_KEYDOWN, VK_ESCAPE, 0);
   PostQuitMessage(3);
   while (PumpOneMessage()) {

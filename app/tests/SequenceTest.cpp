@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/UpdateApp.h"
-#include "framework/tests/ModalScript.h"
+#include "tests/support/ModalScript.h"
 #include "resources/resource.h"
 #include "stages/StageDialog.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "framework/Framework.h"
-#include "framework/tests/ModalScript.h"
+#include "tests/support/ModalScript.h"
 #include "framework/tests/TestIds.h"
 
 namespace {
@@ -43,10 +43,10 @@ TEST(Dialog, BindsEachWindowItMakesAndDestroysOneStillOpenWhenItGoes) {
   HWND window;
   {
     FormDialog dialog;
-    ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
+    ASSERT_TRUE(dialog.Create(IDD_TEST_FORM));
     EXPECT_TRUE(dialog.DestroyWindow());
     EXPECT_EQ(dialog.m_hWnd, nullptr);
-    ASSERT_TRUE(dialog.Create(IDD_TEST_FORM, nullptr));
+    ASSERT_TRUE(dialog.Create(IDD_TEST_FORM));
     window = dialog.m_hWnd;
     EXPECT_EQ(dialog.textEdit.m_hWnd, GetDlgItem(window, IDC_TEST_TEXT)) << "controls bound afresh";
   }

@@ -4,7 +4,7 @@
 
 #include "app/AgreementText.h"
 #include "app/UpdateApp.h"
-#include "framework/tests/ModalScript.h"
+#include "tests/support/ModalScript.h"
 #include "resources/resource.h"
 #include "stages/AgreementDialog.h"
 #include "stages/tests/DeckStage.h"

@@ -46,7 +46,7 @@ TEST_P(CheckRun, EachCheckAtItsStepUnderItsStatusAndTheFirstFailureEndsTheRunWit
   DeckStage s(row.scenario);
   PausedClock clock;
   CheckDialog window(s.link, s.sender, s.app, clock);
-  ASSERT_TRUE(window.Create(IDD_CHECK, nullptr));
+  ASSERT_TRUE(window.Create(IDD_CHECK));
   const HWND hwnd = window.m_hWnd;
   ExpectCentred(hwnd, s.app);
 

@@ -4,7 +4,7 @@
 
 #include <tuple>
 
-#include "framework/tests/ModalScript.h"
+#include "tests/support/ModalScript.h"
 #include "resources/resource.h"
 #include "stages/CompleteDialog.h"
 

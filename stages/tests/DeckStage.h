@@ -8,7 +8,6 @@
 
 #include <cstring>
 #include <functional>
-#include <memory>
 #include <string>
 
 #include "app/UpdateApp.h"
@@ -17,9 +16,9 @@
 #include "emulator/EmulatedDriver.h"
 #include "emulator/EmulatedLibrary.h"
 #include "emulator/LibraryBackend.h"
-#include "framework/tests/ModalScript.h"
 #include "link/LinkSession.h"
 #include "stages/StayAwake.h"
+#include "tests/support/ModalScript.h"
 
 // Time that passes only when a pause asks for it; `onPause` sees each pause before it passes.
 struct PausedClock : Clock {
@@ -142,9 +141,8 @@ class WindowTimersFail {
 // gets `ticks` of them, posted after 3 s, and ends, so that the test fails on what it did instead
 // of hanging.
 inline ModalScript::Step AnswerOrTick(ErrorBox& box, CWnd& stage, int ticks) {
-  // The script runs a copy of the step on each tick: the count is kept outside it.
-  return [answer = box.Answer(), &stage, ticks, waited = std::make_shared<int>(0)] {
-    if (++*waited == 200 && stage.m_hWnd)
+  return [answer = box.Answer(), &stage, ticks, waited = 0]() mutable {
+    if (++waited == 200 && stage.m_hWnd)
       for (int i = 0; i < ticks; ++i) PostMessageA(stage.m_hWnd, WM_TIMER, 7, 0);
     return answer.run();
   };

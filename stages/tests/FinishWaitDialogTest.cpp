@@ -43,7 +43,7 @@ TEST_P(FinishWait, TheReportEndsTheWaitAndThe1200thTickEndsItInFailureEvenWithTh
   DeckStage s("never-completes");
   WatchedWait window(s);
   s.awake.Begin(nullptr);
-  ASSERT_TRUE(window.Create(IDD_FINISH_WAIT, nullptr));
+  ASSERT_TRUE(window.Create(IDD_FINISH_WAIT));
   const HWND hwnd = window.m_hWnd;
   ExpectCentred(hwnd, s.app);
   ControlSpy spy(GetDlgItem(hwnd, IDC_ANIMATION), [&](UINT m, WPARAM w, LPARAM l, LRESULT r) {
@@ -87,7 +87,7 @@ TEST(FinishWaitWithoutATimer, EndsAsOnItsTimeOutWithItsMessage) {
   DeckStage s("never-completes");
   FinishWaitDialog window(s.link, s.awake, s.app);
   s.awake.Begin(nullptr);
-  ASSERT_TRUE(window.Create(IDD_FINISH_WAIT, nullptr));
+  ASSERT_TRUE(window.Create(IDD_FINISH_WAIT));
   WindowTimersFail noTimer(1);
   ErrorBox box;
   ModalScript script({AnswerOrTick(box, window, 1300)});

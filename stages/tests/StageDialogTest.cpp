@@ -23,7 +23,7 @@ TEST(StageContract, OnlyTheExactStartCommandRunsTheStageOnceAndEveryTimerTicks) 
   UpdateApp app(nullptr);
   TestStage stage(app);
   stage.started = stage.StageResult = 5;
-  ASSERT_TRUE(stage.Create(IDD_CHECK, nullptr));
+  ASSERT_TRUE(stage.Create(IDD_CHECK));
   EXPECT_EQ(stage.started + stage.StageResult, 0);
   auto command = [&](WPARAM wParam) { SendMessageA(stage.m_hWnd, WM_COMMAND, wParam, 0); };
   for (WPARAM other : {WPARAM(MAKEWPARAM(1024, 1)), WPARAM(1025), WPARAM(IDCANCEL)}) command(other);

@@ -56,7 +56,7 @@ TEST_P(Transfer, RequestsTheRewriteAfterThreeTicksSendsTheImageAndTakesTheReplyU
   const Way& way = GetParam();
   s.deck.Driver().FailWrites(way.failWrites);
   window.offerAt = way.offerAt;
-  ASSERT_TRUE(s.sender.Open() == 1 && window.Create(IDD_TRANSFER, nullptr));
+  ASSERT_TRUE(s.sender.Open() == 1 && window.Create(IDD_TRANSFER));
   const HWND hwnd = window.m_hWnd;
   ExpectCentred(hwnd, s.app);
   std::vector<int> positions;
@@ -128,7 +128,7 @@ TEST(TransferWithoutATimer, EndsAsOnItsTimeOutWithItsMessage) {
     SCOPED_TRACE(failFrom);
     DeckStage s("success");
     TransferDialog window(s.link, s.sender, s.awake, s.app);
-    ASSERT_TRUE(s.sender.Open() == 1 && window.Create(IDD_TRANSFER, nullptr));
+    ASSERT_TRUE(s.sender.Open() == 1 && window.Create(IDD_TRANSFER));
     WindowTimersFail noTimer(failFrom);
     ErrorBox box;
     ModalScript script({AnswerOrTick(box, window, 100)});
