@@ -97,10 +97,10 @@ const Scenario::Member& EmulatedDriver::Other(std::size_t i) const {
 }
 
 std::string EmulatedDriver::OtherPath(std::size_t i) const {
-  char path[96];
-  std::snprintf(path, sizeof path, "\\\\?\\usb#vid_%04x&pid_%04x#other%04zu#{class}", Other(i).vendorId,
+  char head[64];
+  std::snprintf(head, sizeof head, "\\\\?\\usb#vid_%04x&pid_%04x#other%04zu#", Other(i).vendorId,
                 Other(i).productId, i + 1);
-  return path;
+  return head + DriverClassText();
 }
 
 bool EmulatedDriver::InterfacePath(std::uint32_t index, std::string& path) {

@@ -12,7 +12,10 @@
 #define TREVOLIN_READ_ONLY ".section .rodata\n"
 #endif
 
-asm(TREVOLIN_READ_ONLY ".balign 16\n"
-    ".globl " TREVOLIN_IMAGE_SYMBOL "\n" TREVOLIN_IMAGE_SYMBOL ":\n"
-    ".incbin \"" TREVOLIN_IMAGE_FILE "\"\n"
+asm(TREVOLIN_READ_ONLY
+    ".balign 16\n"
+    ".globl " TREVOLIN_IMAGE_SYMBOL "\n" TREVOLIN_IMAGE_SYMBOL
+    ":\n"
+    ".incbin \"" TREVOLIN_IMAGE_FILE
+    "\"\n"
     ".text\n");

@@ -68,7 +68,8 @@ int DriverPort::GetMaxPacketSize(DriverHandle handle, unsigned char interfaceNum
                                  unsigned char endpointIndex) {
   unsigned char head[kConfigHeadLength] = {};
   if (!GetConfigDescriptor(handle, head, sizeof head)) return 0;
-  const std::uint16_t total = static_cast<std::uint16_t>(head[2] | head[3] << 8);
+  const std::uint16_t total =
+      static_cast<std::uint16_t>(head[kTotalLengthAt] | head[kTotalLengthAt + 1] << 8);
   std::vector<unsigned char> block(total);
   if (!GetConfigDescriptor(handle, block.data(), total)) return 0;
   return EndpointPacketSize(block.data(), block.size(), interfaceNumber, endpointIndex);

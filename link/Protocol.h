@@ -44,6 +44,7 @@ inline constexpr unsigned char kInterfaceDescriptorType = DRIVER_INTERFACE_DESCR
 inline constexpr unsigned char kEndpointDescriptorType = DRIVER_ENDPOINT_DESCRIPTOR_TYPE;
 inline constexpr int kDeviceDescriptorLength = DRIVER_DEVICE_DESCRIPTOR_LENGTH;
 inline constexpr int kConfigHeadLength = DRIVER_CONFIG_HEAD_LENGTH;
+inline constexpr int kTotalLengthAt = DRIVER_TOTAL_LENGTH_AT;
 inline constexpr int kVendorIdAt = DRIVER_VENDOR_ID_AT;
 inline constexpr int kProductIdAt = DRIVER_PRODUCT_ID_AT;
 inline constexpr int kInterfaceNumberAt = DRIVER_INTERFACE_NUMBER_AT;

@@ -1,5 +1,5 @@
 // FinishWaitDialog: the rewrite wait, fourth stage. It plays the wait clip and waits up to 1,200
-// timer ticks (about two minutes) for the deck's completion report on the command channel.
+// timer ticks (about two minutes) for the deck's completion report on the driver path.
 #pragma once
 
 #include "stages/StageDialog.h"

@@ -1,4 +1,4 @@
-// TransferDialog: the image transfer, third stage. It asks the deck over the command channel to
+// TransferDialog: the image transfer, third stage. It asks the deck over the driver path to
 // prepare for a rewrite, pushes the image through the image sender with a progress bar, and waits
 // a bounded time for the deck's reply.
 #pragma once

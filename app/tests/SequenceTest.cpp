@@ -6,9 +6,9 @@
 #include <string>
 
 #include "app/UpdateApp.h"
-#include "tests/support/ModalScript.h"
 #include "resources/resource.h"
 #include "stages/StageDialog.h"
+#include "tests/support/ModalScript.h"
 
 namespace {
 

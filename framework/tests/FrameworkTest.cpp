@@ -5,8 +5,8 @@
 #include <string>
 
 #include "framework/Framework.h"
-#include "tests/support/ModalScript.h"
 #include "framework/tests/TestIds.h"
+#include "tests/support/ModalScript.h"
 
 namespace {
 

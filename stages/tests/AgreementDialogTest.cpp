@@ -4,10 +4,10 @@
 
 #include "app/AgreementText.h"
 #include "app/UpdateApp.h"
-#include "tests/support/ModalScript.h"
 #include "resources/resource.h"
 #include "stages/AgreementDialog.h"
 #include "stages/tests/DeckStage.h"
+#include "tests/support/ModalScript.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <tuple>
 
-#include "tests/support/ModalScript.h"
 #include "resources/resource.h"
 #include "stages/CompleteDialog.h"
+#include "tests/support/ModalScript.h"
 
 namespace {
 

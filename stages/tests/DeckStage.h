@@ -137,17 +137,6 @@ class WindowTimersFail {
   void** const slot;
 };
 
-// Answers the stage's error box. A stage at fault that waits for timer ticks it never asked for
-// gets `ticks` of them, posted after 3 s, and ends, so that the test fails on what it did instead
-// of hanging.
-inline ModalScript::Step AnswerOrTick(ErrorBox& box, CWnd& stage, int ticks) {
-  return [answer = box.Answer(), &stage, ticks, waited = 0]() mutable {
-    if (++waited == 200 && stage.m_hWnd)
-      for (int i = 0; i < ticks; ++i) PostMessageA(stage.m_hWnd, WM_TIMER, 7, 0);
-    return answer.run();
-  };
-}
-
 // Sees every message a control gets, after the control has answered it. One at a time.
 class ControlSpy {
  public:
