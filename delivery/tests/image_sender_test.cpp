@@ -14,18 +14,9 @@
 #include "delivery/TavroUSB.h"
 #include "emulator/EmulatedLibrary.h"
 #include "emulator/LibraryBackend.h"
-#include "link/tests/DeckFixture.h"
+#include "tests/support/DeckFixture.h"
 
 namespace {
-// The deck's clock: a pause moves it on at once.
-class DeckClock : public Clock {
- public:
-  explicit DeckClock(EmulatedDeck& deck) : deck(deck) {}
-  double NowMs() override { return deck.events.Now(); }
-  void SleepMs(double ms) override { deck.events.Skip(ms); }
-  EmulatedDeck& deck;
-};
-
 // A transfer window that records what the sender asked of it, and how many blocks had gone out then.
 class RecordingView : public TransferView {
  public:
@@ -45,12 +36,13 @@ class RecordingView : public TransferView {
 // A deck asked by the link to rewrite itself, bound to the library functions, and a sender on the
 // deck's clock.
 struct Bench : Reading {
-  explicit Bench(const char* scenario) : Reading(Named(scenario)), binding(deck), clock(deck) {
+  explicit Bench(const char* scenario) : Reading(Named(scenario)), binding(deck) {
+    senderClock.onPause = [this](double ms) { deck.events.Skip(ms); };
     link.RequestRewrite();
   }
   LibraryDeckBinding binding;
-  DeckClock clock;
-  std::unique_ptr<ImageSender> sender = std::make_unique<ImageSender>(clock);
+  SimClock senderClock;  // a pause moves the deck's clock on at once
+  std::unique_ptr<ImageSender> sender = std::make_unique<ImageSender>(senderClock);
   RecordingView view{deck};
   EmulatedLibrary::Counts library() { return deck.Library().Counters(); }
 };
@@ -66,10 +58,12 @@ TEST(Wire, AWholeUpdateOnBothPathsAsTheDeckRecordedIt) {
                      &LinkSession::CheckVersion, &LinkSession::CheckVariant, &LinkSession::CheckDiscOut,
                      &LinkSession::CheckMode, &LinkSession::RequestRewrite})
     EXPECT_EQ((link.*check)(), 1);
+  SimClock deckClock;  // a pause moves the deck's clock on at once
+  deckClock.onPause = [&](double ms) { deck.events.Skip(ms); };
 #ifdef _WIN32
   Clock& clock = SystemClock();  // where the program runs: the one transfer that pays its 10 s
 #else
-  DeckClock clock(deck);
+  Clock& clock = deckClock;
 #endif
   ImageSender sender(clock);
   RecordingView view(deck);

@@ -7,25 +7,24 @@
 #include <cstdio>
 
 #include "delivery/ImageSender.h"
+#include "tests/support/SimClock.h"
 
 namespace {
-// No window, and time that passes only when a pause asks for it.
-class Unpaced : public TransferView, public Clock {
+// No window.
+class NoView : public TransferView {
  public:
   void SetProgress(int) override {}
   void ShowWaitCursor() override {}
   void EndWaitCursor() override {}
   void PumpOneMessage() override {}
-  double NowMs() override { return now; }
-  void SleepMs(double ms) override { now += ms; }
-  double now = 0;
 };
 }  // namespace
 
 int main() {
-  Unpaced quick;
+  SimClock quick;
+  NoView view;
   ImageSender sender(quick);
-  const int sent = sender.Open() && sender.SendImage(quick);
+  const int sent = sender.Open() && sender.SendImage(view);
   const double limit = SystemClock().NowMs() + 8100;  // the transfer stage's 81 timer periods
   if (sender.libraryHandle) sender.PollAccepted();
   while (sent && !sender.accepted && SystemClock().NowMs() < limit) sender.PollAccepted();

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "emulator/EmulatedDeck.h"
-#include "link/tests/DeckFixture.h"
+#include "tests/support/DeckFixture.h"
 
 namespace {
 // A deck with both pipes open, as the link opens them.

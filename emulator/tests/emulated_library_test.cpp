@@ -14,7 +14,7 @@
 #include "delivery/TavroUSB.h"
 #include "emulator/LibraryBackend.h"
 #include "image/FirmwareImage.h"
-#include "link/tests/DeckFixture.h"
+#include "tests/support/DeckFixture.h"
 
 namespace {
 using Block = std::vector<std::uint8_t>;

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/tests/DeckFixture.h"
+#include "tests/support/DeckFixture.h"
 
 namespace {
 using Results = std::vector<int>;

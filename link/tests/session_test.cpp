@@ -8,7 +8,7 @@
 #include <memory>
 #include <thread>
 
-#include "link/tests/DeckFixture.h"
+#include "tests/support/DeckFixture.h"
 
 TEST(DriverPort, FindsTheDeckPastAStrangerByWhatItIsAskedToMatchAndAsksNothingOfAnInvalidHandle) {
   EmulatedDeck deck(Named("stranger-first"));

@@ -6,19 +6,7 @@
 #include <random>
 #include <thread>
 
-#include "link/tests/DeckFixture.h"
-
-namespace {
-class FastClock : public Clock {
- public:
-  double NowMs() override { return SystemClock().NowMs(); }
-  void SleepMs(double ms) override { SystemClock().SleepMs(ms / 20); }
-  bool WaitMs(std::unique_lock<std::mutex>& hold, std::condition_variable& wake, double ms,
-              const std::function<bool()>& done) override {
-    return Clock::WaitMs(hold, wake, ms / 20, done);
-  }
-};
-}  // namespace
+#include "tests/support/DeckFixture.h"
 
 TEST(LinkStress, ResetAndDestructionWhileBlockedInAReadAndRepliesArrive) {
   // Four decks that keep sending now and then, each with 25 sessions in turn, each stopped nine
@@ -37,7 +25,8 @@ TEST(LinkStress, ResetAndDestructionWhileBlockedInAReadAndRepliesArrive) {
         }
       });
       std::mt19937 random(lane);
-      FastClock clock;
+      SimClock clock;
+      clock.realShare = 1.0 / 20;
       for (int s = 0; s < 25; ++s) {
         auto session = std::make_unique<LinkSession>(deck.Driver(), clock);
         for (int r = 0; r < 10 && WaitForReading(deck); ++r) {

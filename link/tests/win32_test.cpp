@@ -11,8 +11,8 @@
 #include <thread>
 
 #include "link/DriverPort.h"
-#include "link/tests/DeckFixture.h"
 #include "tests/kernel_standin/KernelStandin.h"
+#include "tests/support/DeckFixture.h"
 
 TEST(Win32Driver, ABlockedReadIsCancelledByItsThreadAndByItsHandle) {
   HANDLE ends[2];

@@ -44,7 +44,7 @@ TEST_P(CheckRun, EachCheckAtItsStepUnderItsStatusAndTheFirstFailureEndsTheRunWit
   const Row& row = GetParam();
   SetCursorPos(0, 0);  // away from the windows, so that none coming up under it sets the cursor
   DeckStage s(row.scenario);
-  PausedClock clock;
+  SimClock clock;
   CheckDialog window(s.link, s.sender, s.app, clock);
   ASSERT_TRUE(window.Create(IDD_CHECK));
   const HWND hwnd = window.m_hWnd;
@@ -76,13 +76,13 @@ TEST_P(CheckRun, EachCheckAtItsStepUnderItsStatusAndTheFirstFailureEndsTheRunWit
     if (message == PBM_SETRANGE32)
       seen.emplace_back(-1, "range " + to_string(wParam) + "-" + to_string(lParam));
     if (message != PBM_SETPOS) return;
-    if (step == 0) seen.emplace_back(0, "at " + to_string(int(clock.now)) + " ms");
+    if (step == 0) seen.emplace_back(0, "at " + to_string(int(clock.NowMs())) + " ms");
     barOff += static_cast<int>(wParam) != window.timerTicks % 84 || window.timerTicks > step;
     note();
     ++step;
   });
   clock.onPause = [&](double) {
-    if (clock.now != 0) return;
+    if (clock.NowMs() != 0) return;
     // Timer 1's real ticks give way to 90 of the test's own.
     seen.emplace_back(
         -1, KillTimer(hwnd, 1) && SetTimer(hwnd, 1, 3600000, nullptr) ? "timer 1 on" : "no timer 1");
@@ -102,7 +102,7 @@ TEST_P(CheckRun, EachCheckAtItsStepUnderItsStatusAndTheFirstFailureEndsTheRunWit
   EXPECT_EQ(noLinks, (row.endStep == 140 ? std::vector<int>{50, 60, 70, 80} : std::vector<int>{}))
       << "the link is looked for at 50, and again at 60, 70 and 80 only while it is not found";
   EXPECT_EQ(window.StageResult, row.message ? 0 : 1);
-  EXPECT_EQ(clock.now, 500 + 10 * row.endStep) << "each step lasts 10 ms";
+  EXPECT_EQ(clock.NowMs(), 500 + 10 * row.endStep) << "each step lasts 10 ms";
   EXPECT_EQ(barOff, 0) << "the bar stands at timerTicks % 84, and each step takes at most one tick";
   EXPECT_FALSE(KillTimer(hwnd, 1)) << "timer 1 is killed on every way out";
   EXPECT_EQ(text(hwnd), "機器の接続チェック");

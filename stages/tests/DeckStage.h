@@ -18,15 +18,8 @@
 #include "emulator/LibraryBackend.h"
 #include "link/LinkSession.h"
 #include "stages/StayAwake.h"
+#include "tests/support/DeckFixture.h"
 #include "tests/support/ModalScript.h"
-
-// Time that passes only when a pause asks for it; `onPause` sees each pause before it passes.
-struct PausedClock : Clock {
-  double NowMs() override { return now; }
-  void SleepMs(double ms) override { onPause(ms), now += ms; }
-  double now = 0;
-  std::function<void(double)> onPause = [](double) {};
-};
 
 // Made once the link worker's open has ended, one way or the other.
 struct DeckStage {
@@ -38,8 +31,8 @@ struct DeckStage {
     // The pause after each block moves the deck's clock on instead of being waited out.
     senderClock.onPause = [this](double ms) { deck.events.Skip(ms); };
     // The worker's open takes milliseconds, or seconds on a machine busy with other tests.
-    for (int i = 0; i < 3000 && link.State() == LinkSession::kOpening; ++i) Sleep(10);
-    EXPECT_NE(link.State(), LinkSession::kOpening) << "the link's worker never ended its open";
+    EXPECT_TRUE(WaitFor([this] { return link.State() != LinkSession::kOpening; }, 30000))
+        << "the link's worker never ended its open";
   }
   static Scenario Tweaked(const char* name, const std::function<void(Scenario&)>& change) {
     Scenario s = *FindScenario(name);
@@ -50,7 +43,7 @@ struct DeckStage {
 
   EmulatedDeck deck;
   LibraryDeckBinding binding;
-  PausedClock linkClock, senderClock;
+  SimClock linkClock, senderClock;
   LinkSession link;
   ImageSender sender;
   UpdateApp app{nullptr};

@@ -10,8 +10,7 @@ namespace {
 
 bool ReportCompletion(DeckStage& s) {
   s.deck.Driver().Inject({std::begin(kCompletionReply.head), std::end(kCompletionReply.head)});
-  for (int i = 0; i < 2500 && s.link.IsRewriteDone() != 1; ++i) Sleep(2);
-  return s.link.IsRewriteDone() == 1;
+  return WaitFor([&] { return s.link.IsRewriteDone() == 1; });
 }
 
 // Brings the completion report in as the 1,200th tick is handled, and notes whether the wait still

@@ -95,7 +95,7 @@ TEST_P(Transfer, RequestsTheRewriteAfterThreeTicksSendsTheImageAndTakesTheReplyU
   EXPECT_EQ(window.timedOut, way.offerAt > 0) << "the 81st tick was handled";
   EXPECT_EQ(s.deck.Library().Counters().openHandles, 0) << "the library is closed on every way out";
   // A pulled cable ends the link's worker too, which closes its handles.
-  for (int i = 0; i < 500 && way.pullAtBlock >= 0 && s.link.WorkerRunning(); ++i) Sleep(10);
+  if (way.pullAtBlock >= 0) WaitForWorkerEnd(s.link);
   EXPECT_EQ(s.deck.Driver().OpenHandles(), way.pullAtBlock < 0 ? 3 : 0);
   EXPECT_EQ(range, (std::pair<WPARAM, LPARAM>(0, 1024)));
   ASSERT_EQ(positions.size(), std::size_t(std::min(way.sendCalls, kImageBlocks)));

@@ -1,5 +1,6 @@
-// Helpers for the tests of the link and of what it talks to: waiting for another thread, a simulated
-// clock, an emulated deck of a named or tweaked scenario with a session on it, frames and log lines.
+// Helpers for the tests of whatever talks to the emulated deck: waiting for another thread, a deck
+// of a named or tweaked scenario with a link session on it (on the tests' clock), frames and the
+// link's log lines.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "emulator/EmulatedDriver.h"
 #include "emulator/Hex.h"
 #include "link/LinkSession.h"
+#include "tests/support/SimClock.h"
 
 using Lines = std::vector<std::string>;
 
@@ -28,44 +30,6 @@ inline bool WaitFor(const std::function<bool()>& condition, int limitMs = 5000) 
   }
   return true;
 }
-
-// Time passes only when a poll or a pause asks for it (a poll ending `lateMs` late), or when a test
-// says so; polls and pauses are recorded. A pause of `holdFromMs` or more is not passed at once: it
-// lasts until a stop cuts it short (10 s at most).
-class SimClock : public Clock {
- public:
-  double NowMs() override { return Get(now); }
-  void SleepMs(double ms) override { Advance(ms + lateMs, &sleeps, ms); }
-  bool WaitMs(std::unique_lock<std::mutex>& hold, std::condition_variable& wake, double ms,
-              const std::function<bool()>& done) override {
-    if (ms < holdFromMs) return Advance(ms, &pauses, ms), done();
-    Advance(0, &pauses, ms);
-    ++held;
-    const bool stopped = wake.wait_for(hold, std::chrono::seconds(10), done);
-    cutShort += stopped;
-    return stopped;
-  }
-  void Advance(double ms, std::vector<double>* record = nullptr, double asked = 0) {
-    std::lock_guard<std::mutex> hold(lock);
-    now += ms;
-    if (record) record->push_back(asked);
-  }
-  std::vector<double> Sleeps() const { return Get(sleeps); }  // the polls asked for, in order
-  std::vector<double> Pauses() const { return Get(pauses); }  // the worker's pauses asked for, in order
-
-  std::atomic<double> holdFromMs{1e9}, lateMs{0};
-  std::atomic<int> held{0}, cutShort{0};  // pauses held, and those of them that a stop ended
-
- private:
-  template <typename T>
-  T Get(const T& field) const {
-    std::lock_guard<std::mutex> hold(lock);
-    return field;
-  }
-  mutable std::mutex lock;
-  double now = 0;
-  std::vector<double> sleeps, pauses;
-};
 
 // The named scenario, changed by `change` when given.
 inline Scenario Named(const std::string& name, const std::function<void(Scenario&)>& change = {}) {
