@@ -10,6 +10,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "support"))
+from checks import Checks  # noqa: E402
+
 # scenario, the program's expected exit status, fields the library part of the report must hold
 RUNS = [
     ("success", 1, dict(faultKinds=["block-before-rewrite"], blocksSent=1, blocksTaken=0, statusReads=1,
@@ -18,22 +21,20 @@ RUNS = [
 ]
 
 wine_run, prefix, program = sys.argv[1:]
-failures = 0
+checks = Checks()
 with tempfile.TemporaryDirectory() as folder:
     for scenario, status, fields in RUNS:
         report_path = os.path.join(folder, scenario + ".json")
         env = dict(os.environ, TREVOLIN_DECK=scenario, TREVOLIN_DECK_REPORT="Z:" + report_path)
         run = subprocess.run([wine_run, prefix, program], env=env, capture_output=True, text=True, timeout=120)
-        print("--- %s: exit %d\n%s" % (scenario, run.returncode, run.stdout.rstrip()))
-        problems = [] if run.returncode == status else ["exit status %d, expected %d" % (run.returncode, status)]
+        print(f"--- {scenario}:\n{run.stdout.rstrip()}")
+        checks.equal(f"{scenario}: the program's exit status", run.returncode, status)
         try:
             with open(report_path, encoding="utf-8") as f:
                 library = json.load(f)["library"]
-            library.update(library["image"], faultKinds=sorted({f["kind"] for f in library["faults"]}))
-            problems += ["%s is %r, expected %r" % (k, library.get(k), v) for k, v in fields.items() if library.get(k) != v]
         except (OSError, ValueError, KeyError) as e:
-            problems.append("no report from the stand-in DLL: %s" % e)
-        for p in problems:
-            print("FAIL %s: %s" % (scenario, p))
-        failures += bool(problems)
-sys.exit(1 if failures else 0)
+            checks.expect(f"{scenario}: a report from the stand-in DLL", False, str(e))
+            continue
+        library.update(library["image"], faultKinds=sorted({f["kind"] for f in library["faults"]}))
+        checks.equal(f"{scenario}: the library's part of the report", {k: library.get(k) for k in fields}, fields)
+checks.done()
