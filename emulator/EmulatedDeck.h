@@ -71,8 +71,11 @@ class EmulatedDeck {
   EmulatedDriver& Driver() { return *driver; }
   EmulatedLibrary& Library() { return *library; }
 
-  // What the deck received and how it judged it, as one JSON object (scenario, driver, library,
-  // version, events) that tests and scripts read field by field.
+  // What the deck received and how it judged it, as one JSON object that tests and scripts read
+  // field by field: `scenario`; `driver` and `library` (their Report); `version` (`before`, `now`,
+  // `rewritten`: whether the deck rewrote itself); `events`, each {ms, path, kind, text}, `kind` one
+  // word a program looks for (`frame`, `rewrite-requested`, `block`, `reply-read`, `fault`, ...),
+  // `text` the same for a person.
   std::string Report() const;
 
   // The version the deck reports now: the scenario's, or the image's once the deck has taken the

@@ -111,6 +111,12 @@ class EmulatedDriver : public DriverCalls {
   // Every reply (whole, before it is split into packets) that the deck queued on pipe 1.
   std::vector<std::vector<unsigned char>> RepliesQueued() const;
 
+  // The driver path's part of the deck's report: the device path, whether the deck is plugged in,
+  // the handles (opened, closed, left open, those left inside an ended thread's call and not among
+  // the open, bad closes, refused opens, closes and calls that waited for a call in flight), the
+  // power-ons, whether the rewrite was requested, the frames and replies in hex, the frames not
+  // taken, the reads (delivered, failed, cancelled, overrun), cancelled writes, ignored cancels,
+  // ended threads, and the control requests (start, pipe reset, refused).
   Json Report() const;
 
  private:

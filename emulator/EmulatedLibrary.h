@@ -60,7 +60,11 @@ class EmulatedLibrary {
   static constexpr double kTransferCallMs = 1;
   static constexpr double kStatusCallMs = 0.1;
 
-  // What the library path received and the verdict on it.
+  // The library path's part of the deck's report: the calls (enumerations, the deck opened, closes,
+  // handles left open, calls after the cable's pull), the blocks taken and sent and the one refused,
+  // each block call's bus time, the pauses from one block's return to the next block, the image's
+  // verdict (complete, identical, checksum and record right, taken), the status reads, whether a
+  // reply was offered and read, and every fault as {kind, text}.
   Json Report() const;
 
  private:
