@@ -8,6 +8,7 @@
 
 #include "emulator/EmulatedDriver.h"
 #include "emulator/EmulatedLibrary.h"
+#include "image/FirmwareImage.h"
 #include "link/Clock.h"
 
 namespace {
@@ -101,10 +102,9 @@ std::string EmulatedDeck::Report() const {
 std::string EmulatedDeck::VersionNow() const {
   if (!driver->RewriteCompleted())
     return VersionText(scenario.versionMajor, scenario.versionMinor, scenario.versionVariant);
-  // The version record of what the deck took: "Z8KQV01.07A..." from byte 4 on.
+  // The version record of what the deck took.
   const std::vector<std::uint8_t> image = library->Image();
-  auto number = [&](int at) { return (image[at] - '0') * 10 + (image[at + 1] - '0'); };
-  return VersionText(number(9), number(12), static_cast<char>(image[14]));
+  return VersionText(ImageMajor(image.data()), ImageMinor(image.data()), ImageVariant(image.data()));
 }
 
 namespace {

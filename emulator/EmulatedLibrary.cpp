@@ -283,18 +283,8 @@ void EmulatedLibrary::TakeBlock(int index, const std::uint8_t* block, double arr
 void EmulatedLibrary::Judge() {
   judged = true;
   complete = blockFaults == 0 && std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
-  std::uint32_t sum = 0;
-  for (std::size_t i = 4; i < image.size(); ++i) sum += image[i];
-  const std::uint32_t stored = image[0] | image[1] << 8 | image[2] << 16 | std::uint32_t(image[3]) << 24;
-  const std::uint8_t* r = image.data() + 4;
-  auto digits = [&](int at, int n) {
-    for (int i = at; i < at + n; ++i)
-      if (r[i] < '0' || r[i] > '9') return false;
-    return true;
-  };
-  checksumRight = sum == stored;
-  recordRight = std::memcmp(r, "Z8KQV", 5) == 0 && digits(5, 2) && r[7] == '.' && digits(8, 2) &&
-                r[10] >= 'A' && r[10] <= 'Z' && digits(11, 6) && r[17] == 0;
+  checksumRight = ImageChecksum(image.data()) == ImageStoredChecksum(image.data());
+  recordRight = ImageRecordWellFormed(image.data());
   imageGood = complete && checksumRight && recordRight;
   std::string when;
   if (imageGood)
