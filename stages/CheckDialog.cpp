@@ -46,7 +46,7 @@ BOOL CheckDialog::OnInitDialog() {
 
 bool CheckDialog::RunStage() {
   BeginWaitCursor();
-  SetTimer(kTimer, 100);
+  StartTimer(kTimer, 100);
   timerTicks = 0;
   progressBar.SetFocus();
   progressBar.SetRange32(0, 70);

@@ -47,7 +47,7 @@ bool FinishWaitDialog::RunStage() {
   animation.Play(0, 0xFFFF, static_cast<UINT>(-1));
   // Without a timer the wait would have no bound, and shutdown would stay held off: it is timed out
   // before it begins.
-  if (SetTimer(kTimer, 100) == 0) timedOut = 1;
+  if (StartTimer(kTimer, 100) == 0) timedOut = 1;
 
   // The time-out is tested before the report: a pass that finds both ends in failure.
   for (;;) {

@@ -45,6 +45,9 @@ class StageDialog : public CDialog {
   // True while the deck rewrites itself: the window then refuses the end of the session.
   virtual bool HoldsOffShutdown() const { return false; }
 
+  // Starts window timer `id`; 0 when the system can make no more, which a stage must survive.
+  virtual UINT_PTR StartTimer(UINT_PTR id, UINT periodMs) { return SetTimer(id, periodMs); }
+
   const MessageMap* GetMessageMap() const override;
   void OnTimer(UINT_PTR timerId);
   BOOL OnQueryEndSession();

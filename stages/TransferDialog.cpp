@@ -57,7 +57,7 @@ bool TransferDialog::RunStage() {
   // Three timer periods before anything is sent. Without a timer they would never come: the stage
   // ends as on its time-out, with nothing sent.
   timerTicks = 0;
-  if (SetTimer(kTimer, 100) == 0) {
+  if (StartTimer(kTimer, 100) == 0) {
     sender.Close();
     ShowError(kTransferTimedOut);
     return false;
@@ -82,7 +82,7 @@ bool TransferDialog::RunStage() {
   timedOut = 0;
   timerTicks = 0;
   // Without a timer the polling would have no bound: it is timed out before it begins.
-  if (SetTimer(kTimer, 100) == 0) timedOut = 1;
+  if (StartTimer(kTimer, 100) == 0) timedOut = 1;
   // A reply read in the pass that handles the 81st tick still counts: accepted is tested after
   // the poll, before timedOut is looked at again.
   while (sender.accepted == 0 && timedOut == 0) {

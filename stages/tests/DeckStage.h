@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "app/UpdateApp.h"
 #include "delivery/ImageSender.h"
@@ -80,54 +80,23 @@ struct ErrorBox {
   }
 };
 
-// Window timers fail from the `failFrom`th on (counting from 1), as on a system out of window
-// resources, while the test's own thread timers still run: this program's import of SetTimer is
-// pointed elsewhere for the life of the object.
-class WindowTimersFail {
+// A stage whose window timers fail from the `failFrom`th on (counting from 1), as on a system out
+// of window resources.
+template <class Stage>
+class TimersFail : public Stage {
  public:
-  explicit WindowTimersFail(int failFrom) : slot(ImportSlot("user32.dll", "SetTimer")) {
-    calls = 0, from = failFrom;
-    real = reinterpret_cast<decltype(real)>(*slot);
-    Point(reinterpret_cast<void*>(&Fake));
+  template <class... Args>
+  explicit TimersFail(int failFrom, Args&&... args)
+      : Stage(std::forward<Args>(args)...), failFrom(failFrom) {}
+
+ protected:
+  UINT_PTR StartTimer(UINT_PTR id, UINT periodMs) override {
+    return ++made >= failFrom ? 0 : Stage::StartTimer(id, periodMs);
   }
-  ~WindowTimersFail() { Point(reinterpret_cast<void*>(real)); }
-  WindowTimersFail(const WindowTimersFail&) = delete;
-  WindowTimersFail& operator=(const WindowTimersFail&) = delete;
 
  private:
-  static UINT_PTR WINAPI Fake(HWND window, UINT_PTR id, UINT ms, TIMERPROC proc) {
-    return window && ++calls >= from ? 0 : real(window, id, ms, proc);
-  }
-  void Point(void* to) {
-    DWORD was = 0;
-    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &was);
-    *slot = to;
-    VirtualProtect(slot, sizeof *slot, was, &was);
-  }
-  // The entry of the program's import table that holds the address of `name` from `dll`.
-  static void** ImportSlot(const char* dll, const char* name) {
-    auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA(nullptr));
-    const auto* nt =
-        reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name; ++d) {
-      if (lstrcmpiA(reinterpret_cast<char*>(base + d->Name), dll) != 0) continue;
-      auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->OriginalFirstThunk);
-      auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-      for (; names->u1.AddressOfData; ++names, ++slots)
-        if (!IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal) &&
-            std::strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name,
-                        name) == 0)
-          return reinterpret_cast<void**>(&slots->u1.Function);
-    }
-    ADD_FAILURE() << "the program imports no " << name;
-    static void* none = nullptr;
-    return &none;
-  }
-
-  static inline int calls = 0, from = 0;
-  static inline UINT_PTR(WINAPI* real)(HWND, UINT_PTR, UINT, TIMERPROC) = nullptr;
-  void** const slot;
+  const int failFrom;
+  int made = 0;
 };
 
 // Sees every message a control gets, after the control has answered it. One at a time.

@@ -84,10 +84,9 @@ INSTANTIATE_TEST_SUITE_P(ReportFirst, FinishWait, ::testing::Bool());
 // Without its timer the wait would never end: it ends as on its time-out, and lets shutdown go.
 TEST(FinishWaitWithoutATimer, EndsAsOnItsTimeOutWithItsMessage) {
   DeckStage s("never-completes");
-  FinishWaitDialog window(s.link, s.awake, s.app);
+  TimersFail<FinishWaitDialog> window(1, s.link, s.awake, s.app);
   s.awake.Begin(nullptr);
   ASSERT_TRUE(window.Create(IDD_FINISH_WAIT));
-  WindowTimersFail noTimer(1);
   ErrorBox box;
   ModalScript script({box.Answer()});
   EXPECT_FALSE(RunModelessStage(window, false));

@@ -127,9 +127,8 @@ TEST(TransferWithoutATimer, EndsAsOnItsTimeOutWithItsMessage) {
   for (int failFrom : {1, 2}) {
     SCOPED_TRACE(failFrom);
     DeckStage s("success");
-    TransferDialog window(s.link, s.sender, s.awake, s.app);
+    TimersFail<TransferDialog> window(failFrom, s.link, s.sender, s.awake, s.app);
     ASSERT_TRUE(s.sender.Open() == 1 && window.Create(IDD_TRANSFER));
-    WindowTimersFail noTimer(failFrom);
     ErrorBox box;
     ModalScript script({box.Answer()});
     EXPECT_FALSE(RunModelessStage(window, true));
