@@ -10,7 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scenario=${1:-success}
-decks=$(grep -o '^[^#[:space:]][^[:space:]]*' emulator/scenarios.txt)
+decks=$(python3 emulator/scenarios.py)
 if ! grep -qxF -- "$scenario" <<<"$decks"; then
   echo "run: no deck named '$scenario'; the decks are:" >&2
   sed 's/^/  /' <<<"$decks" >&2

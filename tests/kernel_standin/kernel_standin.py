@@ -17,29 +17,13 @@ import sys
 import time
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-sys.path.insert(0, os.path.join(ROOT, "tools", "walk"))
+sys.path[:0] = [os.path.join(ROOT, "tools", "walk"), os.path.join(ROOT, "emulator")]
 from harness import WINE_RUN, WINESERVER, Slot, windows_path  # noqa: E402
+from scenarios import scenarios  # noqa: E402
 
 with open(os.path.join(ROOT, "link", "DriverWire.h")) as header:
     MAKER = re.search(r"#define DRIVER_VENDOR_ID (0x[0-9A-Fa-f]+)", header.read()).group(1)
 RECORD = os.path.join("drive_c", "kernel-standin.txt")
-
-
-def scenarios():
-    """The emulated deck's scenarios (emulator/scenarios.txt) by name, each field as written: the
-    successful deck's where a row gives none."""
-    rows = []
-    with open(os.path.join(ROOT, "emulator", "scenarios.txt")) as table:
-        for line in table:
-            if line.startswith(" "):
-                rows[-1] += line
-            elif line.strip() and not line.startswith("#"):
-                rows.append(line)
-    found = {}
-    for row in rows:
-        name, *fields = row.split()
-        found[name] = dict(found.get("success", {}), **dict(f.split("=", 1) for f in fields))
-    return found
 
 
 def members(scenario):
