@@ -47,12 +47,10 @@ def authority():
     openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "3650",
             "-subj", "/CN=Trevolin Test Authority", "-addext", "basicConstraints=critical,CA:TRUE",
             "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    openssl("req", "-newkey", "rsa:2048", "-passout", "file:password.txt", "-keyout", "key.pem", "-out", "cert.csr",
-            "-subj", "/CN=Trevolin Test Maker")
-    with open(os.path.join(work, "code-signing.cnf"), "w") as f:
-        f.write("basicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=codeSigning\n")
-    openssl("x509", "-req", "-in", "cert.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial", "-days", "3650",
-            "-extfile", "code-signing.cnf", "-out", "cert.pem")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-passout", "file:password.txt", "-keyout", "key.pem", "-out",
+            "cert.pem", "-days", "3650", "-subj", "/CN=Trevolin Test Maker", "-CA", "ca.pem", "-CAkey", "ca.key",
+            "-addext", "basicConstraints=CA:FALSE", "-addext", "keyUsage=critical,digitalSignature",
+            "-addext", "extendedKeyUsage=codeSigning")
     return files
 
 
