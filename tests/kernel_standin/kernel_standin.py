@@ -35,8 +35,8 @@ def members(scenario):
     packets = f"{int(s['packetSize0'], 0):x}:{int(s['packetSize1'], 0):x}"
     listed = []
     for member in filter(None, s["before"].split(",") + deck + s["after"].split(",")):
-        spec, _, count = member.partition("*")
-        vendor, product, ready = (int(MAKER if n == "maker" else n, 0) for n in spec.split(":"))
+        device, _, count = member.partition("*")
+        vendor, product, ready = (int(MAKER if n == "maker" else n, 0) for n in device.split(":"))
         listed += [f"{vendor:04x}:{product:04x}:{ready}:{packets}"] * int(count or 1)
     return listed
 
