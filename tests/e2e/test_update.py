@@ -1,12 +1,8 @@
 #!/usr/bin/env python3
-"""End to end: one whole run of the update as its owner goes through it (--case NAME) on a Wine
-virtual desktop through the UI probe, one run for each way a whole run ends, checked against the
-emulated deck's report (or, for Trevolin.exe, the record of the kernel stand-in): the windows in
-their order, the message box or none, the program's end, nothing written to the deck before the
-user agreed, every handle closed, no fault, and the new firmware on the deck, byte for byte,
-exactly when the run ends with "バージョンアップ完了". The options name the built programs; the
-release cases run the release preset's own program, copied byte for byte beside the stand-in
-library, under 32-bit Wine.
+"""End to end: one whole run as its owner goes through it (--case NAME), one for each way a run
+ends, checked against the emulated deck's report or the kernel stand-in's record: what only a
+whole run shows (the windows in order, the program's end, nothing written before consent, every
+handle closed, the image on the deck exactly when the run says it is done).
 """
 import argparse
 import contextlib
@@ -21,7 +17,7 @@ import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [os.path.join(HERE, "..", "..", "tools", "walk"), os.path.join(HERE, "..", "kernel_standin")]
-from kernel_standin import KernelStandin, members  # noqa: E402
+from kernel_standin import KernelStandin  # noqa: E402
 from harness import WINE_RUN, Desktop, Slot, Window, quote, windows_path  # noqa: E402
 from walk import AGREE, AGREEMENT, CHECK, COMPLETE, DISAGREE, STAGES, TRANSFER, WAIT, Walk  # noqa: E402
 
@@ -55,7 +51,7 @@ WINDOW_TEXTS = {
 
 class Case:
     DEFAULTS = dict(scenario="success", user=AGREE, box=None, reaches=COMPLETE, program="emulated", blocks=None,
-                    image=None, plugged=True, reply_read=None, planted=False, locale=None, driver=False, queried=(),
+                    image=None, plugged=True, reply_read=None, planted=False, locale=None, driver=False,
                     second_copy=False, start_only=False, timeout_s=240, slow=False,
                     ends_within_s=None)  # from the completion window's close to the program's end
 
@@ -89,7 +85,7 @@ CASES = {
     "no-acceptance": Case(scenario="no-acceptance", box=TRANSFER_TIMEOUT, reaches=TRANSFER, reply_read=False),
     # Trevolin.exe against the kernel stand-in: a stranger passed over, the deck found and asked
     # for its ready state, and its pipes, which cannot open under Wine.
-    "production-driver": check_failure(USB_OPEN, scenario="other-vendor-first", driver=True, queried=[1]),
+    "production-driver": check_failure(USB_OPEN, scenario="other-vendor-first", driver=True),
     # The release as owners get it, through the real driver backend: no driver; and a driver that
     # lists a device of another vendor and one of another product, both refused and closed again.
     "release-no-driver": check_failure(NO_DRIVER, program="release"),
@@ -291,13 +287,10 @@ class UpdateEndToEnd(unittest.TestCase):
                 self.assertTrue(good, f"control {control} of {caption}: {text[:80]!r}")
 
     def check_record(self, case, record):
+        # Which member gets which request is the driver backend's own test; a whole run shows that
+        # the program closed them all itself, before it ended.
+        self.assertTrue(record.of("create"), "the program opened the stand-in's devices")
         self.assertEqual(dict(record.unclosed), {}, "handles the program left to Wine to close")
-        # Each search opens the members in turn up to the cap, asks each for its device
-        # descriptor, and the deck found for its ready state.
-        looked_at = set(range(min(len(members(case.scenario)), 129)))
-        self.assertEqual({m for m, _ in record.of("create")}, looked_at, "the members opened")
-        asked = {(m, "220014", "01000000") for m in looked_at} | {(m, "220018", "") for m in case.queried}
-        self.assertEqual(set(record.ioctls()), asked, "the I/O controls")
         self.assertEqual([f for f in record.lines if f[0] not in ("create", "close", "ioctl")], [])
 
 

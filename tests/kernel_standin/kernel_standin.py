@@ -1,12 +1,10 @@
 #!/usr/bin/env python3
-"""The kernel stand-in in a Wine prefix: installed with a scenario, its record read, and removed
-again. The tests use it in a prefix of their own (a "kd" slot of the harness).
+"""The kernel stand-in in a Wine prefix: installed with a scenario, its record read, removed.
 
-    kernel_standin.py --prefix BASE --installer KernelStandinInstall.exe --driver KernelStandin.sys \\
+    kernel_standin.py --prefix BASE --installer INSTALL.exe --driver KernelStandin.sys \\
                       --scenario NAME -- PROGRAM.exe [ARGS...]
 
-takes a slot, installs the scenario there, runs the program in that prefix, removes the driver
-and stops every process of the prefix; the exit status is the program's.
+runs the program in a slot of its own with the scenario installed; the exit status is the program's.
 """
 import argparse
 import collections
@@ -56,9 +54,6 @@ class Record:
         """The (member, pid) opens that no close by the same process matched, so that a handle
         Wine closed because its program ended counts as left open."""
         return collections.Counter(self.of("create")) - collections.Counter(self.of("close"))
-
-    def ioctls(self):
-        return [(int(f[1]), f[3], f[4] if len(f) > 4 else "") for f in self.lines if f[0] == "ioctl"]
 
 
 class KernelStandin:
