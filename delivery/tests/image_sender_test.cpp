@@ -1,14 +1,11 @@
-// ImageSender against the emulated library: what reaches the deck, in which order, and
-// what the sender makes of the deck's answers. One whole update states the bytes on both of the
-// deck's paths literally and prints the transfer's figures; under Windows it runs in real time.
-// Elsewhere the pauses pass at once on the deck's own clock.
+// ImageSender against the emulated library. The whole update states both paths' bytes literally
+// and, under Windows, runs in real time, where the deck judges each pause; elsewhere the pauses
+// pass at once on the deck's own clock.
 #include "delivery/ImageSender.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <memory>
 
 #include "delivery/TavroUSB.h"
@@ -68,9 +65,7 @@ TEST(Wire, AWholeUpdateOnBothPathsAsTheDeckRecordedIt) {
   ImageSender sender(clock);
   RecordingView view(deck);
   ASSERT_EQ(sender.Open(), 1);
-  const auto begun = std::chrono::steady_clock::now();
   ASSERT_EQ(sender.SendImage(view), 1);
-  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
   unsigned char status[4] = {}, reply[1024] = {};
   std::uint32_t got = 0;
   EXPECT_EQ(VornUsbControlRecive(sender.libraryHandle, 1, status, 4, &got), 1);
@@ -105,15 +100,6 @@ TEST(Wire, AWholeUpdateOnBothPathsAsTheDeckRecordedIt) {
   EXPECT_EQ(view.positions, positions);
   EXPECT_EQ(view.pumps, pumps);
   EXPECT_EQ(std::make_pair(view.shows, view.ends), std::make_pair(1025, 1));
-  std::vector<double> pauses = deck.Library().Counters().pauses;
-  std::sort(pauses.begin(), pauses.end());
-  EXPECT_GE(pauses.front(), 10.0);
-  // The floor: each block's pause and the bus time of its call.
-  const double floor = kImageBlocks * (kBlockPauseMs + EmulatedLibrary::kTransferCallMs) / 1000.0;
-  std::printf(
-      "transfer: %.3f s (floor %.3f s, %+.1f %%); pauses between blocks, as the deck measured them: "
-      "min %.2f ms, median %.2f ms, max %.2f ms\n",
-      wall, floor, (wall / floor - 1) * 100, pauses.front(), pauses[pauses.size() / 2], pauses.back());
 }
 
 TEST(ImageSenderOpen, OpensTheLastDeckEnumeratedOrLogsWhyNotAndClosesEachDeckOnce) {
