@@ -1,13 +1,8 @@
 #!/usr/bin/env python3
-"""The `release` preset as the maker uses it. It refuses to configure without the maker's image or
-signing key and says what to pass; it refuses an image that is not the firmware the program
-announces, naming the file and the fault, and a key that is not the certificate's. From a good
-image (made here, with a body and date of its own) and a code-signing certificate of an authority
-made here, it builds a signed Trevolin.exe whose checks all pass (it carries that image byte for
-byte, has no debug sections, the commit's time, its imports and resources right), whose signature
-verifies against that authority and no longer does once one byte of the image in it is changed,
-and which a second build in another folder, later, gives again byte for byte. The good build is
-kept: the end-to-end tests run its program.
+"""The `release` preset as the maker uses it: its refusals, and from an image and an authority
+made here a signed program that passes its checks, verifies, fails verification once altered, and
+comes out byte for byte again from another folder, later. The good build is kept for the
+end-to-end tests.
 
 usage: release_test.py SOURCE_DIR WORK_DIR
 """

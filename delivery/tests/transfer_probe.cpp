@@ -1,9 +1,7 @@
-// One transfer as the transfer stage makes it (open, send, poll for the reply, close), without the
-// rewrite request, which goes over the driver, and its pauses passed at once: a quick run of the
-// library's wiring, whose first block the deck refuses. One status read follows all the same, so
-// that each of the six calls goes through the library. Built with the emulated deck linked in, and
-// against TavroUSB.dll by import, which is the program whose imports are checked like the
-// release's. Exits 0 when the deck took the image and replied.
+// One transfer as the transfer stage makes it, without the rewrite request (that goes over the
+// driver): the deck refuses the first block, and a status read follows so that all six library
+// calls are made. Built against the linked-in deck and against TavroUSB.dll by import, the
+// program whose imports are checked like the release's. Exit 0 when the deck took the image.
 #include <cstdio>
 
 #include "delivery/ImageSender.h"

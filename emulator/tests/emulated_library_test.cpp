@@ -1,6 +1,5 @@
-// The emulated library as an oracle: each way a caller can get the library path wrong
-// is recorded as its own kind of fault, and a faithful transfer as none. What the real sender sends
-// it is checked in delivery/tests.
+// The emulated library as an oracle: each way a caller can get the library path wrong is a fault
+// of its own kind, and a faithful transfer none.
 #include "emulator/EmulatedLibrary.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""library_dll_check.py WINE_RUN PREFIX PROGRAM: runs a program linked to TavroUSB.dll by import
-under Wine, with the stand-in DLL beside it, against a few scenarios of the emulated deck, and checks
-the library part of the deck's report of each run. The program reaches the library path only: the
-deck refuses its first block, which came without a rewrite request, finds nothing else wrong with it
-or with the status read that follows, and has every handle back."""
+"""library_dll_check.py WINE_RUN PREFIX PROGRAM: a program bound to TavroUSB.dll by import, run beside
+the stand-in DLL on a few decks: each of the six calls reaches the deck, which refuses the first
+block (no rewrite request came), finds nothing else wrong and has every handle back."""
 import json
 import os
 import subprocess

@@ -1,8 +1,6 @@
 #!/usr/bin/env python3
-"""scripts/wine-run lets go of its caller when the program has ended: the first program of a prefix
-starts Wine's services, which keep what the program inherited for as long as the prefix's server
-lives, and a caller that reads the program's output to its end (ctest) would wait for them. Run in
-a slot, a prefix of this test's own with no server yet.
+"""scripts/wine-run lets go of its caller when the program has ended, though Wine's services,
+started by a prefix's first program, keep what it inherited (ctest would wait for them).
 
 usage: wine_run_test.py PREFIX
 """

@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""check_imports.py imports|known|exports FILE --machine x86|x64: a Windows program's or DLL's tie to
-TavroUSB.dll, from its PE file as objdump reads it. `imports`: the six functions of the maker's
-library from TavroUSB.dll by their plain names, and otherwise only KnownDLLs; `known`: only KnownDLLs
-(a program with the deck linked in); `exports`: the DLL exports exactly the six. Exits 0 when the
-check holds, 1 with the reasons when it does not, 2 on a file that is no PE."""
+"""check_imports.py imports|known|exports FILE --machine x86|x64, from objdump's reading of the PE:
+`imports` the maker's six functions by plain name from TavroUSB.dll and otherwise only KnownDLLs;
+`known` only KnownDLLs; `exports` exactly the six. Exit 0 when it holds, 1 with why, 2 on no PE."""
 import os
 import re
 import subprocess

@@ -1,11 +1,7 @@
 #!/usr/bin/env python3
-"""Checks the program as it is handed out: its resources field by field; its PE headers; the firmware
-image it was built from, byte for byte; and, for the release, no debug sections and no symbols, the
-debug information lying in PROGRAM.debug beside it, named by the program's debug link with its
-checksum, the commit's time in its header, a signature, and neither the sources' nor the build's
-folder named in the program or its debug information. (Its imports are check_imports.py's; that
-the system builds the windows and plays the clip is resources_test's; that the signature holds is
-the release test's.)
+"""Checks the program as it is handed out: its resources field by field, its PE headers, the image
+it carries byte for byte, and for the release what makes it reproducible and signed. (Imports are
+check_imports.py's; the signature's validity is the release test's.)
 
 usage: check_program.py --bits 32|64 --image IMAGE [--release EPOCH SOURCES BUILD] PROGRAM.exe
 """

@@ -1,6 +1,4 @@
-// Helpers for the tests of whatever talks to the emulated deck: waiting for another thread, a deck
-// of a named or tweaked scenario with a link session on it (on the tests' clock), frames and the
-// link's log lines.
+// Helpers for the tests of whatever talks to the emulated deck.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,8 +1,6 @@
-// The tests' clock: time passes only when a pause asks for it, or when a test says so, and every
-// pause is recorded. Options for what a test needs of it: a hook that sees each pause first (to
-// move the emulated deck's clock on, or to act at a given moment), pauses that end late, a share of
-// each pause waited for real (so that another thread runs meanwhile), and the worker's long pauses
-// held until a stop cuts them short.
+// The tests' clock: time passes only when a pause asks for it or a test says so, and every pause
+// is recorded. A test may see each pause first, make pauses end late, wait a share of each for
+// real (so another thread runs meanwhile), or hold the worker's long pauses until a stop.
 #pragma once
 
 #include <atomic>

@@ -1,10 +1,5 @@
-"""One way for the Python checks to report: each check says what it holds the build to, "ok" or
-"FAIL" with what was found instead, and the run ends with a count and an exit status for ctest.
-
-    checks = Checks()
-    checks.expect("what must hold", condition, "what was found when it does not")
-    checks.equal("what must be so", actual, expected)
-    checks.done()   # exits: 0 when every check held
+"""One way for the Python checks to report, which ctest's output reads the same everywhere: "ok" or
+"FAIL" and what was found, then a count, and the exit status (done()).
 """
 import sys
 
