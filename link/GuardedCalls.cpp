@@ -47,6 +47,10 @@ bool GuardedCalls::Write(DriverHandle handle, const void* data, std::uint32_t si
 }
 
 bool GuardedCalls::Close(DriverHandle handle) {
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    if (std::find(endedIn.begin(), endedIn.end(), handle) != endedIn.end()) return true;
+  }
   return Waiting(handle, [&] { return calls.Close(handle); });
 }
 
@@ -58,16 +62,18 @@ void GuardedCalls::EndThread(std::thread& thread) {
   calls.EndThread(thread);
 }
 
-bool GuardedCalls::EndIfWaiting(std::thread& thread, DriverHandle& inside) {
+bool GuardedCalls::EndIfWaiting(std::thread& thread) {
   std::lock_guard<std::mutex> hold(lock);
   if (!thread.joinable()) return false;
   const std::thread::id id = thread.get_id();
   const auto it =
       std::find_if(waiting.begin(), waiting.end(), [id](const Inside& i) { return i.thread == id; });
   if (it == waiting.end()) return false;
-  inside = it->handle;
   calls.EndThread(thread);
   // A thread that left the driver's call just now cannot be ended: it is on its way out and will
   // be joined as usual.
-  return !thread.joinable();
+  if (thread.joinable()) return false;
+  endedIn.push_back(it->handle);
+  waiting.erase(it);
+  return true;
 }

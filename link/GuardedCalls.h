@@ -2,7 +2,9 @@
 // thread that a driver will not let go is ended without its cooperation only while it waits inside
 // a read, a write, a control request or a close: there it holds no lock, not even the allocator's,
 // that another thread needs. Opening and listing allocate, so they are never places to end a
-// thread. Everything passes through to the backend.
+// thread. Everything passes through to the backend, but the close of a handle a thread was ended
+// inside: that call never returns, and on Windows the close would wait for it for ever, so the
+// handle is left to the end of the process.
 #pragma once
 
 #include <mutex>
@@ -26,10 +28,9 @@ class GuardedCalls final : public DriverCalls {
   void EndThread(std::thread& thread) override;
 
   // Ends `thread` if it waits inside a read, write, control request or close right now, and
-  // detaches it; true when it did, with the handle of that call in `inside`. The thread cannot
-  // leave the call and take a lock meanwhile: on its way out it passes the lock this holds. The
-  // call never returns, and a close of its handle would wait for it for ever.
-  bool EndIfWaiting(std::thread& thread, DriverHandle& inside);
+  // detaches it; true when it did. The thread cannot leave the call and take a lock meanwhile: on
+  // its way out it passes the lock this holds.
+  bool EndIfWaiting(std::thread& thread);
 
  private:
   template <typename Call>
@@ -41,5 +42,6 @@ class GuardedCalls final : public DriverCalls {
   };
   DriverCalls& calls;
   std::mutex lock;
-  std::vector<Inside> waiting;  // threads inside a call where they may be ended, and its handle
+  std::vector<Inside> waiting;         // threads inside a call where they may be ended, and its handle
+  std::vector<DriverHandle> endedIn;  // a thread was ended inside a call on them
 };

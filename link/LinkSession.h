@@ -85,10 +85,6 @@ class LinkSession {
   // One read; kReading to go on, kDeviceRemoved when the deck has gone.
   int ReadReply(std::vector<unsigned char>& incoming);
   void CloseHandles();
-  // A thread was ended inside a call on `inside`: on Windows a close of a handle waits for the call
-  // in flight on it, which now never returns, so whichever of the three it is stays open until the
-  // process ends.
-  void LeaveToExit(DriverHandle inside);
   void StartWorker();
   void StopWorker();
   // Sleeps on the worker thread, on the clock; returns early, false, once `running` is cleared.

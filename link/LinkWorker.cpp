@@ -61,9 +61,7 @@ void LinkSession::StopWorker() {
       Loan pipe(readPipe);
       calls.CancelIo(worker, pipe.Handle());
     }
-    DriverHandle inside = kInvalidHandle;
-    if (std::chrono::steady_clock::now() >= giveUp && calls.EndIfWaiting(worker, inside)) {
-      LeaveToExit(inside);
+    if (std::chrono::steady_clock::now() >= giveUp && calls.EndIfWaiting(worker)) {
       log.Append("応答しないワーカースレッドを強制終了しました。");
       return;
     }
@@ -208,10 +206,6 @@ void LinkSession::CloseHandles() {
   readPipe.Close();
 }
 
-void LinkSession::LeaveToExit(DriverHandle inside) {
-  for (SharedHandle* h : {&deviceHandle, &writePipe, &readPipe}) h->LeaveOpen(inside);
-}
-
 void LinkSession::Reset() {
   StopWorker();
   CloseHandles();
@@ -274,9 +268,7 @@ bool LinkSession::WriteBounded(DriverHandle pipe, const std::string& text, bool 
   // moment gets the thread ended where it waits.
   const double endAt = real.NowMs() + kCancelLimitMs;
   while (!done->load()) {
-    DriverHandle inside = kInvalidHandle;
-    if (real.NowMs() >= endAt && calls.EndIfWaiting(writer, inside)) {
-      LeaveToExit(inside);
+    if (real.NowMs() >= endAt && calls.EndIfWaiting(writer)) {
       log.Append("応答しない送信スレッドを強制終了しました。");
       return false;
     }

@@ -1,8 +1,7 @@
 // SharedHandle: a driver handle that the worker opens and closes while either thread may borrow it
 // for a call. A handle closed while it is lent out is closed by its last borrower when it comes
 // back, so it is never used after it is closed, never closed twice, and no lock is held across a
-// driver call. A handle that a thread was ended inside is never closed: it is left to the end of
-// the process.
+// driver call.
 #pragma once
 
 #include <algorithm>
@@ -50,14 +49,7 @@ class SharedHandle {
         if (close) closed.erase(it);
       }
     }
-    if (close && !Abandoned(h)) port.ReleaseHandle(h);
-  }
-
-  // A thread was ended inside a call on `h`, which never returns: a close of `h` would wait for it
-  // for ever, so when this holds `h` it is dropped without a close. Harmless for any other handle.
-  void LeaveOpen(DriverHandle h) {
-    std::lock_guard<std::mutex> hold(lock);
-    leftOpen.push_back(h);
+    if (close) port.ReleaseHandle(h);
   }
 
   // Takes the handle out and closes it, or leaves the closing to its last borrower.
@@ -71,21 +63,15 @@ class SharedHandle {
         h = kInvalidHandle;
       }
     }
-    if (h != kInvalidHandle && !Abandoned(h)) port.ReleaseHandle(h);
+    if (h != kInvalidHandle) port.ReleaseHandle(h);
   }
 
  private:
-  bool Abandoned(DriverHandle h) const {
-    std::lock_guard<std::mutex> hold(lock);
-    return std::find(leftOpen.begin(), leftOpen.end(), h) != leftOpen.end();
-  }
-
   DriverPort& port;
   mutable std::mutex lock;
   DriverHandle value = kInvalidHandle;
   int loans = 0;
   std::vector<std::pair<DriverHandle, int>> closed;  // taken out while lent: handle, loans left
-  std::vector<DriverHandle> leftOpen;                // a thread was ended inside a call on them
 };
 
 // Borrows a handle for the life of the object.
