@@ -234,19 +234,15 @@ Json DescribeWithControls(HWND hwnd) {
   return Describe(hwnd).Add("controls", controls);
 }
 
-Json ListTopLevel(bool all) {
-  struct List {
-    bool all;
-    Json windows;
-  } list = {all, Json::Array()};
+Json ListTopLevel() {
+  Json windows = Json::Array();
   EnumWindows(
       [](HWND hwnd, LPARAM p) CALLBACK -> BOOL {
-        auto* l = reinterpret_cast<List*>(p);
-        if (l->all || IsWindowVisible(hwnd)) l->windows.Push(Describe(hwnd));
+        if (IsWindowVisible(hwnd)) reinterpret_cast<Json*>(p)->Push(Describe(hwnd));
         return TRUE;
       },
-      reinterpret_cast<LPARAM>(&list));
-  return list.windows;
+      reinterpret_cast<LPARAM>(&windows));
+  return windows;
 }
 
 HWND FindMessageBox() {

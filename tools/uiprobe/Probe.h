@@ -24,8 +24,8 @@ Json Describe(HWND hwnd);
 // Describe() plus every child in z-order, which for a dialog is template (tab) order.
 Json DescribeWithControls(HWND hwnd);
 
-// Top-level windows of the desktop, visible ones only unless `all`.
-Json ListTopLevel(bool all);
+// The visible top-level windows of the desktop.
+Json ListTopLevel();
 
 // A visible message box (a dialog with the system's message icon slot), or nullptr.
 HWND FindMessageBox();

@@ -67,14 +67,6 @@ std::vector<std::string> Split(const std::string& line) {
   return words;
 }
 
-std::wstring Wide(const std::string& utf8) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  std::wstring w(n, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &w[0], n);
-  w.resize(n > 0 ? n - 1 : 0);
-  return w;
-}
-
 Json Ok() {
   return Json::Object().Add("ok", true);
 }
@@ -149,7 +141,7 @@ class Session {
     HWND hwnd = w[1] == "screen" ? nullptr : WindowArg(w, 1);
     if (hwnd && !IsWindow(hwnd)) return Fail("no such window");
     SIZE size = {};
-    if (!SaveScreenshot(hwnd, Wide(w[2]), size)) return Fail("cannot save " + w[2]);
+    if (!SaveScreenshot(hwnd, WideFromUtf8(w[2]), size)) return Fail("cannot save " + w[2]);
     return Ok().Add("size", Json::Array().Push(size.cx).Push(size.cy));
   }
 
@@ -189,7 +181,7 @@ class Session {
 
   Json MessageBoxCommand(const std::vector<std::string>& w) {
     HWND box = WaitFor(NumberArg(w, 1, 10000), FindMessageBox);
-    if (!box) return Fail("timeout").Add("windows", ListTopLevel(false));
+    if (!box) return Fail("timeout").Add("windows", ListTopLevel());
     Settle(box, 5000);
     Json described = DescribeMessageBox(box);
     if (w[0] == "msgbox") return Ok().Add("box", described);
@@ -245,21 +237,21 @@ class Session {
     for (size_t i = firstName; i < w.size(); ++i) {
       const size_t equals = w[i].find('=');
       if (equals == std::string::npos || equals == 0) return "not NAME=VALUE: " + w[i];
-      SetEnvironmentVariableW(Wide(w[i].substr(0, equals)).c_str(), Wide(w[i].substr(equals + 1)).c_str());
+      SetEnvironmentVariableW(WideFromUtf8(w[i].substr(0, equals)).c_str(), WideFromUtf8(w[i].substr(equals + 1)).c_str());
     }
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE output = INVALID_HANDLE_VALUE;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     if (w.size() >= 3) {
-      output = CreateFileW(Wide(w[2]).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+      output = CreateFileW(WideFromUtf8(w[2]).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
       if (output == INVALID_HANDLE_VALUE) return "cannot create " + w[2];
       startup.dwFlags = STARTF_USESTDHANDLES;
       startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
       startup.hStdOutput = startup.hStdError = output;
     }
-    std::wstring commandLine = L"\"" + Wide(w[1]) + L"\"";
+    std::wstring commandLine = L"\"" + WideFromUtf8(w[1]) + L"\"";
     BOOL ok = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0,
                              nullptr, nullptr, &startup, &started);
     if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
