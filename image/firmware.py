@@ -19,6 +19,7 @@ SIZE = 393216
 RECORD_AT = 4
 ANNOUNCED = b"Z8KQV01.07A"  # offsets 4 to 14: model, "V", major "." minor, variant
 DATE_AT, END_AT = 15, 21    # six digits, yymmdd; then the record's zero byte
+STANDIN_SEED, STANDIN_DATE = 0x5A384B51, "011128"  # the stand-in image every build makes alike
 
 
 def checksum(image):
@@ -57,9 +58,9 @@ def faults(image):
         found.append(f'the date at offsets 15 to 20 is "{text(date)}", not six digits')
     if image[END_AT] != 0:
         found.append(f"byte 21 is 0x{image[END_AT]:02X}, not the 0 that ends the version record")
-    stored = struct.unpack_from("<I", image, 0)[0]
-    if stored != checksum(image):
-        found.append(f"the checksum at offset 0 is 0x{stored:08X}, but bytes 4 to the end sum to 0x{checksum(image):08X}")
+    stored, summed = struct.unpack_from("<I", image, 0)[0], checksum(image)
+    if stored != summed:
+        found.append(f"the checksum at offset 0 is 0x{stored:08X}, but bytes 4 to the end sum to 0x{summed:08X}")
     return found
 
 
@@ -76,7 +77,7 @@ def body(length, seed):
     return bytes(out)
 
 
-def build(seed=0x5A384B51, date="011128"):
+def build(seed=STANDIN_SEED, date=STANDIN_DATE):
     """A stand-in for the maker's image, for development and tests: the announced record with a
     date, then a body made by a fixed generator, so that the same file comes out on every machine.
     Another seed or date gives another image that the check takes all the same."""
@@ -92,8 +93,8 @@ def main(argv):
     check.add_argument("image")
     make = commands.add_parser("make")
     make.add_argument("output")
-    make.add_argument("--seed", type=lambda v: int(v, 0), default=0x5A384B51)
-    make.add_argument("--date", default="011128")
+    make.add_argument("--seed", type=lambda v: int(v, 0), default=STANDIN_SEED)
+    make.add_argument("--date", default=STANDIN_DATE)
     args = parser.parse_args(argv)
     if args.command == "make":
         with open(args.output, "wb") as f:
@@ -105,9 +106,10 @@ def main(argv):
     except OSError as e:
         print(f"{args.image}: cannot be read: {e.strerror}", file=sys.stderr)
         return 1
-    for fault in faults(image):
+    found = faults(image)
+    for fault in found:
         print(f"{args.image}: {fault}", file=sys.stderr)
-    return 1 if faults(image) else 0
+    return 1 if found else 0
 
 
 if __name__ == "__main__":
