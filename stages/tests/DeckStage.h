@@ -24,7 +24,14 @@
 // Made once the link worker's open has ended, one way or the other.
 struct DeckStage {
   explicit DeckStage(const char* name, const std::function<void(Scenario&)>& change = {})
-      : deck(Tweaked(name, change)), binding(deck), link(deck.Driver(), linkClock), sender(senderClock) {
+      : deck(Named(name,
+                   [&](Scenario& s) {
+                     s.replyDelayMs = 0;
+                     if (change) change(s);
+                   })),
+        binding(deck),
+        link(deck.Driver(), linkClock),
+        sender(senderClock) {
     app.screenWidth = 1024;
     app.screenHeight = 738;
     deck.Driver().HoldWritesUntilReplyRead(true);
@@ -33,12 +40,6 @@ struct DeckStage {
     // The worker's open takes milliseconds, or seconds on a machine busy with other tests.
     EXPECT_TRUE(WaitFor([this] { return link.State() != LinkSession::kOpening; }, 30000))
         << "the link's worker never ended its open";
-  }
-  static Scenario Tweaked(const char* name, const std::function<void(Scenario&)>& change) {
-    Scenario s = *FindScenario(name);
-    s.replyDelayMs = 0;
-    if (change) change(s);
-    return s;
   }
 
   EmulatedDeck deck;
