@@ -29,8 +29,7 @@ DeckCommands::Answer DeckCommands::Take(const Bytes& frame, double now) {
   if (frame.empty()) return Ignore("empty frame ignored", std::move(answer));
   if (frame[0] == kLinkKitCommand) {
     if (!Is(frame, kPowerOn)) return Ignore("unknown link kit command ignored", std::move(answer));
-    poweredOn = true;
-    ++powerOns;
+    poweredOn = answer.poweredOn = true;
     answer.replies.push_back({now, Bytes(std::begin(kPowerOnAcknowledged), std::end(kPowerOnAcknowledged))});
     return answer;
   }
@@ -45,7 +44,7 @@ DeckCommands::Answer DeckCommands::Take(const Bytes& frame, double now) {
 }
 
 DeckCommands::Answer DeckCommands::Ignore(std::string why, Answer answer) {
-  ++ignored;
+  answer.ignored = true;
   answer.notes.push_back({"frame-ignored", std::move(why)});
   return answer;
 }

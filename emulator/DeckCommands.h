@@ -23,8 +23,10 @@ class DeckCommands {
   struct Answer {
     std::vector<std::pair<const char*, std::string>> notes;  // events, kind and text, in order
     std::vector<Reply> replies;                              // in the order the deck sends them
-    double queryDue = -1;  // when the reply to a query is due; -1: no query was answered
-    double unplugAt = -1;  // the deck goes away then, as the scenario says; -1: not now
+    double queryDue = -1;    // when the reply to a query is due; -1: no query was answered
+    double unplugAt = -1;    // the deck goes away then, as the scenario says; -1: not now
+    bool ignored = false;    // the frame was not understood, or not taken
+    bool poweredOn = false;  // the frame was the power-on request
   };
 
   // A frame off pipe 0 at `now`: its framing judged, then answered.
@@ -39,8 +41,6 @@ class DeckCommands {
   // The image was accepted after a rewrite request, and the rewrite had finished by `now` without
   // the deck being pulled meanwhile.
   bool RewriteCompleted(double now) const;
-  int PowerOns() const { return powerOns; }
-  int FramesIgnored() const { return ignored; }  // not understood, or not taken
   const std::vector<Bytes>& Frames() const { return frames; }
 
  private:
@@ -50,8 +50,6 @@ class DeckCommands {
   const Scenario& scenario;
   std::vector<Bytes> frames;
   bool poweredOn = false;
-  int powerOns = 0;
-  int ignored = 0;
   bool rewriteRequested = false;
   double acceptedAtMs = -1;      // the image accepted and the rewrite begun; -1: not (yet)
   bool rewriteCutShort = false;  // unplugged while rewriting

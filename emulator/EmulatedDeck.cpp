@@ -83,28 +83,25 @@ EmulatedDeck::EmulatedDeck(const Scenario& scenario)
 EmulatedDeck::~EmulatedDeck() = default;
 
 std::string EmulatedDeck::Report() const {
+  // Asked once, so that the version and `rewritten` agree however the rewrite's time runs on.
   const bool rewritten = driver->RewriteCompleted();
+  const std::string before =
+      VersionText(scenario.versionMajor, scenario.versionMinor, scenario.versionVariant);
+  std::string now = before;
+  if (rewritten) {
+    // The version record of what the deck took.
+    const std::vector<std::uint8_t> image = library->Image();
+    now = VersionText(ImageMajor(image.data()), ImageMinor(image.data()), ImageVariant(image.data()));
+  }
   Json all = Json::Array();
   for (const DeckEvent& e : events.All()) all.Push(DeckEvents::Describe(e));
   return Json::Object()
       .Add("scenario", scenario.name)
       .Add("driver", driver->Report())
       .Add("library", library->Report())
-      .Add("version", Json::Object()
-                          .Add("before", VersionText(scenario.versionMajor, scenario.versionMinor,
-                                                     scenario.versionVariant))
-                          .Add("now", VersionNow())
-                          .Add("rewritten", rewritten))
+      .Add("version", Json::Object().Add("before", before).Add("now", now).Add("rewritten", rewritten))
       .Add("events", all)
       .Text();
-}
-
-std::string EmulatedDeck::VersionNow() const {
-  if (!driver->RewriteCompleted())
-    return VersionText(scenario.versionMajor, scenario.versionMinor, scenario.versionVariant);
-  // The version record of what the deck took.
-  const std::vector<std::uint8_t> image = library->Image();
-  return VersionText(ImageMajor(image.data()), ImageMinor(image.data()), ImageVariant(image.data()));
 }
 
 namespace {

@@ -72,15 +72,12 @@ class EmulatedDeck {
   EmulatedLibrary& Library() { return *library; }
 
   // What the deck received and how it judged it, as one JSON object that tests and scripts read
-  // field by field: `scenario`; `driver` and `library` (their Report); `version` (`before`, `now`,
-  // `rewritten`: whether the deck rewrote itself); `events`, each {ms, path, kind, text}, `kind` one
-  // word a program looks for (`frame`, `rewrite-requested`, `block`, `reply-read`, `fault`, ...),
-  // `text` the same for a person.
+  // field by field: `scenario`; `driver` and `library` (their Report); `version` (`before`; `now`,
+  // the image's, e.g. "1.07A", once the deck has taken it, been asked to rewrite itself and done so;
+  // `rewritten`: whether it did); `events`, each {ms, path, kind, text}, `kind` one word a program
+  // looks for (`frame`, `rewrite-requested`, `block`, `reply-read`, `fault`, ...), `text` the same
+  // for a person.
   std::string Report() const;
-
-  // The version the deck reports now: the scenario's, or the image's once the deck has taken the
-  // image, been asked to rewrite itself and finished doing so (e.g. "1.07A").
-  std::string VersionNow() const;
 
   // The deck of this process: the scenario named by TREVOLIN_DECK ("success" when unset). When
   // TREVOLIN_DECK_REPORT names a file, the report is written there as the process ends; when

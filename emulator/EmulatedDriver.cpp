@@ -12,6 +12,12 @@
 namespace {
 using Bytes = std::vector<unsigned char>;
 
+std::string Path(int vendor, int product, const std::string& serial) {
+  char head[64];
+  std::snprintf(head, sizeof head, "\\\\?\\usb#vid_%04x&pid_%04x#", vendor, product);
+  return head + serial + "#" + DriverClassText();
+}
+
 std::string HandleText(DriverHandle h) {
   char text[24];
   std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(h));
@@ -81,14 +87,15 @@ void EmulatedDriver::Note(const char* kind, const std::string& text) {
 
 std::string EmulatedDriver::DevicePath() const {
   const Scenario& s = deck.scenario;
-  char head[64];
-  std::snprintf(head, sizeof head, "\\\\?\\usb#vid_%04x&pid_%04x#", s.vendorId, s.productId & 0xFFFF);
-  const std::string tail = "#" + DriverClassText();
   std::string serial = "hvx0001";
-  const std::size_t natural = std::strlen(head) + serial.size() + tail.size();
+  const std::size_t natural = Path(s.vendorId, s.productId & 0xFFFF, serial).size();
   if (s.devicePathLength > 0 && static_cast<std::size_t>(s.devicePathLength) > natural)
     serial.append(static_cast<std::size_t>(s.devicePathLength) - natural, '0');
-  return head + serial + tail;
+  return Path(s.vendorId, s.productId & 0xFFFF, serial);
+}
+
+std::size_t EmulatedDriver::Others() const {
+  return deck.scenario.before.size() + deck.scenario.after.size();
 }
 
 const Scenario::Member& EmulatedDriver::Other(std::size_t i) const {
@@ -97,10 +104,9 @@ const Scenario::Member& EmulatedDriver::Other(std::size_t i) const {
 }
 
 std::string EmulatedDriver::OtherPath(std::size_t i) const {
-  char head[64];
-  std::snprintf(head, sizeof head, "\\\\?\\usb#vid_%04x&pid_%04x#other%04zu#", Other(i).vendorId,
-                Other(i).productId, i + 1);
-  return head + DriverClassText();
+  char serial[32];
+  std::snprintf(serial, sizeof serial, "other%04zu", i + 1);
+  return Path(Other(i).vendorId, Other(i).productId, serial);
 }
 
 bool EmulatedDriver::InterfacePath(std::uint32_t index, std::string& path) {
@@ -109,7 +115,7 @@ bool EmulatedDriver::InterfacePath(std::uint32_t index, std::string& path) {
     std::this_thread::sleep_for(std::chrono::milliseconds(deck.scenario.slowListingMs));
   std::lock_guard<std::mutex> hold(lock);
   Refresh();
-  const std::size_t before = deck.scenario.before.size(), others = before + deck.scenario.after.size();
+  const std::size_t before = deck.scenario.before.size(), others = Others();
   if (index < before) {
     path = OtherPath(index);
   } else if (present && index == before) {
@@ -133,7 +139,7 @@ DriverHandle EmulatedDriver::Open(const char* path) {
   Kind kind;
   bool allowed = present;
   int other = -1;
-  for (std::size_t i = 0; i < deck.scenario.before.size() + deck.scenario.after.size() && other < 0; ++i)
+  for (std::size_t i = 0; i < Others() && other < 0; ++i)
     if (wanted == OtherPath(i)) other = static_cast<int>(i);
   if (other >= 0) {
     kind = Kind::Other;
@@ -520,6 +526,8 @@ void EmulatedDriver::Queue(Bytes reply, double due) {
 
 double EmulatedDriver::Carry(DeckCommands::Answer answer) {
   for (const auto& [kind, text] : answer.notes) Note(kind, text);
+  counts.ignoredFrames += answer.ignored ? 1 : 0;
+  counts.powerOns += answer.poweredOn ? 1 : 0;
   for (DeckCommands::Reply& r : answer.replies) Queue(std::move(r.bytes), r.due);
   if (answer.unplugAt >= 0) {
     unplugAt = answer.unplugAt;
@@ -544,16 +552,20 @@ bool EmulatedDriver::RewriteRequested() const {
   return commands.RewriteRequested();
 }
 
+int EmulatedDriver::CountOpen(bool inEndedCallsOnly) const {
+  return static_cast<int>(std::count_if(handles.begin(), handles.end(), [&](const auto& h) {
+    return h.second.open && (h.second.callerEnded || !inEndedCallsOnly);
+  }));
+}
+
 int EmulatedDriver::OpenHandles() const {
   std::lock_guard<std::mutex> hold(lock);
-  return static_cast<int>(
-      std::count_if(handles.begin(), handles.end(), [](const auto& h) { return h.second.open; }));
+  return CountOpen(false);
 }
 
 int EmulatedDriver::HandlesInEndedCalls() const {
   std::lock_guard<std::mutex> hold(lock);
-  return static_cast<int>(std::count_if(handles.begin(), handles.end(),
-                                        [](const auto& h) { return h.second.open && h.second.callerEnded; }));
+  return CountOpen(true);
 }
 
 void EmulatedDriver::LimitCloseWaits(double ms) {
@@ -626,21 +638,15 @@ int EmulatedDriver::BlockedWrites() const {
 
 EmulatedDriver::Counts EmulatedDriver::Counters() const {
   std::lock_guard<std::mutex> hold(lock);
-  Counts c = counts;
-  c.powerOns = commands.PowerOns();
-  c.ignoredFrames += commands.FramesIgnored();
-  return c;
+  return counts;
 }
 
 Json EmulatedDriver::Report() const {
   std::lock_guard<std::mutex> hold(lock);
   // A handle that an ended thread is still inside cannot be closed without waiting for ever: it is
   // left to the end of the process, and counted apart.
-  const int inEndedCalls = static_cast<int>(std::count_if(
-      handles.begin(), handles.end(), [](const auto& h) { return h.second.open && h.second.callerEnded; }));
-  const int stillOpen = static_cast<int>(std::count_if(handles.begin(), handles.end(),
-                                                       [](const auto& h) { return h.second.open; })) -
-                        inEndedCalls;
+  const int inEndedCalls = CountOpen(true);
+  const int stillOpen = CountOpen(false) - inEndedCalls;
   Json frameList = Json::Array(), replyList = Json::Array();
   for (const Bytes& f : commands.Frames()) frameList.Push(Hex(f));
   for (const Bytes& r : replies) replyList.Push(Hex(r));
@@ -656,10 +662,10 @@ Json EmulatedDriver::Report() const {
                           .Add("refusedOpens", counts.refusedOpens)
                           .Add("closesWaited", counts.closesWaited)
                           .Add("callsWaited", counts.callsWaited))
-      .Add("powerOns", commands.PowerOns())
+      .Add("powerOns", counts.powerOns)
       .Add("rewriteRequested", commands.RewriteRequested())
       .Add("frames", frameList)
-      .Add("framesNotTaken", counts.ignoredFrames + commands.FramesIgnored())
+      .Add("framesNotTaken", counts.ignoredFrames)
       .Add("replies", replyList)
       .Add("reads", Json::Object()
                         .Add("delivered", counts.readsDone)

@@ -153,7 +153,7 @@ class EmulatedDriver : public DriverCalls {
   static constexpr std::uint32_t kOverrun = ~0u;
   std::uint32_t TakePacket(unsigned char* buffer, std::uint32_t size);
   void Queue(std::vector<unsigned char> reply, double due);
-  // Notes the command logic's answer, queues its replies and takes its unplugging; gives back when
+  // Notes and counts the command logic's answer, queues its replies and takes its unplugging; gives back when
   // the reply to a query is due, or -1.
   double Carry(DeckCommands::Answer answer);
   // A write the deck never takes: blocks until cancelled, ended or unplugged; false.
@@ -161,6 +161,9 @@ class EmulatedDriver : public DriverCalls {
   // The other devices of the driver's class, those listed before the deck first.
   const Scenario::Member& Other(std::size_t i) const;
   std::string OtherPath(std::size_t i) const;
+  std::size_t Others() const;
+  // Handles open, or only those of them that a thread was ended inside a call on; lock held.
+  int CountOpen(bool inEndedCallsOnly) const;
 
   EmulatedDeck& deck;
   mutable std::mutex lock;

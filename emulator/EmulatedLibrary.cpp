@@ -17,6 +17,12 @@ constexpr int kReplyLength = 260;  // both bytes of the status's length field in
 // What a refused open leaves in the caller's handle: nothing promises it is left alone, and it is
 // never a handle to use or close.
 constexpr std::uint32_t kLeftByARefusal = 0xFFFFFFFFu;
+// Less than this between the return of one block's call and the next block, and the deck misses
+// the block's start: it needs 10 ms, and the difference is left to clock granularity.
+constexpr double kShortestPauseMs = kBlockPauseMs - 0.5;
+// The bus time of a control transfer: a block or the reply, and the 4-byte status.
+constexpr double kTransferCallMs = 1;
+constexpr double kStatusCallMs = 0.1;
 
 std::string Offset(std::uint32_t offset) {
   const std::uint8_t bytes[4] = {std::uint8_t(offset >> 24), std::uint8_t(offset >> 16),
@@ -141,7 +147,6 @@ const EmulatedLibrary::OpenDeck* EmulatedLibrary::FindOpen(std::uint32_t handle)
 
 bool EmulatedLibrary::Live(const OpenDeck& open, int cable, const char* call) {
   if (open.cable == cable) return true;
-  ++deadCalls;
   Note("call-failed",
        std::string(call) + " on handle " + HandleText(open.handle) + " failed: the cable was pulled");
   return false;
@@ -221,17 +226,12 @@ int EmulatedLibrary::Send(std::uint32_t handle, int code, const void* data, int 
   if (offset % kImageBytesPerBlock != 0)
     Fault("block-misaligned",
           "block " + std::to_string(index) + ": offset " + Offset(offset) + " is not a multiple of 384");
-  if (faults.size() > before) {
+  if (faults.size() > before || index == deck.scenario.refuseBlock) {
     refused = true;
     Note("block", "block " + std::to_string(index) + ": refused");
     return 0;
   }
-  if (index == deck.scenario.refuseBlock) {
-    refused = true;
-    Note("block", "block " + std::to_string(index) + ": refused");
-    return 0;
-  }
-  TakeBlock(index, static_cast<const std::uint8_t*>(data), arrived, wellFormed);
+  TakeBlock(index, static_cast<const std::uint8_t*>(data), offset, arrived, wellFormed);
   if (index == 0)
     Note("block", std::string("block 0 arrived; the rewrite request came before it: ") +
                       (rewriteRequested ? "yes" : "no"));
@@ -249,7 +249,8 @@ bool EmulatedLibrary::HeaderRight(int index, const std::uint8_t* block) {
   return false;
 }
 
-void EmulatedLibrary::TakeBlock(int index, const std::uint8_t* block, double arrived, bool good) {
+void EmulatedLibrary::TakeBlock(int index, const std::uint8_t* block, std::uint32_t offset, double arrived,
+                                bool good) {
   if (index == 0) firstBlockMs = arrived;
   lastBlockMs = arrived;
 
@@ -258,7 +259,6 @@ void EmulatedLibrary::TakeBlock(int index, const std::uint8_t* block, double arr
   headers.push_back(header);
   ++blocksReceived;
 
-  const std::uint32_t offset = OffsetOf(block);  // on the grid: the deck refuses any other
   const std::uint32_t expected = std::uint32_t(index) * kImageBytesPerBlock;
   if (offset != expected) {
     good = false;
@@ -281,7 +281,6 @@ void EmulatedLibrary::TakeBlock(int index, const std::uint8_t* block, double arr
 }
 
 void EmulatedLibrary::Judge() {
-  judged = true;
   complete = blockFaults == 0 && std::all_of(filled.begin(), filled.end(), [](bool b) { return b; });
   checksumRight = ImageChecksum(image.data()) == ImageStoredChecksum(image.data());
   recordRight = ImageRecordWellFormed(image.data());
@@ -298,7 +297,7 @@ void EmulatedLibrary::Judge() {
 }
 
 bool EmulatedLibrary::ReplyPending() const {
-  return judged && imageGood && !replyTaken && deck.scenario.acceptAfterMs >= 0 &&
+  return imageGood && !replyTaken && deck.scenario.acceptAfterMs >= 0 &&
          deck.events.Now() - lastBlockMs >= deck.scenario.acceptAfterMs;
 }
 
@@ -423,28 +422,17 @@ void EmulatedLibrary::Fault(const char* kind, std::string what) {
 
 EmulatedLibrary::Counts EmulatedLibrary::Counters() const {
   std::lock_guard<std::mutex> hold(lock);
-  Counts c{openedDeck,
-           static_cast<int>(openHandles.size()),
-           closeCalls,
-           sendCalls,
-           blocksReceived,
-           headers,
-           Identical(),
-           pauses,
-           statusReads,
-           replyReads,
-           {},
-           {}};
-  for (const FaultRecord& f : faults) {
-    c.faults.push_back(f.what);
-    c.faultKinds.push_back(f.kind);
-  }
+  Counts c{openedDeck,     static_cast<int>(openHandles.size()),
+           closeCalls,     sendCalls,
+           blocksReceived, headers,
+           Identical(),    statusReads,
+           replyReads,     {}};
+  for (const FaultRecord& f : faults) c.faultKinds.push_back(f.kind);
   return c;
 }
 
 bool EmulatedLibrary::Identical() const {
-  return blockFaults == 0 && std::all_of(filled.begin(), filled.end(), [](bool b) { return b; }) &&
-         std::memcmp(image.data(), FirmwareImage, kFirmwareImageSize) == 0;
+  return complete && std::memcmp(image.data(), FirmwareImage, kFirmwareImageSize) == 0;
 }
 
 std::vector<std::uint8_t> EmulatedLibrary::Image() const {
@@ -495,17 +483,15 @@ Json EmulatedLibrary::Report() const {
       .Add("blocksTaken", blocksReceived)
       .Add("blockCallMs", kTransferCallMs)
       .Add("blocksSent", sendCalls)
-      .Add("callsAfterThePull", deadCalls)
-      .Add("refusedBlock", refused ? deck.scenario.refuseBlock : -1)
       .Add("firstBlockMs", firstBlockMs)
       .Add("lastBlockMs", lastBlockMs)
       .Add("pauses", pauseFigures)
       .Add("image", Json::Object()
                         .Add("verdict", ImageVerdict())
-                        .Add("complete", judged && complete)
+                        .Add("complete", complete)
                         .Add("identical", Identical())
-                        .Add("checksumRight", judged && checksumRight)
-                        .Add("recordRight", judged && recordRight)
+                        .Add("checksumRight", checksumRight)
+                        .Add("recordRight", recordRight)
                         .Add("taken", imageGood))
       .Add("statusReads", statusReads)
       .Add("replyOffered", pendingSeen)

@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "emulator/Json.h"
@@ -32,9 +31,6 @@ class EmulatedLibrary {
   int ControlRecive(std::uint32_t handle, int code, void* buffer, int length, std::uint32_t* received);
   int Close(std::uint32_t handle);
 
-  // The name the library gives deck `index`; this deck is the last one enumerated.
-  std::string DeckName(int index) const;
-
   // What a test reads back, taken at once.
   struct Counts {
     int openedDeck;      // index of the deck last opened; -1: none
@@ -43,28 +39,20 @@ class EmulatedLibrary {
     int sendCalls;       // every VornUsbControlSend, refused ones included
     int blocksReceived;  // blocks taken, in order and well formed
     std::vector<std::array<std::uint8_t, kBlockHeaderLength>> headers;  // that each block taken came with
-    bool imageIdentical;         // complete and byte for byte the program's image
-    std::vector<double> pauses;  // ms from one block's return to the next's arrival
+    bool imageIdentical;  // complete and byte for byte the program's image
     int statusReads;
-    int replyReads;                       // successful reads of the reply
-    std::vector<std::string> faults;      // everything the program did wrong, in order
-    std::vector<std::string> faultKinds;  // the same as one word each, e.g. "block-too-soon"
+    int replyReads;  // successful reads of the reply
+    // Everything the program did wrong, in order, one word each, e.g. "block-too-soon".
+    std::vector<std::string> faultKinds;
   };
   Counts Counters() const;
   std::vector<std::uint8_t> Image() const;  // the image as reassembled so far
 
-  // Less than this between the return of one block's call and the next block, and the deck
-  // misses the block's start: it needs 10 ms, and the difference is left to clock granularity.
-  static constexpr double kShortestPauseMs = kBlockPauseMs - 0.5;
-  // The bus time of a control transfer: a block or the reply, and the 4-byte status.
-  static constexpr double kTransferCallMs = 1;
-  static constexpr double kStatusCallMs = 0.1;
-
   // The library path's part of the deck's report: the calls (enumerations, the deck opened, closes,
-  // handles left open, calls after the cable's pull), the blocks taken and sent and the one refused,
-  // each block call's bus time, the pauses from one block's return to the next block, the image's
-  // verdict (complete, identical, checksum and record right, taken), the status reads, whether a
-  // reply was offered and read, and every fault as {kind, text}.
+  // handles left open), the blocks taken and sent, each block call's bus time, the pauses from one
+  // block's return to the next block, the image's verdict (complete, identical, checksum and record
+  // right, taken), the status reads, whether a reply was offered and read, and every fault as
+  // {kind, text}.
   Json Report() const;
 
  private:
@@ -75,6 +63,8 @@ class EmulatedLibrary {
   };
   // Pulls the cable as the scenario's block comes, before the block gets through.
   void PullCableAtItsBlock();
+  // The name the library gives deck `index`; this deck is the last one enumerated.
+  std::string DeckName(int index) const;
 
   // All under `lock`.
   void Note(const char* kind, const std::string& text);
@@ -86,8 +76,8 @@ class EmulatedLibrary {
   int Send(std::uint32_t handle, int code, const void* data, int length, double arrived,
            bool rewriteRequested, int cable);
   bool HeaderRight(int index, const std::uint8_t* block);  // a fault when not
-  // Records and judges it, in order; `good` when its header was right.
-  void TakeBlock(int index, const std::uint8_t* block, double arrived, bool good);
+  // Records and judges it, in order; `good` when its header was right, `offset` on the grid.
+  void TakeBlock(int index, const std::uint8_t* block, std::uint32_t offset, double arrived, bool good);
   // One ControlRecive, judged; `accepted` when it read the deck's reply.
   int Recive(std::uint32_t handle, int code, void* buffer, int length, std::uint32_t* received, int cable,
              bool& accepted);
@@ -111,7 +101,6 @@ class EmulatedLibrary {
 
   int sendCalls = 0;
   bool cablePulled = false;  // the scenario's pull has come
-  int deadCalls = 0;         // calls on a handle the cable's pull left dead
   int blocksReceived = 0;    // also the index the next block must carry
   bool refused = false;      // a block was refused, by the scenario or as a fault: the transfer is over
   std::vector<std::array<std::uint8_t, kBlockHeaderLength>> headers;
@@ -123,7 +112,6 @@ class EmulatedLibrary {
   double lastReturnMs = -1;  // when the call that brought the last block returned
   std::vector<double> pauses;
 
-  bool judged = false;
   bool complete = false;
   bool checksumRight = false;
   bool recordRight = false;

@@ -89,7 +89,7 @@ TEST_P(Transfer, RequestsTheRewriteAfterThreeTicksSendsTheImageAndTakesTheReplyU
   EXPECT_EQ(s.deck.Driver().RewriteRequested(), !way.failWrites);
   EXPECT_EQ(s.deck.Library().Counters().sendCalls, way.sendCalls) << "nothing is sent after a refused block";
   EXPECT_EQ(s.deck.Library().Counters().imageIdentical, way.sendCalls == kImageBlocks);
-  EXPECT_EQ(s.deck.Library().Counters().faults.empty(), !way.failWrites)
+  EXPECT_EQ(s.deck.Library().Counters().faultKinds.empty(), !way.failWrites)
       << "no block before the request, none too soon";
   EXPECT_EQ(s.deck.Library().Counters().replyReads, way.accepted ? 1 : 0);
   EXPECT_EQ(window.timedOut, way.offerAt > 0) << "the 81st tick was handled";
