@@ -30,14 +30,10 @@ char ImageVariant(const unsigned char* image) {
   return static_cast<char>(image[kVariantAt]);
 }
 
-std::uint32_t ImageChecksum(const unsigned char* image) {
+bool ImageChecksumRight(const unsigned char* image) {
   std::uint32_t sum = 0;
   for (std::size_t i = kRecordAt; i < kFirmwareImageSize; ++i) sum += image[i];
-  return sum;
-}
-
-std::uint32_t ImageStoredChecksum(const unsigned char* image) {
-  return image[0] | image[1] << 8 | image[2] << 16 | std::uint32_t(image[3]) << 24;
+  return sum == (image[0] | image[1] << 8 | image[2] << 16 | std::uint32_t(image[3]) << 24);
 }
 
 bool ImageRecordWellFormed(const unsigned char* image) {

@@ -16,10 +16,9 @@ int ImageMajor(const unsigned char* image);
 int ImageMinor(const unsigned char* image);
 char ImageVariant(const unsigned char* image);
 
-// The sum of the bytes of an image from offset 4 on, and the checksum stored at offset 0
-// (little-endian); the two agree in an image the deck takes.
-std::uint32_t ImageChecksum(const unsigned char* image);
-std::uint32_t ImageStoredChecksum(const unsigned char* image);
+// The checksum stored at offset 0 (little-endian) is the sum of the bytes from offset 4 on, as in
+// an image the deck takes.
+bool ImageChecksumRight(const unsigned char* image);
 
 // Offsets 4 to 21 read "Z8KQV", two digits, ".", two digits, a capital letter, six digits, a 0.
 bool ImageRecordWellFormed(const unsigned char* image);
