@@ -36,13 +36,10 @@ if(TREVOLIN_RUNS_TESTS AND NOT TREVOLIN_FUZZ)
   include(GoogleTest)
 endif()
 
-# trevolin_use_tavrousb_standin(target): in the test builds, puts the stand-in TavroUSB.dll next to
-# the program after every build, where Windows looks first, so that the production wiring runs
-# under Wine against the emulated deck. The release folder never gets the stand-in.
+# trevolin_use_tavrousb_standin(target): puts the stand-in TavroUSB.dll next to the program after
+# every build, where Windows looks first, so that the production wiring runs under Wine against the
+# emulated deck. Only the Windows test builds call it: the release folder never gets the stand-in.
 function(trevolin_use_tavrousb_standin target)
-  if(NOT WIN32 OR TREVOLIN_RELEASE)
-    return()
-  endif()
   add_dependencies(${target} tavrousb_standin)
   add_custom_command(TARGET ${target} POST_BUILD
                      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tavrousb_standin>
@@ -101,9 +98,6 @@ function(trevolin_test)
     endif()
     gtest_discover_tests(${T_NAME} TEST_PREFIX ${T_NAME}. EXTRA_ARGS --gtest_color=no NO_PRETTY_VALUES
                          DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 PROPERTIES ${properties})
-  elseif(WIN32)
-    add_test(NAME ${T_NAME} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${T_NAME}> --gtest_color=no)
-    set_tests_properties(${T_NAME} PROPERTIES ${properties})
   else()
     add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_color=no)
     set_tests_properties(${T_NAME} PROPERTIES ${properties})

@@ -15,21 +15,7 @@ scripts/setup.sh
 windows() { [ "$1" = win64 ] || [ "$1" = win32 ]; }
 stop_wine() { scripts/wine-run --stop "$PWD/build/$1/wineprefix"; }
 
-if [ "${1:-}" = --slow ]; then
-  code=0
-  for preset in win64 win32; do
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" -j2
-  done
-  ctest --preset win32 -L slow -j3 >build/win32/slow.log 2>&1 &
-  ctest --preset win64 -L slow -j3 || code=1
-  wait $! || code=1
-  cat build/win32/slow.log
-  stop_wine win64
-  stop_wine win32
-  exit "$code"
-fi
-
+if [ "${1:-}" = --slow ]; then set -- win64 win32; LABEL=slow; fi
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(win64 win32 fuzz native-tsan native-asan)
 labels=(-LE slow)
@@ -57,10 +43,10 @@ for preset in "${presets[@]}"; do
     collect
     ctest --preset "$preset" -j4 "${labels[@]}" >"build/$preset/tests.log" 2>&1 &
     beside=$! beside_preset=$preset
-  elif ! ctest --preset "$preset" -j2 "${labels[@]}"; then
-    failed+=("$preset")
+  else
+    ctest --preset "$preset" -j2 "${labels[@]}" || failed+=("$preset")
+    if windows "$preset"; then stop_wine "$preset"; fi
   fi
-  if windows "$preset" && [ -z "$beside" ]; then stop_wine "$preset"; fi
 done
 collect
 echo "=== all presets in $(($(date +%s) - started)) s"

@@ -57,7 +57,6 @@ class Case:
 
     def __init__(self, **kw):
         self.__dict__.update(self.DEFAULTS, **kw)
-        self.program = "production" if self.driver and self.program == "emulated" else self.program
         self.windows = list(STAGES[:STAGES.index(self.reaches) + 1]) + ([ERROR_CAPTION] if self.box else [])
         # The refusal is the sequence's own message, shown after the agreement window has closed.
         self.box_owner = "" if self.box == STOPPED else self.reaches
@@ -85,7 +84,7 @@ CASES = {
     "no-acceptance": Case(scenario="no-acceptance", box=TRANSFER_TIMEOUT, reaches=TRANSFER, reply_read=False),
     # Trevolin.exe against the kernel stand-in: a stranger passed over, the deck found and asked
     # for its ready state, and its pipes, which cannot open under Wine.
-    "production-driver": check_failure(USB_OPEN, scenario="other-vendor-first", driver=True),
+    "production-driver": check_failure(USB_OPEN, program="production", scenario="other-vendor-first", driver=True),
     # The release as owners get it, through the real driver backend: no driver; and a driver that
     # lists a device of another vendor and one of another product, both refused and closed again.
     "release-no-driver": check_failure(NO_DRIVER, program="release"),
@@ -200,7 +199,7 @@ class UpdateEndToEnd(unittest.TestCase):
         if case.locale:
             self.check_texts(case, outcome)
         if record:
-            self.check_record(case, record)
+            self.check_record(record)
 
     def check_second_copy(self, walk):
         second, first = walk.second, walk.first_after
@@ -286,7 +285,7 @@ class UpdateEndToEnd(unittest.TestCase):
                     good = text in want if isinstance(want, set) else text == want
                 self.assertTrue(good, f"control {control} of {caption}: {text[:80]!r}")
 
-    def check_record(self, case, record):
+    def check_record(self, record):
         # Which member gets which request is the driver backend's own test; a whole run shows that
         # the program closed them all itself, before it ended.
         self.assertTrue(record.of("create"), "the program opened the stand-in's devices")

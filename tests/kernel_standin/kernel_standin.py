@@ -21,7 +21,10 @@ from scenarios import scenarios  # noqa: E402
 
 with open(os.path.join(ROOT, "link", "DriverWire.h")) as header:
     MAKER = re.search(r"#define DRIVER_VENDOR_ID (0x[0-9A-Fa-f]+)", header.read()).group(1)
-RECORD = os.path.join("drive_c", "kernel-standin.txt")
+with open(os.path.join(ROOT, "tests", "kernel_standin", "KernelStandin.h")) as header:
+    # Drive C: is the prefix's drive_c; the C literal doubles each backslash.
+    RECORD = re.search(r'#define STANDIN_RECORD_PATH "C:\\\\(.+)"', header.read()).group(1)
+RECORD = os.path.join("drive_c", *RECORD.split("\\\\"))
 
 
 def members(scenario):
@@ -43,7 +46,6 @@ class Record:
     """What reached the stand-in: one entry per request, (kind, member, pid, rest)."""
 
     def __init__(self, text):
-        self.text = text
         self.lines = [line.split() for line in text.splitlines() if line.strip()]
 
     def of(self, kind):

@@ -12,9 +12,6 @@
 # The name defaults to <target>_<check>; further arguments are the test's properties.
 function(trevolin_pe_test)
   cmake_parse_arguments(P "" "NAME;CHECK;TARGET" "" ${ARGN})
-  if(NOT WIN32)
-    return()
-  endif()
   if(NOT P_NAME)
     set(P_NAME ${P_TARGET}_${P_CHECK})
   endif()
