@@ -42,6 +42,6 @@ class GuardedCalls final : public DriverCalls {
   };
   DriverCalls& calls;
   std::mutex lock;
-  std::vector<Inside> waiting;         // threads inside a call where they may be ended, and its handle
+  std::vector<Inside> waiting;        // threads inside a call where they may be ended, and its handle
   std::vector<DriverHandle> endedIn;  // a thread was ended inside a call on them
 };

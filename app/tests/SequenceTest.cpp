@@ -95,14 +95,8 @@ TEST_P(WaysOut, EachEndsAtItsFirstFailureDestroyingTheWindowsNewestFirst) {
   way = &GetParam();
   journal.clear();
   last = nullptr;
-  HWND box = nullptr, owner = nullptr;
-  std::string text(128, '\0');
-  ModalScript answerer({[&]() -> bool {
-    if (!(box = FindOwnWindow("#32770", "エラーが発生しました"))) return false;
-    owner = GetWindow(box, GW_OWNER);
-    text.resize(GetDlgItemTextA(box, 0xFFFF, text.data(), 128));
-    return PostMessageA(box, WM_COMMAND, IDOK, 0);
-  }});
+  ErrorBox box;
+  ModalScript answerer({box.Answer()});
   UpdateApp app(
       [](UpdateApp& app) -> std::unique_ptr<StageFactory> { return std::make_unique<ScriptedStages>(app); });
   EXPECT_EQ(app.InitInstance(), FALSE);
@@ -114,9 +108,9 @@ TEST_P(WaysOut, EachEndsAtItsFirstFailureDestroyingTheWindowsNewestFirst) {
     EXPECT_EQ(screen.cy, GetSystemMetrics(SM_CYFULLSCREEN));
   }
   const bool refused = way->answer == IDCANCEL || way->answer == -1;
-  EXPECT_STREQ(text.c_str(), refused ? "アップデートを中止します。" : "")
+  EXPECT_EQ(box.text, refused ? "アップデートを中止します。" : "")
       << "a failed stage has told the user already";
-  EXPECT_EQ(owner, nullptr);
+  EXPECT_EQ(box.owner, nullptr);
 }
 
 const std::string kChecked = "check, check window, check runs";

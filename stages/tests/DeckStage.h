@@ -1,5 +1,5 @@
 // Test helpers for the stage windows: an emulated deck that answers at once, the program's link and
-// sender on it with clocks whose pauses pass at once, the error box caught, a control spied on.
+// sender on it with clocks whose pauses pass at once, timers that fail, a control spied on.
 #pragma once
 
 #include <windows.h>
@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <string>
 #include <utility>
 
 #include "app/UpdateApp.h"
@@ -58,28 +57,6 @@ inline void ExpectCentred(HWND window, const UpdateApp& app) {
   EXPECT_NEAR(r.left + r.right, app.screenWidth, 1);
   EXPECT_NEAR(r.top + r.bottom, app.screenHeight, 1);
 }
-
-// The program's error box as it came up, answered with OK; `atBox` runs as it is seen.
-struct ErrorBox {
-  std::string text;  // empty while none came up
-  HWND owner = nullptr;
-  HCURSOR cursor = nullptr;
-  std::function<void()> atBox = [] {};
-
-  ModalScript::Step Answer() {
-    return [this]() -> bool {
-      HWND box = FindOwnWindow("#32770", "エラーが発生しました");
-      if (!box) return false;
-      owner = GetWindow(box, GW_OWNER);
-      cursor = GetCursor();
-      char buffer[256] = {};
-      GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
-      text = buffer;
-      atBox();
-      return PostMessageA(box, WM_COMMAND, IDOK, 0);
-    };
-  }
-};
 
 // A stage whose window timers fail from the `failFrom`th on (counting from 1), as on a system out
 // of window resources.

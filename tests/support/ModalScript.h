@@ -1,5 +1,5 @@
-// Test helper: runs steps on this thread, one per tick of a thread timer, while a modal loop
-// (DoModal, a message box) or any other pump dispatches messages. Used by every window test.
+// Test helper for every window test: runs steps on this thread, one per tick of a thread timer,
+// while a modal loop or any other pump dispatches messages; and answers the program's error box.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -110,3 +111,25 @@ inline HWND FindOwnWindow(const char* className, const char* caption) {
       reinterpret_cast<LPARAM>(&wanted));
   return wanted.found;
 }
+
+// The program's error box as it came up, answered with OK; `atBox` runs as it is seen.
+struct ErrorBox {
+  std::string text;  // empty while none came up
+  HWND owner = nullptr;
+  HCURSOR cursor = nullptr;
+  std::function<void()> atBox = [] {};
+
+  ModalScript::Step Answer() {
+    return [this]() -> bool {
+      HWND box = FindOwnWindow("#32770", "エラーが発生しました");
+      if (!box) return false;
+      owner = GetWindow(box, GW_OWNER);
+      cursor = GetCursor();
+      char buffer[256] = {};
+      GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
+      text = buffer;
+      atBox();
+      return PostMessageA(box, WM_COMMAND, IDOK, 0);
+    };
+  }
+};
