@@ -237,15 +237,16 @@ class Session {
     for (size_t i = firstName; i < w.size(); ++i) {
       const size_t equals = w[i].find('=');
       if (equals == std::string::npos || equals == 0) return "not NAME=VALUE: " + w[i];
-      SetEnvironmentVariableW(WideFromUtf8(w[i].substr(0, equals)).c_str(), WideFromUtf8(w[i].substr(equals + 1)).c_str());
+      SetEnvironmentVariableW(WideFromUtf8(w[i].substr(0, equals)).c_str(),
+                              WideFromUtf8(w[i].substr(equals + 1)).c_str());
     }
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE output = INVALID_HANDLE_VALUE;
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     if (w.size() >= 3) {
-      output = CreateFileW(WideFromUtf8(w[2]).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+      output = CreateFileW(WideFromUtf8(w[2]).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (output == INVALID_HANDLE_VALUE) return "cannot create " + w[2];
       startup.dwFlags = STARTF_USESTDHANDLES;
       startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
